@@ -1,0 +1,50 @@
+// DataFileHeader: the first 512 bytes of a table's data file. Decode checks
+// only what it needs to read the image safely; the consistency of the values
+// with each other and with the file is checked when the file is opened.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace strata {
+
+inline constexpr std::size_t kDataHeaderSize = 512;
+inline constexpr std::uint8_t kCurrentFormatVersion = 6;
+
+using Digest = std::array<std::uint8_t, 16>;
+
+struct DataFileHeader {
+  std::int32_t ChangeCount = 0;
+  std::uint8_t FormatVersion = kCurrentFormatVersion;
+  Digest SignatureDigest{};
+  std::int32_t FirstFreeRecord = 0;
+  std::int32_t NextRecordNumber = 1;
+  std::int32_t LastRecordID = 0;
+  std::int32_t LastAutoIncValue = 0;
+  std::int32_t RecordCount = 0;
+  std::uint16_t RecordSize = 0;
+  std::uint16_t FieldCount = 0;
+  std::uint16_t BlobFieldCount = 0;
+  std::int32_t BlobBlockSize = 0;
+  std::int32_t LastBlobRevision = 0;
+  std::int32_t IndexPageSize = 0;
+  double LastUpdated = 0;  // days since 0001-01-01 as stored (date-time value - 693594)
+  std::string Description;  // at most 100 characters
+  std::uint8_t Encrypted = 0;
+  Digest PasswordCheck{};
+  std::uint32_t LocaleID = 0;
+  std::uint16_t UserMajorVersion = 0;
+  std::uint16_t UserMinorVersion = 0;
+  bool HeaderModified = false;
+
+  // Fills the 512-byte image; reserved bytes are zero.
+  void Encode(std::span<std::uint8_t, kDataHeaderSize> image) const;
+
+  // Reads a 512-byte image. False when the description's length byte is out
+  // of range. HeaderModified is cleared whatever the image holds.
+  bool Decode(std::span<const std::uint8_t, kDataHeaderSize> image);
+};
+
+}  // namespace strata
