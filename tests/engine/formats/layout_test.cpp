@@ -6,6 +6,7 @@
 
 #include "engine/formats/data_file_header.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/index_file_header.h"
 
 namespace strata {
 namespace {
@@ -107,6 +108,64 @@ TEST(FieldDescriptorLayout, CutsLongTextsAndRejectsBadLengths) {
 
   image[2] = 61;  // a name longer than its 60-character slot
   EXPECT_FALSE(back.Decode(image));
+}
+
+}  // namespace
+}  // namespace strata
+
+namespace strata {
+namespace {
+
+TEST(IndexFileLayout, HeaderAndDescriptorOffsets) {
+  IndexFileHeader h;
+  h.ChangeCount = 5;
+  h.FirstFreePage = 3;
+  h.NextPageNumber = 10;
+  h.SecondaryIndexCount = 2;
+  h.RootPage[0] = 1;
+  h.RootPage[31] = 0x0102;
+  h.AuxPage[31] = 9;
+  std::array<std::uint8_t, kIndexHeaderSize> image{};
+  h.Encode(image);
+  EXPECT_EQ(image[0], 5);
+  EXPECT_EQ(image[8], 6);
+  EXPECT_EQ(image[25], 3);
+  EXPECT_EQ(image[29], 10);
+  EXPECT_EQ(image[33], 2);
+  EXPECT_EQ(image[34], 1);
+  EXPECT_EQ(image[34 + 4 * 31], 0x02);
+  EXPECT_EQ(image[34 + 4 * 31 + 1], 0x01);
+  EXPECT_EQ(image[162 + 4 * 31], 9);
+  EXPECT_EQ(kFirstIndexPageOffset, 25088);
+  IndexFileHeader back;
+  back.Decode(image);
+  EXPECT_EQ(back.RootPage, h.RootPage);
+  EXPECT_EQ(back.AuxPage, h.AuxPage);
+
+  IndexDescriptor d;
+  d.Name = "Sys Text";
+  d.KeyLength = 68;
+  d.Compression = 3;
+  d.FieldCount = 2;
+  d.FieldNumbers[0] = 3;
+  d.FieldNumbers[1] = 65535;
+  d.DescendingFields[1] = 1;
+  d.FullText = 1;
+  std::array<std::uint8_t, kIndexDescriptorSize> di{};
+  d.Encode(di);
+  EXPECT_EQ(di[0], 8);
+  EXPECT_EQ(di[1], 'S');
+  EXPECT_EQ(di[61], 68);
+  EXPECT_EQ(di[129], 3);
+  EXPECT_EQ(di[130], 2);
+  EXPECT_EQ(di[132], 1);
+  EXPECT_EQ(di[259], 3);
+  EXPECT_EQ(di[261], 0xFF);
+  EXPECT_EQ(di[262], 0xFF);
+  EXPECT_EQ(di[515], 1);
+  IndexDescriptor dback;
+  ASSERT_TRUE(dback.Decode(di));
+  EXPECT_EQ(dback, d);
 }
 
 }  // namespace
