@@ -1,0 +1,114 @@
+#include "engine/files/engine_file.h"
+
+#include "engine/errors/engine_error.h"
+
+namespace strata {
+
+TEngineFile::TEngineFile(FileRegistry& registry, std::string path, bool inMemory)
+    : registry_(registry), inMemory_(inMemory), path_(std::move(path)) {}
+
+TEngineFile::~TEngineFile() {
+  if (store_ == nullptr || handleId_ <= 0) return;
+  registry_.CloseStoreFile(store_, inMemory_, handleId_);
+}
+
+void TEngineFile::RaiseFileError(ErrorCode code) const { RaiseTableError(code, GetName()); }
+
+void TEngineFile::Open() {
+  if (isOpen_) Close();
+  if (!Exists()) RaiseFileError(STRATA_OSENOENT);
+  ForcedReadOnly = false;
+  const StoreOpenResult opened =
+      registry_.OpenStoreFile(path_, inMemory_, Hidden, Temporary, Exclusive, ReadOnly);
+  if (opened.handleId < 0) RaiseFileError(static_cast<ErrorCode>(-opened.handleId));
+  store_ = opened.store;
+  handleId_ = opened.handleId;
+  ReadOnly = opened.readOnly;
+  ForcedReadOnly = opened.forcedReadOnly;
+  isOpen_ = true;
+}
+
+void TEngineFile::CreateNew() {
+  if (isOpen_) Close();
+  const StoreOpenResult created = registry_.CreateStoreFile(path_, inMemory_, Temporary, Hidden);
+  if (created.handleId < 0) RaiseFileError(static_cast<ErrorCode>(-created.handleId));
+  store_ = created.store;
+  handleId_ = created.handleId;
+  Exclusive = true;
+  ReadOnly = false;
+  ForcedReadOnly = false;
+  isOpen_ = true;
+}
+
+void TEngineFile::Close() {
+  std::int32_t result = 0;
+  bool written = false;
+  if (handleId_ > 0 && store_ != nullptr) {
+    written = store_->Written();
+    result = registry_.CloseStoreFile(store_, inMemory_, handleId_);
+  }
+  store_ = nullptr;
+  handleId_ = 0;
+  isOpen_ = false;
+  // A failed close of a file that was written may have lost data.
+  if (result < 0) RaiseFileError(written ? ErrorCode{STRATA_WRITEERR} : static_cast<ErrorCode>(-result));
+}
+
+void TEngineFile::Delete() {
+  const std::int32_t result = registry_.DeleteStoreFile(path_, inMemory_);
+  if (result < 0) RaiseFileError(static_cast<ErrorCode>(-result));
+}
+
+void TEngineFile::Rename(const std::string& newPath) {
+  const std::int32_t result = registry_.RenameStoreFile(path_, inMemory_, newPath);
+  if (result < 0) RaiseFileError(static_cast<ErrorCode>(-result));
+  path_ = newPath;
+}
+
+std::int64_t TEngineFile::Read(std::span<std::byte> buffer, bool allowShort) {
+  const std::int64_t got = store_ != nullptr ? store_->Read(handleId_, buffer) : -1;
+  if (got < 0 || (!allowShort && got < static_cast<std::int64_t>(buffer.size()))) {
+    RaiseFileError(STRATA_READERR);
+  }
+  return got;
+}
+
+void TEngineFile::Write(std::span<const std::byte> data) {
+  const std::int64_t put = store_ != nullptr ? store_->Write(handleId_, data) : -1;
+  if (put != static_cast<std::int64_t>(data.size())) RaiseFileError(STRATA_WRITEERR);
+}
+
+void TEngineFile::Flush() {
+  if (store_ == nullptr || !store_->Flush()) RaiseFileError(STRATA_WRITEERR);
+}
+
+bool TEngineFile::LockBytes(bool lock, std::int64_t length, std::int64_t offset) {
+  if (store_ == nullptr) return false;
+  return lock ? store_->LockRange(length, offset) : store_->UnlockRange(length, offset);
+}
+
+std::int64_t TEngineFile::Seek(int origin, std::int64_t offset) {
+  if (store_ == nullptr) return -1;
+  return store_->Seek(handleId_, origin, offset);
+}
+
+std::int64_t TEngineFile::GetFileSize() {
+  if (store_ == nullptr) return -1;
+  std::lock_guard io(store_->IoLock());
+  const std::int64_t position = Seek(TBaseFile::kFromCurrent, 0);
+  const std::int64_t size = Seek(TBaseFile::kFromEnd, 0);
+  Seek(TBaseFile::kFromStart, position);
+  return size;
+}
+
+bool TEngineFile::Exists() { return registry_.FileExists(path_, inMemory_); }
+
+void TEngineFile::EnterIo() {
+  if (store_ != nullptr) store_->IoLock().lock();
+}
+
+void TEngineFile::LeaveIo() {
+  if (store_ != nullptr) store_->IoLock().unlock();
+}
+
+}  // namespace strata

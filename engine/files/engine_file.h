@@ -1,0 +1,93 @@
+// TEngineFile: one user's view of a file (a table's data, index or BLOB file,
+// a directory's lock file). It remembers the path and the open flags, holds
+// one handle of the shared store from the FileRegistry, and turns failures
+// into engine errors that name the file's path. Positioned access is always
+// EnterIo (or an IoGuard), Seek, Read or Write, LeaveIo.
+//
+// Closing reports failures; destroying an open file closes it and can only
+// drop a failure, so writers close explicitly.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "engine/errors/error_codes.h"
+#include "engine/files/base_file.h"
+#include "engine/files/file_registry.h"
+
+namespace strata {
+
+class TEngineFile {
+ public:
+  TEngineFile(FileRegistry& registry, std::string path, bool inMemory);
+  virtual ~TEngineFile();
+  TEngineFile(const TEngineFile&) = delete;
+  TEngineFile& operator=(const TEngineFile&) = delete;
+
+  // The path; the table-name argument of this file's errors.
+  virtual std::string GetName() const { return path_; }
+  // Open raises 11010 (with the path) for a missing file and the registry's
+  // or the OS's code otherwise; ReadOnly and ForcedReadOnly give the result.
+  virtual void Open();
+  virtual void Close();
+  // Creates (or empties) the file exclusively, for reading and writing.
+  virtual void CreateNew();
+  virtual void Delete();
+  virtual void Rename(const std::string& newPath);
+  // Bytes read at the handle's position; fewer than asked raise 9217 unless
+  // allowShort.
+  virtual std::int64_t Read(std::span<std::byte> buffer, bool allowShort);
+  // Raises 9218 unless every byte was written. Writing no bytes sets the end
+  // of the file at the position.
+  virtual void Write(std::span<const std::byte> data);
+  // Flushes the OS buffers of the file; a failure raises 9218.
+  virtual void Flush();
+
+  // Locks or unlocks a byte range of the store; false when not open.
+  bool LockBytes(bool lock, std::int64_t length, std::int64_t offset);
+  std::int64_t Seek(int origin, std::int64_t offset);
+  std::int64_t GetFileSize();
+  bool Exists();
+  void EnterIo();
+  void LeaveIo();
+
+  // Holds the store's I/O lock for a scope; the file must be open.
+  class IoGuard {
+   public:
+    explicit IoGuard(TEngineFile& file) : lock_(file.store_->IoLock()) {}
+
+   private:
+    std::lock_guard<std::recursive_mutex> lock_;
+  };
+
+  const std::string& Path() const { return path_; }
+  bool InMemory() const { return inMemory_; }
+  bool IsOpen() const { return isOpen_; }
+  std::int32_t HandleId() const { return handleId_; }
+  TBaseFile* Store() const { return store_; }
+  FileRegistry& Registry() const { return registry_; }
+
+  // Requests, set before Open or CreateNew. ReadOnly also gives the
+  // effective mode after opening.
+  bool Exclusive = false;
+  bool ReadOnly = false;
+  bool ForcedReadOnly = false;
+  bool Temporary = false;
+  bool Hidden = false;
+
+ protected:
+  [[noreturn]] void RaiseFileError(ErrorCode code) const;
+  void SetPath(std::string path) { path_ = std::move(path); }
+
+ private:
+  FileRegistry& registry_;
+  bool inMemory_;
+  TBaseFile* store_ = nullptr;
+  std::string path_;
+  std::int32_t handleId_ = 0;
+  bool isOpen_ = false;
+};
+
+}  // namespace strata
