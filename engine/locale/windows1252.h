@@ -1,0 +1,44 @@
+// Windows-1252 text. Every table text in the engine is a string of
+// Windows-1252 bytes held in std::string / std::string_view. This file maps
+// those bytes to Unicode and back, and converts whole texts to and from UTF-8
+// for display.
+//
+// The five bytes the code page leaves undefined (81, 8D, 8F, 90, 9D) map to
+// the control characters of the same value, so every byte survives a round
+// trip through UTF-16 or UTF-8.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace strata {
+
+// Byte -> UTF-16 code unit (every Windows-1252 character is one code unit).
+extern const std::array<char16_t, 256> kWindows1252ToUtf16;
+
+inline char16_t Windows1252ToUnicode(char byte) {
+  return kWindows1252ToUtf16[static_cast<unsigned char>(byte)];
+}
+
+// The byte of a Unicode code point, or nullopt when the code page has none.
+std::optional<char> UnicodeToWindows1252(char32_t codePoint);
+
+// Windows-1252 bytes -> UTF-8.
+std::string Windows1252ToUtf8(std::string_view text);
+
+// UTF-8 -> Windows-1252 bytes. Characters without a byte, and malformed
+// UTF-8 sequences, each become one `replacement` byte.
+std::string Utf8ToWindows1252(std::string_view text, char replacement = '?');
+
+// The case mapping of the code page itself, used by the "ANSI Standard"
+// collation: a-z, the accented letters E0-FE (but not F7) and the four
+// letters of the 80-9F range (š œ ž ÿ) pair with their capitals; ß, µ and ƒ
+// have no single-byte capital and stay as they are. Sixty bytes change
+// each way.
+extern const std::array<unsigned char, 256> kWindows1252Upper;
+extern const std::array<unsigned char, 256> kWindows1252Lower;
+
+}  // namespace strata
