@@ -1,0 +1,28 @@
+// Options and key compression of an index definition.
+#pragma once
+
+#include <cstdint>
+
+#include "components/flag_set.h"
+
+namespace strata {
+
+// Bit values as stored in a definition's option byte.
+enum TIndexOption : std::uint8_t {
+  ixPrimary = 1,
+  ixUnique = 2,
+  ixDescending = 4,
+  ixCaseInsensitive = 8,
+  ixExpression = 16,
+  ixNonMaintained = 32,
+};
+using TIndexOptions = FlagSet<TIndexOption>;
+
+enum TIndexCompression : std::uint8_t {
+  icNone = 0,
+  icDuplicateByte = 1,
+  icTrailingByte = 2,
+  icFull = 3,
+};
+
+}  // namespace strata
