@@ -30,7 +30,7 @@ struct DataFileHeader {
   std::int32_t BlobBlockSize = 0;
   std::int32_t LastBlobRevision = 0;
   std::int32_t IndexPageSize = 0;
-  double LastUpdated = 0;  // days since 0001-01-01 as stored (date-time value - 693594)
+  double LastUpdated = 0;  // as stored: the local date-time value minus 693594
   std::string Description;  // at most 100 characters
   std::uint8_t Encrypted = 0;
   Digest PasswordCheck{};

@@ -1,0 +1,110 @@
+// Field values in a record image: the NullFlag before each value, the value
+// encodings of every engine type, the two system fields (RecordID and
+// RecordHash, held in the record header) and the RecordHash digest.
+//
+// A record image is RecordSize bytes: RecordStatus (1), RecordLink (4),
+// RecordID (4), RecordHash (16), then per field a NullFlag byte (1 = value
+// present, 0 = NULL) and PhysicalSize value bytes at FieldOffset. A NULL
+// field's value bytes are zero. Descriptors must fit the image (the data
+// file checks that when it opens); one that does not is a caller's fault
+// and raises std::out_of_range. Writers leave the image unchanged when they
+// refuse a value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/crypto/md5.h"
+#include "engine/formats/field_descriptor.h"
+#include "engine/locale/collation.h"
+#include "engine/values/currency.h"
+
+namespace strata {
+
+using RecordImage = std::span<std::uint8_t>;
+using ConstRecordImage = std::span<const std::uint8_t>;
+
+inline constexpr std::uint16_t kRecordIdFieldNumber = 65535;
+inline constexpr std::uint16_t kRecordHashFieldNumber = 65534;
+inline constexpr std::size_t kRecordStatusOffset = 0;
+inline constexpr std::size_t kRecordLinkOffset = 1;
+inline constexpr std::size_t kRecordIdOffset = 5;
+inline constexpr std::size_t kRecordHashOffset = 9;
+inline constexpr std::uint8_t kRecordDeleted = 1;
+
+// The constant descriptors of the system fields "RecordID" (integer at 5)
+// and "RecordHash" (16 bytes at 9). They have no NullFlag.
+const FieldDescriptor& RecordIdDescriptor();
+const FieldDescriptor& RecordHashDescriptor();
+bool IsSystemField(const FieldDescriptor& field);
+
+// A BLOB field's value: the first block of its chain (0 = empty) and the
+// revision of the value.
+struct BlobReference {
+  std::int32_t FirstBlock = 0;
+  std::int32_t Revision = 0;
+  bool operator==(const BlobReference&) const = default;
+};
+
+// NULL state. System fields are never NULL.
+bool FieldIsNull(ConstRecordImage record, const FieldDescriptor& field);
+// NullFlag 0 and the value bytes zeroed.
+void SetFieldNull(RecordImage record, const FieldDescriptor& field);
+// The value bytes (PhysicalSize bytes after the NullFlag).
+ConstRecordImage FieldBytes(ConstRecordImage record, const FieldDescriptor& field);
+
+// Strings: the characters up to the first zero byte. Writing zero-fills the
+// slot, copies at most PhysicalSize - 1 bytes up to the first zero byte,
+// removes trailing spaces (except for fixed-length strings), applies the
+// field's character case through the collation, and stores an empty result
+// as NULL.
+std::string ReadString(ConstRecordImage record, const FieldDescriptor& field);
+void WriteString(RecordImage record, const FieldDescriptor& field, std::string_view text,
+                 const Collation& collation);
+
+// Booleans are stored as 0 or 1.
+bool ReadBoolean(ConstRecordImage record, const FieldDescriptor& field);
+void WriteBoolean(RecordImage record, const FieldDescriptor& field, int value);
+
+// Smallint, integer (and auto-increment, RecordID), word and largeint, by
+// the field's type. A value outside the type's range is refused (false).
+std::int64_t ReadInteger(ConstRecordImage record, const FieldDescriptor& field);
+bool WriteInteger(RecordImage record, const FieldDescriptor& field, std::int64_t value);
+
+// Floats and currency (a double either way).
+double ReadFloat(ConstRecordImage record, const FieldDescriptor& field);
+void WriteFloat(RecordImage record, const FieldDescriptor& field, double value);
+
+// Dates, times and timestamps as date-time values (days since 1899-12-30).
+// Stored: day number, milliseconds since midnight, milliseconds since
+// 0001-01-01. A stored timestamp that is not a finite number reads as
+// nullopt.
+double ReadDate(ConstRecordImage record, const FieldDescriptor& field);
+void WriteDate(RecordImage record, const FieldDescriptor& field, double dateTime);
+double ReadTime(ConstRecordImage record, const FieldDescriptor& field);
+void WriteTime(RecordImage record, const FieldDescriptor& field, double dateTime);
+std::optional<double> ReadTimestamp(ConstRecordImage record, const FieldDescriptor& field);
+void WriteTimestamp(RecordImage record, const FieldDescriptor& field, double dateTime);
+
+// BCD values, written with precision 32 and the field's declared decimals;
+// nullopt for a damaged value, false for a value that does not fit.
+std::optional<Currency> ReadBcd(ConstRecordImage record, const FieldDescriptor& field);
+bool WriteBcd(RecordImage record, const FieldDescriptor& field, Currency value);
+
+// Fixed and variable bytes: PhysicalSize bytes, a shorter input zero-padded.
+void WriteBytes(RecordImage record, const FieldDescriptor& field,
+                std::span<const std::uint8_t> bytes);
+
+// BLOB references; the NullFlag is 1 exactly when the first block is not 0.
+BlobReference ReadBlobReference(ConstRecordImage record, const FieldDescriptor& field);
+void WriteBlobReference(RecordImage record, const FieldDescriptor& field,
+                        const BlobReference& reference);
+
+// MD5 over bytes 25 to the end of the record, the slots of BLOB fields
+// (NullFlag and reference) taken as zero.
+Md5Digest ComputeRecordHash(ConstRecordImage record, std::span<const FieldDescriptor> fields);
+
+}  // namespace strata
