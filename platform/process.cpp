@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -67,6 +68,12 @@ char DecimalSeparator() {
     return '.';
   }
   return conv->decimal_point[0];
+}
+
+std::uint64_t PeakResidentBytes() {
+  rusage usage{};
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // ru_maxrss is in KiB
 }
 
 std::string NewGuidText() {

@@ -37,6 +37,9 @@ LocalDateTime LocalNow();
 // The decimal point of the process's numeric locale.
 char DecimalSeparator();
 
+// The peak resident memory of the process so far, in bytes.
+std::uint64_t PeakResidentBytes();
+
 // A random version-4 UUID in the 38-character braced upper-case form
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 std::string NewGuidText();

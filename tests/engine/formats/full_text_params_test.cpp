@@ -1,0 +1,120 @@
+#include "engine/formats/full_text_params.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/common/byte_order.h"
+#include "tests/engine/formats/index_test_support.h"
+
+namespace strata {
+namespace {
+
+using testing::CodeOf;
+using testing::Hex;
+
+class FullTextParamsTest : public testing::IndexFileTest {};
+
+void PutInt(std::vector<std::uint8_t>& out, std::int32_t value) {
+  std::uint8_t bytes[4];
+  StoreI32(bytes, value);
+  out.insert(out.end(), bytes, bytes + 4);
+}
+
+TEST_F(FullTextParamsTest, WritesTheDefaultsIntoOneParameterPage) {
+  Create();
+  EXPECT_EQ(ReadFullTextParams(*file_), FullTextParams::Defaults());  // no chain yet
+  WriteFullTextParams(*file_, FullTextParams::Defaults());
+  EXPECT_EQ(file_->AuxPage(31), 1);
+  Flush();
+
+  std::vector<std::uint8_t> payload;
+  PutInt(payload, 22);
+  for (const char* word : {"A", "AN", "AND", "BE", "FOR", "HOW", "IN", "IS", "IT", "OF", "ON",
+                           "OR", "THAT", "THE", "THIS", "TO", "WAS", "WHAT", "WHEN", "WHICH",
+                           "WHY", "WILL"}) {
+    PutInt(payload, static_cast<std::int32_t>(std::strlen(word)));
+    payload.insert(payload.end(), word, word + std::strlen(word));
+  }
+  PutInt(payload, 32);
+  const auto spaces = Hex("FE FF FF FF 01 FC 00 7C 00 00 00 10 01 00 00 00"
+                          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
+  payload.insert(payload.end(), spaces.begin(), spaces.end());
+  PutInt(payload, 32);
+  const auto includes = Hex("00 00 00 00 00 00 FF 03 FE FF FF 87 FE FF FF 07"
+                            "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF 7F");
+  payload.insert(payload.end(), includes.begin(), includes.end());
+  ASSERT_EQ(payload.size(), 226u);
+
+  std::vector<std::uint8_t> expected(1024, 0);
+  expected[0] = kPageFullTextParams;
+  std::copy(payload.begin(), payload.end(), expected.begin() + kPageHeaderSize);
+  EXPECT_EQ(PageBytes(1), expected);
+
+  Reopen();
+  EXPECT_EQ(ReadFullTextParams(*file_), FullTextParams::Defaults());
+}
+
+TEST_F(FullTextParamsTest, StartsAValueThatDoesNotFitOnTheNextPage) {
+  Create();
+  FullTextParams params = FullTextParams::Defaults();
+  params.StopWords = {std::string(600, 'a'), std::string(600, 'b'), std::string(2000, 'c'), ""};
+  WriteFullTextParams(*file_, params);
+  Flush();
+  // Page 1: count, length, 600 a, length; page 2: 600 b, length; page 3:
+  // 1011 c (cut to the payload); page 4: the empty word and the two sets.
+  const auto first = PageBytes(1);
+  EXPECT_EQ(testing::I32At(first, 7), 2);  // NextPage
+  EXPECT_EQ(testing::I32At(first, 13 + 608), 600);
+  EXPECT_EQ(first[13 + 612], 0) << "the rest of the page is unused";
+  EXPECT_EQ(PageBytes(2)[13], 'b');
+  EXPECT_EQ(testing::I32At(PageBytes(2), 13 + 600), 1011);
+  EXPECT_EQ(PageBytes(3)[13 + 1010], 'c');
+  EXPECT_EQ(testing::I32At(PageBytes(4), 13), 0);
+  EXPECT_EQ(testing::I32At(PageBytes(4), 7), 0);
+
+  Reopen();
+  params.StopWords[2].resize(1011);
+  EXPECT_EQ(ReadFullTextParams(*file_), params);
+
+  // A shorter stream reuses the first page and frees the rest.
+  WriteFullTextParams(*file_, FullTextParams::Defaults());
+  EXPECT_EQ(file_->AuxPage(31), 1);
+  EXPECT_NE(file_->FirstFreePage(), 0);
+  Reopen();
+  EXPECT_EQ(ReadFullTextParams(*file_), FullTextParams::Defaults());
+  EXPECT_EQ(testing::I32At(PageBytes(1), 7), 0);
+}
+
+TEST_F(FullTextParamsTest, BrokenChainsRaiseIndexCorrupt) {
+  struct Case {
+    const char* what;
+    std::int64_t offset;  // from the first page
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"next page outside the file", 7, "09 00 00 00"},
+      {"chain ends early", 1024 + 7, "00 00 00 00"},
+      {"next page of another type", 1024, "02"},
+      {"word longer than a page", 13 + 4, "00 10 00 00"},
+      {"negative word count", 13, "FF FF FF FF"},
+      {"set of another size", 3 * 1024 + 13, "21"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Create();
+    FullTextParams params = FullTextParams::Defaults();
+    params.StopWords = {std::string(600, 'a'), std::string(600, 'b'), std::string(1011, 'c')};
+    WriteFullTextParams(*file_, params);
+    Reopen();
+    file_->Close();
+    PutFileBytes(kFirstIndexPageOffset + c.offset, Hex(c.bytes));
+    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
+    file_->Open();
+    EXPECT_EQ(CodeOf([&] { ReadFullTextParams(*file_); }), STRATA_INDEXCORRUPT);
+  }
+}
+
+}  // namespace
+}  // namespace strata

@@ -1,0 +1,258 @@
+#include "engine/formats/index_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/common/byte_order.h"
+#include "engine/formats/index_tree.h"
+#include "tests/engine/formats/index_test_support.h"
+
+namespace strata {
+namespace {
+
+using testing::CodeOf;
+using testing::Hex;
+using testing::MakeFields;
+using testing::MakeIndex;
+
+constexpr std::int64_t SlotAt(int slot) { return 512 + 768 * slot; }
+
+class IndexFileDefinitions : public testing::IndexFileTest {
+ protected:
+  // The default primary index, ByName and ByCity, and a full-text index
+  // over the memo.
+  void CreateSound() {
+    Create();
+    file_->DefinePrimaryIndex(TIndexFile::DefaultPrimaryDescriptor(), fields_);
+    file_->AddSecondaryIndex(MakeIndex("ByName", {1, 2}, false, 3), fields_);
+    file_->AddSecondaryIndex(MakeIndex("ByCity", {5}, true), fields_);
+    IndexDescriptor text = TIndexFile::EmptyTextDescriptor();
+    text.FieldCount = 1;
+    text.FieldNumbers[0] = 4;
+    file_->SetTextIndex(text, fields_);
+    file_->WriteHeader(true);
+  }
+
+  std::vector<FieldDescriptor> fields_ =
+      MakeFields({{"Name", kTypeString, 20}, {"Count", kTypeInteger, 0},
+                  {"Photo", kTypeBlob, kSubTypeGraphic}, {"Notes", kTypeBlob, kSubTypeMemo},
+                  {"City", kTypeString, 30}});
+};
+
+TEST_F(IndexFileDefinitions, StoresHeaderAndDescriptors) {
+  CreateSound();
+  const auto bytes = FileBytes();
+  ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kFirstIndexPageOffset));
+  EXPECT_EQ(testing::I32At(bytes, 0), 1);  // ChangeCount
+  EXPECT_EQ(bytes[8], 6);
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 9, bytes.begin() + 25),
+            std::vector<std::uint8_t>(kDefaultSignatureDigest.begin(), kDefaultSignatureDigest.end()));
+  EXPECT_EQ(testing::I32At(bytes, 29), 1);  // NextPageNumber
+  EXPECT_EQ(bytes[33], 2);                  // SecondaryIndexCount
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + 61), 5);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + 259), 65535);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(1) + 61), 22 + 5 + 4);
+  EXPECT_EQ(bytes[SlotAt(1) + 129], 3);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(2) + 61), 32);
+  EXPECT_EQ(bytes[SlotAt(31)], 8);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(31) + 61), 68);
+  EXPECT_EQ(bytes[SlotAt(31) + 129], 3);
+  EXPECT_EQ(bytes[SlotAt(31) + 515], 1);
+
+  Reopen();
+  file_->VerifyHeader(fields_);
+  EXPECT_EQ(file_->Descriptor(1).Name, "ByName");
+  EXPECT_TRUE(file_->IndexExists(" bycity "));
+  EXPECT_FALSE(file_->IndexExists("ByStreet"));
+  EXPECT_TRUE(file_->IsDefaultPrimary());
+}
+
+TEST_F(IndexFileDefinitions, OpeningRefusesOldForeignAndOverfullHeaders) {
+  struct Case {
+    std::int64_t offset;
+    std::string bytes;
+    ErrorCode code;
+  };
+  const Case cases[] = {
+      {8, "05", STRATA_OLDVERSION},
+      {8, "07", STRATA_BADSIGNATURE},
+      {9, "00", STRATA_BADSIGNATURE},
+      {33, "1F", STRATA_HEADERCORRUPT},
+      {SlotAt(1), "3D", STRATA_HEADERCORRUPT},  // a name longer than 60
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.offset);
+    CreateSound();
+    file_->Close();
+    PutFileBytes(c.offset, Hex(c.bytes));
+    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
+    EXPECT_EQ(CodeOf([&] { file_->Open(); }), c.code);
+    EXPECT_FALSE(file_->IsOpen());
+  }
+  // A file stamped with the default signature opens under another one.
+  CreateSound();
+  file_->Close();
+  owner_.signature.fill(0x11);
+  file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
+  EXPECT_EQ(CodeOf([&] { file_->Open(); }), 0);
+}
+
+TEST_F(IndexFileDefinitions, VerifyHeaderChecksEveryDescriptorAndPageNumber) {
+  struct Case {
+    const char* what;
+    std::int64_t offset;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"free page outside the file", 25, "01"},
+      {"root page outside the file", 34 + 4, "01"},
+      {"full-text chain outside the file", 162 + 4 * 31, "01"},
+      {"named primary index", SlotAt(0), "01 58"},
+      {"primary index not unique", SlotAt(0) + 128, "00"},
+      {"bad first character", SlotAt(1) + 1, "39"},
+      {"two indexes of one name", SlotAt(2), "06 42 59 4E 41 4D 45"},
+      {"no key fields", SlotAt(1) + 130, "00"},
+      {"a gap in the field list", SlotAt(1) + 259 + 6, "01 00"},
+      {"a field the table lacks", SlotAt(1) + 259, "09 00"},
+      {"a BLOB key field", SlotAt(2) + 259, "03 00"},
+      {"a stored key length of another size", SlotAt(2) + 61, "21"},
+      {"a full-text index of another key length", SlotAt(31) + 61, "43"},
+      {"a full-text index without compression", SlotAt(31) + 129, "00"},
+      {"a full-text index over a number", SlotAt(31) + 259, "02 00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CreateSound();
+    file_->Close();
+    PutFileBytes(c.offset, Hex(c.bytes));
+    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
+    file_->Open();
+    EXPECT_EQ(CodeOf([&] { file_->VerifyHeader(fields_); }), STRATA_HEADERCORRUPT);
+  }
+}
+
+TEST_F(IndexFileDefinitions, RefusesBadIndexDefinitions) {
+  CreateSound();
+  std::vector<std::uint16_t> tooMany(129, 1);
+  const std::vector<FieldDescriptor> wide = MakeFields({{"Wide", kTypeString, 400}});
+  struct Case {
+    IndexDescriptor index;
+    std::span<const FieldDescriptor> fields;
+    ErrorCode code;
+  };
+  const Case cases[] = {
+      {MakeIndex("", {1}, true), fields_, STRATA_INDEXNAMEREQUIRED},
+      {MakeIndex("   ", {1}, true), fields_, STRATA_INDEXNAMEREQUIRED},
+      {MakeIndex("9Lives", {1}, true), fields_, STRATA_INVALIDINDEXNAME},
+      {MakeIndex("  BYNAME ", {1}, true), fields_, STRATA_INDEXEXISTS},
+      {MakeIndex("ByPhoto", {3}, true), fields_, STRATA_SEARCHCOLREQD},
+      {MakeIndex("ByNothing", {42}, true), fields_, STRATA_SEARCHCOLREQD},
+      {MakeIndex("ByWide", {1}, true), wide, STRATA_INVALIDKEY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index.Name);
+    EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(c.index, c.fields); }), c.code);
+  }
+  EXPECT_EQ(file_->SecondaryIndexCount(), 2);
+
+  IndexDescriptor many = MakeIndex("ByMany", {1}, true);
+  many.FieldCount = 129;
+  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(many, fields_); }), STRATA_INDEXLIMIT);
+  for (int i = 3; i <= 30; ++i) file_->AddSecondaryIndex(MakeIndex("I" + std::to_string(i), {2}, false), fields_);
+  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(MakeIndex("I31", {2}, false), fields_); }),
+            STRATA_INDEXLIMIT);
+
+  // The default primary index may be replaced once.
+  file_->DefinePrimaryIndex(MakeIndex("Ignored", {5}, false), fields_);
+  EXPECT_EQ(file_->Descriptor(0).Name, "");
+  EXPECT_EQ(file_->Descriptor(0).Unique, 1);
+  EXPECT_EQ(file_->Descriptor(0).KeyLength, 32);
+  EXPECT_EQ(CodeOf([&] { file_->DefinePrimaryIndex(MakeIndex("", {1}, true), fields_); }),
+            STRATA_PRIMARYKEYREDEFINE);
+  file_->WriteHeader(true);
+  Reopen();
+  file_->VerifyHeader(fields_);
+}
+
+TEST_F(IndexFileDefinitions, RemovingAnIndexMovesTheLaterSlotsDown) {
+  CreateSound();
+  for (int i = 3; i <= 30; ++i) file_->AddSecondaryIndex(MakeIndex("I" + std::to_string(i), {2}, false), fields_);
+  for (int slot = 1; slot <= 30; ++slot) file_->SetRootPage(slot, 0);
+  file_->RemoveIndex(2, true);
+  EXPECT_EQ(file_->SecondaryIndexCount(), 29);
+  EXPECT_EQ(file_->Descriptor(1).Name, "ByName");
+  EXPECT_EQ(file_->Descriptor(2).Name, "I3");
+  EXPECT_EQ(file_->Descriptor(29).Name, "I30");
+  EXPECT_EQ(file_->Descriptor(30), IndexDescriptor{});
+
+  file_->DefinePrimaryIndex(MakeIndex("", {5}, true), fields_);
+  file_->RemoveIndex(0, false);
+  EXPECT_EQ(file_->Descriptor(0), TIndexFile::DefaultPrimaryDescriptor());
+  file_->RemoveIndex(1, false);  // emptied, still defined
+  EXPECT_EQ(file_->Descriptor(1).Name, "ByName");
+  file_->WriteHeader(true);
+  Reopen();
+  file_->VerifyHeader(fields_);
+}
+
+TEST_F(IndexFileDefinitions, EmptyingKeepsTheDefinitionsAndDropsThePages) {
+  CreateSound();
+  const auto layout = IndexKeyLayout::Make(file_->Descriptor(0), fields_, Collation());
+  TIndexTree tree(*file_, 0, layout);
+  std::vector<std::uint8_t> key(5);
+  for (int id = 1; id <= 500; ++id) {
+    layout.BuildKey({}, id, key);
+    tree.Insert(key, id);
+  }
+  EXPECT_GT(file_->UnitCount(), 2);
+  file_->EmptyFile();
+  EXPECT_EQ(file_->UnitCount(), 0);
+  EXPECT_EQ(file_->RootPage(0), 0);
+  Reopen();
+  EXPECT_EQ(FileBytes().size(), static_cast<std::size_t>(kFirstIndexPageOffset));
+  EXPECT_EQ(file_->SecondaryIndexCount(), 2);
+  file_->VerifyHeader(fields_);
+}
+
+TEST_F(IndexFileDefinitions, EnciphersHeaderDescriptorsAndPages) {
+  owner_.UsePassword("secret");
+  CreateSound();
+  const auto layout = IndexKeyLayout::Make(file_->Descriptor(0), fields_, Collation());
+  std::vector<std::uint8_t> key(5);
+  for (int id = 1; id <= 300; ++id) {
+    layout.BuildKey({}, id, key);
+    TIndexTree(*file_, 0, layout).Insert(key, id);
+  }
+  Flush();
+
+  // Each unit deciphers on its own with the table key.
+  auto bytes = FileBytes();
+  const auto context = owner_.hooks.InitContext(CryptoHooks::TableKey("secret"));
+  auto decipher = [&](std::int64_t offset, std::size_t size) {
+    std::vector<std::uint8_t> unit(bytes.begin() + offset, bytes.begin() + offset + size);
+    owner_.hooks.DecipherBuffer(*context, unit);
+    return unit;
+  };
+  EXPECT_NE(bytes[8], 6);
+  EXPECT_EQ(decipher(0, 512)[8], 6);
+  EXPECT_NE(bytes[SlotAt(31)], 8);
+  EXPECT_EQ(decipher(512, kDescriptorAreaSize)[768 * 31], 8);
+  const std::int32_t root = file_->RootPage(0);
+  const std::int64_t rootAt = kFirstIndexPageOffset + (root - 1) * 1024;
+  EXPECT_EQ(decipher(rootAt, 1024)[0], kPageRootNode);
+
+  Reopen();
+  file_->VerifyHeader(fields_);
+  layout.BuildKey({}, 123, key);
+  EXPECT_EQ(TIndexTree(*file_, 0, layout).Find(key), 123);
+
+  file_->Close();
+  owner_.UsePlain();
+  file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
+  EXPECT_NE(CodeOf([&] { file_->Open(); }), 0);
+}
+
+}  // namespace
+}  // namespace strata
