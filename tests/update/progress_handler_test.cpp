@@ -1,0 +1,80 @@
+#include "update/progress_handler.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/values/convert_error.h"
+
+namespace strata {
+namespace {
+
+// A bar with the clamping and stepping rules of the displays.
+class FakeBar : public ProgressDisplay {
+ public:
+  explicit FakeBar(std::int32_t maximum) : maximum_(maximum) {}
+  std::int32_t Minimum() const override { return 0; }
+  std::int32_t Maximum() const override { return maximum_; }
+  void SetMaximum(std::int32_t maximum) override {
+    maximum_ = maximum;
+    position_ = ClampedPosition(position_, 0, maximum_);
+  }
+  std::int32_t Position() const override { return position_; }
+  void SetPosition(std::int32_t position) override {
+    position_ = ClampedPosition(position, 0, maximum_);
+  }
+  void StepIt() override { position_ = SteppedPosition(position_, 1, 0, maximum_); }
+
+ private:
+  std::int32_t maximum_;
+  std::int32_t position_ = 0;
+};
+
+class AlterProgressTest : public ::testing::Test {
+ protected:
+  void TearDown() override { RestructureBar = nullptr; }
+  TProgressHandler handler_;
+  FakeBar hundred_{100};
+  FakeBar fifty_{50};
+  FakeBar three_{3};
+};
+
+TEST_F(AlterProgressTest, PercentBecomesThePositionOfAHundredStepBar) {
+  RestructureBar = &hundred_;
+  for (std::uint16_t percent : {0, 37, 100, 5, 99}) {
+    handler_.AlterProgress(nullptr, percent);
+    EXPECT_EQ(hundred_.Position(), percent);
+  }
+}
+
+TEST_F(AlterProgressTest, WithoutABarNothingHappens) {
+  RestructureBar = nullptr;
+  EXPECT_NO_THROW(handler_.AlterProgress(nullptr, 50));
+}
+
+TEST_F(AlterProgressTest, OtherMaximumsScaleOrFailOnAFraction) {
+  RestructureBar = &fifty_;
+  handler_.AlterProgress(nullptr, 40);
+  EXPECT_EQ(fifty_.Position(), 20);
+  try {
+    handler_.AlterProgress(nullptr, 37);
+    FAIL() << "no error for 18.5";
+  } catch (const EConvertError& error) {
+    EXPECT_EQ(error.Message(), "'18.5' is not a valid integer value");
+  }
+  EXPECT_EQ(fifty_.Position(), 20);
+
+  RestructureBar = &three_;
+  EXPECT_THROW(handler_.AlterProgress(nullptr, 10), EConvertError);  // 0.3
+}
+
+TEST(ProgressDisplayTest, StepPastTheEndStartsTheBarOver) {
+  EXPECT_EQ(SteppedPosition(0, 1, 0, 63), 1);
+  EXPECT_EQ(SteppedPosition(62, 1, 0, 63), 63);
+  EXPECT_EQ(SteppedPosition(63, 1, 0, 63), 0);
+  EXPECT_EQ(SteppedPosition(5, 1, 5, 5), 5);
+  EXPECT_EQ(SteppedPosition(0, -1, 0, 10), 10);
+  EXPECT_EQ(ClampedPosition(200, 0, 100), 100);
+  EXPECT_EQ(ClampedPosition(-3, 0, 100), 0);
+}
+
+}  // namespace
+}  // namespace strata
