@@ -111,4 +111,17 @@ void TEngineFile::LeaveIo() {
   if (store_ != nullptr) store_->IoLock().unlock();
 }
 
+std::int64_t TEngineFile::ReadAt(std::int64_t offset, std::span<std::byte> buffer,
+                                 bool allowShort) {
+  IoGuard io(*this);
+  Seek(TBaseFile::kFromStart, offset);
+  return Read(buffer, allowShort);
+}
+
+void TEngineFile::WriteAt(std::int64_t offset, std::span<const std::byte> data) {
+  IoGuard io(*this);
+  Seek(TBaseFile::kFromStart, offset);
+  Write(data);
+}
+
 }  // namespace strata

@@ -45,6 +45,10 @@ class TEngineFile {
   // Flushes the OS buffers of the file; a failure raises 9218.
   virtual void Flush();
 
+  // Positioned transfers: the store's I/O lock, a seek and one Read or Write.
+  std::int64_t ReadAt(std::int64_t offset, std::span<std::byte> buffer, bool allowShort);
+  void WriteAt(std::int64_t offset, std::span<const std::byte> data);
+
   // Locks or unlocks a byte range of the store; false when not open.
   bool LockBytes(bool lock, std::int64_t length, std::int64_t offset);
   std::int64_t Seek(int origin, std::int64_t offset);

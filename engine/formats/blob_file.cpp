@@ -1,21 +1,15 @@
 #include "engine/formats/blob_file.h"
 
+
 #include <algorithm>
 #include <array>
 #include <limits>
 
+#include "engine/formats/counters.h"
 #include "engine/errors/engine_error.h"
 #include "engine/files/base_file.h"
 
 namespace strata {
-
-namespace {
-
-std::int32_t Wrapping(std::int32_t value) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1u);
-}
-
-}  // namespace
 
 TBlobFile::TBlobFile(FileRegistry& registry, std::string path, bool inMemory,
                      TableFileOwner& owner, std::int32_t blockSize)
@@ -78,12 +72,7 @@ void TBlobFile::CreateNew() {
 
 void TBlobFile::ReadHeader() {
   std::array<std::uint8_t, kBlobHeaderSize> image{};
-  std::int64_t got = 0;
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    got = Read(std::as_writable_bytes(std::span(image)), true);
-  }
+  const std::int64_t got = ReadAt(0, std::as_writable_bytes(std::span(image)), true);
   if (got != static_cast<std::int64_t>(kBlobHeaderSize)) Raise(STRATA_HEADERCORRUPT);
   if (const UnitCipher* cipher = Cipher()) cipher->Decipher(image);
   header_.Decode(image);
@@ -91,22 +80,18 @@ void TBlobFile::ReadHeader() {
 
 bool TBlobFile::WriteHeader(bool force) {
   if (!force && !header_.HeaderModified) return false;
-  header_.ChangeCount = Wrapping(header_.ChangeCount);
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   std::array<std::uint8_t, kBlobHeaderSize> image{};
   header_.Encode(image);
   if (const UnitCipher* cipher = Cipher()) cipher->Encipher(image);
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    Write(std::as_bytes(std::span(image)));
-  }
+  WriteAt(0, std::as_bytes(std::span(image)));
   owner_.MarkModified();
   header_.HeaderModified = false;
   return true;
 }
 
 void TBlobFile::TouchHeader() {
-  header_.ChangeCount = Wrapping(header_.ChangeCount);
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   header_.HeaderModified = true;
   owner_.MarkModified();
 }

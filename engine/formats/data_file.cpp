@@ -18,19 +18,11 @@ namespace {
 
 constexpr std::int64_t kDescriptorOffset = kDataHeaderSize;
 
-std::int32_t Wrapping(std::int32_t value) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1u);
-}
-
 bool SizeInRange(std::int32_t size, std::int32_t low, std::int32_t high) {
   return size >= low && size <= high && size % 8 == 0;
 }
 
 }  // namespace
-
-std::int32_t NextCounterValue(std::int32_t value) {
-  return value == std::numeric_limits<std::int32_t>::max() ? 1 : value + 1;
-}
 
 TDataFile::TDataFile(FileRegistry& registry, std::string path, bool inMemory,
                      TableFileOwner& owner)
@@ -112,12 +104,7 @@ void TDataFile::CreateNew() {
 
 void TDataFile::ReadHeader() {
   std::array<std::uint8_t, kDataHeaderSize> image{};
-  std::int64_t got = 0;
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    got = Read(std::as_writable_bytes(std::span(image)), true);
-  }
+  const std::int64_t got = ReadAt(0, std::as_writable_bytes(std::span(image)), true);
   DataFileHeader header;
   if (got != static_cast<std::int64_t>(kDataHeaderSize) || !header.Decode(image)) {
     Raise(STRATA_HEADERCORRUPT);
@@ -133,21 +120,17 @@ std::array<std::uint8_t, kDataHeaderSize> TDataFile::HeaderImage() const {
 
 bool TDataFile::WriteHeader(bool force) {
   if (!force && !header_.HeaderModified) return false;
-  header_.ChangeCount = Wrapping(header_.ChangeCount);
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   header_.LastUpdated = CurrentDateTime() - kDayNumberOf18991230;
   const auto image = HeaderImage();
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    Write(std::as_bytes(std::span(image)));
-  }
+  WriteAt(0, std::as_bytes(std::span(image)));
   owner_.MarkModified();
   header_.HeaderModified = false;
   return true;
 }
 
 void TDataFile::TouchHeader() {
-  header_.ChangeCount = Wrapping(header_.ChangeCount);
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   MarkHeader();
   owner_.MarkModified();
 }
@@ -173,12 +156,7 @@ bool TDataFile::HeaderChanged() {
 void TDataFile::ReadDescriptors() {
   const std::size_t count = header_.FieldCount;
   std::vector<std::uint8_t> block(count * kFieldDescriptorSize);
-  std::int64_t got = 0;
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, kDescriptorOffset);
-    got = Read(std::as_writable_bytes(std::span(block)), true);
-  }
+  const std::int64_t got = ReadAt(kDescriptorOffset, std::as_writable_bytes(std::span(block)), true);
   if (got != static_cast<std::int64_t>(block.size())) Raise(STRATA_HEADERCORRUPT);
   if (const UnitCipher* cipher = Cipher()) cipher->Decipher(block);
   // Every value slot must lie inside the record before any record is read.
@@ -205,11 +183,7 @@ bool TDataFile::WriteDescriptors() {
     fields_[i].Encode(std::span(block).subspan(i * kFieldDescriptorSize).first<kFieldDescriptorSize>());
   }
   if (const UnitCipher* cipher = Cipher()) cipher->Encipher(block);
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, kDescriptorOffset);
-    Write(std::as_bytes(std::span(block)));
-  }
+  WriteAt(kDescriptorOffset, std::as_bytes(std::span(block)));
   owner_.MarkModified();
   descriptorsChanged_ = false;
   return true;

@@ -31,6 +31,7 @@
 #include "engine/formats/record.h"
 #include "engine/formats/table_file_owner.h"
 #include "engine/files/buffered_file.h"
+#include "engine/formats/counters.h"
 
 namespace strata {
 
@@ -47,8 +48,6 @@ struct TableInfo {
   bool Encrypted = false;
 };
 
-// The counter that follows value: +1, with 2147483647 wrapping to 1.
-std::int32_t NextCounterValue(std::int32_t value);
 
 class TDataFile : public TBufferedFile {
  public:

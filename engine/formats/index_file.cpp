@@ -1,9 +1,11 @@
 #include "engine/formats/index_file.h"
 
+
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
 
+#include "engine/formats/counters.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/index_key.h"
 #include "engine/locale/windows1252.h"
@@ -124,11 +126,7 @@ void TIndexFile::CreateNew() {
 
 void TIndexFile::ReadHeader() {
   std::array<std::uint8_t, kIndexHeaderSize> image{};
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    Read(std::as_writable_bytes(std::span(image)), false);
-  }
+  ReadAt(0, std::as_writable_bytes(std::span(image)), false);
   if (const UnitCipher* cipher = Cipher()) cipher->Decipher(image);
   header_.Decode(image);
 }
@@ -136,22 +134,18 @@ void TIndexFile::ReadHeader() {
 bool TIndexFile::WriteHeader(bool force) {
   WriteDescriptors(false);
   if (!force && !header_.HeaderModified) return false;
-  ++header_.ChangeCount;
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   std::array<std::uint8_t, kIndexHeaderSize> image{};
   header_.Encode(image);
   if (const UnitCipher* cipher = Cipher()) cipher->Encipher(image);
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, 0);
-    Write(std::as_bytes(std::span(image)));
-  }
+  WriteAt(0, std::as_bytes(std::span(image)));
   owner_.MarkModified();
   header_.HeaderModified = false;
   return true;
 }
 
 void TIndexFile::TouchHeader() {
-  ++header_.ChangeCount;
+  header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   header_.HeaderModified = true;
   owner_.MarkModified();
 }
@@ -164,11 +158,7 @@ bool TIndexFile::HeaderChanged() {
 
 void TIndexFile::ReadDescriptors() {
   std::vector<std::uint8_t> area(kDescriptorAreaSize);
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, kIndexHeaderSize);
-    Read(std::as_writable_bytes(std::span(area)), false);
-  }
+  ReadAt(kIndexHeaderSize, std::as_writable_bytes(std::span(area)), false);
   if (const UnitCipher* cipher = Cipher()) cipher->Decipher(area);
   for (std::size_t s = 0; s < kIndexSlotCount; ++s) {
     const std::span<const std::uint8_t, kIndexDescriptorSize> image(
@@ -186,11 +176,7 @@ bool TIndexFile::WriteDescriptors(bool force) {
         area.data() + s * kIndexDescriptorSize, kIndexDescriptorSize));
   }
   if (const UnitCipher* cipher = Cipher()) cipher->Encipher(area);
-  {
-    IoGuard io(*this);
-    Seek(TBaseFile::kFromStart, kIndexHeaderSize);
-    Write(std::as_bytes(std::span(area)));
-  }
+  WriteAt(kIndexHeaderSize, std::as_bytes(std::span(area)));
   owner_.MarkModified();
   descriptorsModified_ = false;
   return true;
