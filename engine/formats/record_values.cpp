@@ -113,7 +113,7 @@ void WriteString(RecordImage record, const FieldDescriptor& field, std::string_v
   if (field.SubType != kSubTypeFixedChar) {
     while (length > 0 && text[length - 1] == ' ') --length;
   }
-  std::memcpy(slot.data(), text.data(), length);
+  std::copy_n(text.begin(), length, slot.begin());
   const std::span<char> chars(reinterpret_cast<char*>(slot.data()), length);
   if (field.CharCase == 1) collation.Lower(chars);
   if (field.CharCase == 2) collation.Upper(chars);
@@ -215,7 +215,7 @@ bool WriteBcd(RecordImage record, const FieldDescriptor& field, Currency value) 
 void WriteBytes(RecordImage record, const FieldDescriptor& field,
                 std::span<const std::uint8_t> bytes) {
   Put<0>(record, field, [&](std::uint8_t* p) {
-    std::memcpy(p, bytes.data(), std::min<std::size_t>(bytes.size(), field.PhysicalSize));
+    std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), field.PhysicalSize), p);
   });
 }
 
