@@ -1,0 +1,296 @@
+#include "engine/core/data_directory.h"
+
+#include <algorithm>
+
+#include "engine/core/data_engine.h"
+#include "engine/core/data_session.h"
+#include "engine/core/data_table.h"
+#include "engine/core/table_names.h"
+#include "engine/errors/engine_error.h"
+
+namespace strata {
+
+TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, std::string path,
+                               bool keepTablesOpen, bool inMemory)
+    : session_(session),
+      databaseName_(std::move(databaseName)),
+      path_(std::move(path)),
+      inMemory_(inMemory),
+      keepTablesOpen_(keepTablesOpen) {
+  const DataEngineOptions& options = Engine().Options();
+  locks_ = std::make_unique<TDataDirectoryLocks>(
+      Engine().Registry(), path_, ErrorDatabaseName(), Engine().Offsets(), options.TableLocks,
+      options.LockFileName, inMemory_, options.TableDataExtension, options.LockFile);
+  locks_->OpenLockFile();
+  readOnlyDatabase_ = locks_->Disabled();
+}
+
+TDataDirectory::~TDataDirectory() {
+  try {
+    Rollback();
+  } catch (...) {
+  }
+  transactionTables_.clear();
+  // Tables hold entries of the lock manager: they go first.
+  while (!tables_.empty()) tables_.pop_back();
+  locks_.reset();
+}
+
+TDataEngine& TDataDirectory::Engine() const { return session_.Engine(); }
+
+std::string TDataDirectory::ErrorDatabaseName() const { return DatabaseNameOfPath(path_); }
+
+std::string TDataDirectory::TableNameFor(std::string_view given) const {
+  return TableNameOf(given, Engine().Options().TableDataExtension);
+}
+
+void TDataDirectory::RaiseTableError(std::uint16_t code, std::string_view table) const {
+  strata::RaiseTableError(code, table, ErrorDatabaseName());
+}
+
+std::vector<std::unique_ptr<TDataTable>>::iterator TDataDirectory::Find(std::string_view name) {
+  const auto it = std::lower_bound(
+      tables_.begin(), tables_.end(), name,
+      [](const auto& table, std::string_view key) { return CompareTableNames(table->Name(), key) < 0; });
+  return it != tables_.end() && SameTableName((*it)->Name(), name) ? it : tables_.end();
+}
+
+TDataTable* TDataDirectory::FindTable(std::string_view name) const {
+  const std::string key = TableNameFor(name);
+  for (const auto& table : tables_) {
+    if (SameTableName(table->Name(), key)) return table.get();
+  }
+  return nullptr;
+}
+
+void TDataDirectory::Insert(std::unique_ptr<TDataTable> table) {
+  const auto at = std::lower_bound(tables_.begin(), tables_.end(), table->Name(),
+                                   [](const auto& t, const std::string& key) {
+                                     return CompareTableNames(t->Name(), key) < 0;
+                                   });
+  tables_.insert(at, std::move(table));
+}
+
+void TDataDirectory::Remove(TDataTable& table) {
+  std::erase(transactionTables_, &table);
+  const auto it = std::find_if(tables_.begin(), tables_.end(),
+                               [&](const auto& t) { return t.get() == &table; });
+  if (it != tables_.end()) tables_.erase(it);
+}
+
+// ---------------------------------------------------------------------------
+// Opening and closing tables
+
+TDataTable& TDataDirectory::OpenTable(std::string_view name, std::string_view displayName,
+                                      const TableOpenRequest& request) {
+  const std::string tableName = TableNameFor(name);
+  TDataTable* table = nullptr;
+  if (const auto found = Find(tableName); found != tables_.end()) {
+    table = found->get();
+    if (table->IsOpen()) {
+      // Counted open, in a transaction, or kept open.
+      if ((table->Exclusive() || request.Exclusive) &&
+          (table->OpenCount() > 0 || !table->InTransaction())) {
+        RaiseTableError(STRATA_OSEACCES, tableName);
+      }
+      table->Open(request.Uncounted, request.VerifyHeaders);
+      table->CountCursor();
+      return *table;
+    }
+    table->SetOpenMode(request.Exclusive, request.Temporary);
+    table->Open(request.Uncounted, request.VerifyHeaders);
+  } else {
+    auto created = std::make_unique<TDataTable>(*this, tableName, std::string(displayName),
+                                                request.Exclusive, request.Temporary,
+                                                readOnlyDatabase_);
+    created->Open(request.Uncounted, request.VerifyHeaders);
+    table = created.get();
+    Insert(std::move(created));
+  }
+  table->CountCursor();
+  if (inTransaction_ && !restrictedTransaction_ && !table->InTransaction()) {
+    table->BeginTableTransaction(false);
+    if (table->InTransaction()) transactionTables_.push_back(table);
+  }
+  return *table;
+}
+
+void TDataDirectory::CloseTable(TDataTable& table, bool forceOsFlush, bool uncounted) {
+  const auto it = std::find_if(tables_.begin(), tables_.end(),
+                               [&](const auto& t) { return t.get() == &table; });
+  if (it == tables_.end()) RaiseTableError(STRATA_OSENOENT, table.ErrorTableName());
+  std::exception_ptr failure;
+  try {
+    table.Close(forceOsFlush, uncounted);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  table.UncountCursor();
+  if (!table.IsOpen() && !table.InTransaction()) Remove(table);
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::ReleaseIfUnused(TDataTable& table) {
+  if (table.InTransaction() || table.OpenCount() > 0) return;
+  if (table.IsOpen() && keepTablesOpen_ && !table.Exclusive()) return;
+  try {
+    table.Close(false, true);
+  } catch (...) {
+  }
+  if (!table.IsOpen()) Remove(table);
+}
+
+// ---------------------------------------------------------------------------
+// Creating, deleting and renaming tables
+
+TDataTable& TDataDirectory::CreateTable(std::string_view name, std::string_view displayName,
+                                        bool temporary, const TableStructure& structure) {
+  const std::string tableName = TableNameFor(name);
+  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, tableName);
+  if (const auto found = Find(tableName); found != tables_.end()) {
+    if ((*found)->IsOpen() || (*found)->InTransaction()) RaiseTableError(STRATA_OSEACCES, tableName);
+    tables_.erase(found);
+  }
+  auto created = std::make_unique<TDataTable>(*this, tableName, std::string(displayName), true,
+                                              temporary, false);
+  created->CreateFiles(structure);
+  TDataTable& table = *created;
+  Insert(std::move(created));
+  table.CountCursor();
+  return table;
+}
+
+void TDataDirectory::DeleteTable(std::string_view name) {
+  const std::string tableName = TableNameFor(name);
+  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, tableName);
+  if (const auto found = Find(tableName); found != tables_.end()) {
+    TDataTable& table = **found;
+    if (table.OpenCount() > 0 || table.InTransaction()) RaiseTableError(STRATA_OSEACCES, tableName);
+    table.Close(false, true);
+    Remove(table);
+  }
+  TDataTable(*this, tableName, tableName, false, false, false).DeleteFiles();
+}
+
+void TDataDirectory::RenameTable(std::string_view name, std::string_view targetDirectory,
+                                 bool toBackup, std::string_view newName) {
+  const std::string tableName = TableNameFor(name);
+  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, tableName);
+  if (const auto found = Find(tableName); found != tables_.end()) {
+    TDataTable& table = **found;
+    if (table.OpenCount() > 0 || table.InTransaction()) RaiseTableError(STRATA_OSEACCES, tableName);
+    table.Close(false, true);
+    Remove(table);
+  }
+  TDataTable(*this, tableName, tableName, false, false, false)
+      .RenameFiles(targetDirectory, TableNameFor(newName), toBackup);
+}
+
+bool TDataDirectory::TableExists(std::string_view name, bool temporary) {
+  const DataEngineOptions& options = Engine().Options();
+  const std::string file =
+      TableFileName(TableNameFor(name), options.TableDataExtension,
+                    temporary ? options.TableDataTempExtension : options.TableDataExtension);
+  return Engine().Registry().FileExists(path_ + file, inMemory_);
+}
+
+std::vector<std::string> TDataDirectory::ListTables() {
+  return Engine().Registry().ListFiles(inMemory_, path_ + "*" + Engine().Options().TableDataExtension,
+                                       false);
+}
+
+std::string TDataDirectory::MakeTempTableName() {
+  const std::string path = Engine().Registry().MakeUniqueFileName(
+      path_, Engine().Options().TableDataExtension, inMemory_);
+  return path.substr(path_.size());
+}
+
+// ---------------------------------------------------------------------------
+// Transactions
+
+void TDataDirectory::StartTransaction(std::optional<std::span<const std::string>> tables) {
+  if (readOnlyDatabase_ || inTransaction_) return;
+  restrictedTransaction_ = tables.has_value();
+  inTransaction_ = true;
+  try {
+    if (!restrictedTransaction_) {
+      locks_->LockAllTransactions();
+      for (const auto& table : tables_) {
+        if (!table->IsOpen()) continue;
+        table->BeginTableTransaction(false);
+        if (table->InTransaction()) transactionTables_.push_back(table.get());
+      }
+    } else {
+      for (const std::string& name : *tables) {
+        TDataTable* table = FindTable(name);
+        if (table == nullptr || !table->IsOpen()) {
+          table = &OpenTable(name, name, TableOpenRequest{.Uncounted = true});
+          table->UncountCursor();
+        }
+        if (table->InTransaction()) continue;
+        table->BeginTableTransaction(true);
+        if (table->InTransaction()) transactionTables_.push_back(table);
+      }
+    }
+  } catch (...) {
+    try {
+      Rollback();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void TDataDirectory::Commit(bool forceFlush, bool end) {
+  if (!inTransaction_) return;
+  if (!restrictedTransaction_) {
+    locks_->WriteLockAllTables();
+    try {
+      for (TDataTable* table : transactionTables_) table->CommitTable(false, end, forceFlush);
+    } catch (...) {
+      try {
+        locks_->WriteUnlockAllTables();
+      } catch (const EStrataEngineError&) {
+      }
+      throw;
+    }
+    locks_->WriteUnlockAllTables();
+    if (end) locks_->UnlockAllTransactions();
+  } else {
+    for (TDataTable* table : transactionTables_) table->CommitTable(true, end, forceFlush);
+  }
+  if (end) EndTransaction();
+}
+
+void TDataDirectory::Rollback() {
+  if (!inTransaction_) return;
+  std::exception_ptr failure;
+  for (TDataTable* table : transactionTables_) {
+    try {
+      table->RollbackTable(restrictedTransaction_);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (!restrictedTransaction_) {
+    try {
+      locks_->UnlockAllTransactions();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  EndTransaction();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataDirectory::EndTransaction() {
+  inTransaction_ = false;
+  restrictedTransaction_ = false;
+  const std::vector<TDataTable*> ended = std::move(transactionTables_);
+  transactionTables_.clear();
+  // Tables that were closed during the transaction (or opened for it) close
+  // now.
+  for (TDataTable* table : ended) ReleaseIfUnused(*table);
+}
+
+}  // namespace strata
