@@ -1,0 +1,29 @@
+#include "components/default_components.h"
+
+#include <stdexcept>
+
+namespace strata {
+
+DefaultComponents::DefaultComponents() : session_(&engine_->CreateDefaultSession()) {}
+
+DefaultComponents::~DefaultComponents() {
+  try {
+    engine_->FreeSession(*session_);
+  } catch (...) {
+    // The engine's last holder frees the session anyway.
+  }
+}
+
+TStrataEngine& DefaultEngine() {
+  TStrataEngine* engine = TStrataEngine::Instance();
+  if (engine == nullptr) throw std::logic_error("no engine component exists");
+  return *engine;
+}
+
+TStrataSession& DefaultSession() {
+  TStrataSession* session = DefaultEngine().DefaultSession();
+  if (session == nullptr) throw std::logic_error("no default session exists");
+  return *session;
+}
+
+}  // namespace strata
