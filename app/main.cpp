@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/window_images.h"
+#include "components/default_components.h"
 #include "engine/errors/engine_error.h"
 
 namespace {
@@ -17,6 +18,9 @@ void UpdateNotAvailable(const std::string&, strata::ProgressDisplay*, strata::Pr
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The default engine and session exist before the window and go with the
+  // program's end.
+  strata::DefaultComponents components;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(strata::kApplicationTitle));
   QApplication::setWindowIcon(strata::ApplicationIcon());
