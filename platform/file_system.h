@@ -10,8 +10,9 @@
 //
 // File names are looked up without regard to ASCII letter case: the exact
 // name wins, else the lowest (in byte order) name that differs only in case.
-// Open, Delete, Rename (source and target test) and FileExists all use it;
-// CreateAlways creates the name exactly as given.
+// Open, Delete, Rename (source and target test), FileExists and the
+// existence test of CreateNew all use it; CreateAlways and CreateNew create
+// the name exactly as given.
 #pragma once
 
 #include <cstddef>
@@ -68,6 +69,13 @@ class FileSystem {
   // Creates the file, or takes an existing one: opens it without truncating,
   // takes the exclusive share lock, and only then empties it. Read and write.
   virtual std::unique_ptr<FileHandle> CreateAlways(const std::string& path) = 0;
+
+  // Creates a file that must not exist yet: fails with EEXIST when a file of
+  // that name (in any letter case) exists, so two creators never both
+  // succeed. The new file is then locked exclusively (EAGAIN when another
+  // description opened it in between; it is left in place for that user).
+  // Read and write.
+  virtual std::unique_ptr<FileHandle> CreateNew(const std::string& path) = 0;
 
   // Deletes or renames a file that this process does not hold open; a file
   // that another description holds open fails with EAGAIN. Renaming never

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -223,6 +224,12 @@ bool CopyToNewFile(int source, const std::string& target) {
 
 class PosixFileSystem final : public FileSystem {
  public:
+  // The handle of a file opened for sequential transfers.
+  static std::unique_ptr<FileHandle> Prepared(int fd) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixFileHandle>(fd);
+  }
+
   OpenedFile Open(const std::string& path, const OpenRequest& request) override {
     OpenedFile result;
     const std::string name = ResolveName(path);
@@ -269,6 +276,42 @@ class PosixFileSystem final : public FileSystem {
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixFileHandle>(fd);
+  }
+
+  std::unique_ptr<FileHandle> CreateNew(const std::string& path) override {
+    // A name differing only in letter case is the same file name.
+    if (ResolveName(path) != path) {
+      errno = EEXIST;
+      return nullptr;
+    }
+    // The file is made and locked under a private name and only then given
+    // its name (a hard link never replaces), so nobody can open it before
+    // its creator holds it exclusively.
+    static std::atomic<unsigned> counter{0};
+    const std::string staging = DirectoryPart(path) + "." + NamePart(path) + "." +
+                                std::to_string(::getpid()) + "-" +
+                                std::to_string(counter.fetch_add(1)) + ".new";
+    int fd = ::open(staging.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      const bool locked = TakeShareLock(fd, true);
+      const bool linked = locked && ::link(staging.c_str(), path.c_str()) == 0;
+      const int error = errno;
+      ::unlink(staging.c_str());
+      if (linked) return Prepared(fd);
+      ::close(fd);
+      errno = error;
+      if (locked && error == EEXIST) return nullptr;
+      // A file system without hard links: create the name directly.
+    }
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    // The file is ours, but another program may have opened it between the
+    // creation and the lock; it then keeps it, so it is not removed here.
+    if (!TakeShareLock(fd, true)) {
+      CloseKeepingErrno(fd);
+      return nullptr;
+    }
+    return Prepared(fd);
   }
 
   bool Delete(const std::string& path) override {

@@ -107,7 +107,11 @@ void TDataDirectoryLocks::OpenLockFile() {
 
 bool TDataDirectoryLocks::CreateLockFile() {
   try {
+    // Another user may create the file at the same moment: only one creation
+    // succeeds, and the other user reads the list instead of replacing it.
+    lockFile_.FailIfExists = true;
     lockFile_.CreateNew();
+    lockFile_.FailIfExists = false;
     cachedStamp_ = 0;
     const std::vector<std::string> tables = lockFile_.Registry().ListFiles(
         lockFile_.InMemory(), path_ + "*" + dataExtension_, false);
@@ -119,6 +123,7 @@ bool TDataDirectoryLocks::CreateLockFile() {
     lockFile_.Close();
     return true;
   } catch (const EStrataEngineError&) {
+    lockFile_.FailIfExists = false;
     CloseQuietly();
     entries_.clear();
     cachedStamp_ = 0;

@@ -7,7 +7,9 @@
 // table name. Slots are only ever appended; at most 4096.
 //
 // OpenLockFile creates the file (one entry per data file of the directory,
-// in listing order) or opens the existing one and reads it. A directory
+// in listing order) or opens the existing one and reads it. Creation never
+// replaces an existing file, so of two users creating the file at the same
+// moment one writes the list and the other reads it. A directory
 // whose lock file cannot be created, opened or read, or carries the
 // read-only attribute, is a read-only database: Disabled is set and every
 // lock then succeeds at once without locking anything.

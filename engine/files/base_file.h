@@ -63,6 +63,9 @@ class TBaseFile {
   bool ForcedReadOnly = false;
   bool Temporary = false;
   bool Hidden = false;
+  // CreateNew refuses (-11013) a file that already exists instead of
+  // emptying it.
+  bool FailIfExists = false;
 
  protected:
   struct Handle {

@@ -30,7 +30,8 @@ void TEngineFile::Open() {
 
 void TEngineFile::CreateNew() {
   if (isOpen_) Close();
-  const StoreOpenResult created = registry_.CreateStoreFile(path_, inMemory_, Temporary, Hidden);
+  const StoreOpenResult created =
+      registry_.CreateStoreFile(path_, inMemory_, Temporary, Hidden, FailIfExists);
   if (created.handleId < 0) RaiseFileError(static_cast<ErrorCode>(-created.handleId));
   store_ = created.store;
   handleId_ = created.handleId;

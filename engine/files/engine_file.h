@@ -6,9 +6,22 @@
 //
 // Closing reports failures; destroying an open file closes it and can only
 // drop a failure, so writers close explicitly.
+//
+// Copies (backups, restores, the index-file copy of a restructure, repair):
+// CopyTo writes this file's bytes to a target that it creates, plainly
+// (level 0: byte for byte) or as a compressed copy (level 1 to 9); RestoreFrom
+// recreates this file from such a copy, compressed or plain. The source is
+// read and the target written in runs of up to 64 KiB, each under its
+// store's I/O lock. The target is created like CreateNew, so a file that
+// anybody holds open is never replaced. On any failure the partial target
+// is closed and deleted and the error (9217 naming the source, 9218 naming
+// the target, 15001/15002, ...) passes on. Progress goes to OnProgress in
+// whole percent of the source read, whenever it has grown by ProgressStep,
+// and always ends with 100.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -18,6 +31,18 @@
 #include "engine/files/file_registry.h"
 
 namespace strata {
+
+class CompressionHooks;
+
+struct FileCopyOptions {
+  // 0 (or below): a plain copy; 1 to 9: a compressed copy at that level.
+  int Level = 0;
+  // The percentage between two progress reports (at least 1).
+  std::int32_t ProgressStep = 1;
+  std::function<void(std::uint16_t percent)> OnProgress;
+  // The compression hooks; null means the built-in ones.
+  const CompressionHooks* Hooks = nullptr;
+};
 
 class TEngineFile {
  public:
@@ -44,6 +69,20 @@ class TEngineFile {
   virtual void Write(std::span<const std::byte> data);
   // Flushes the OS buffers of the file; a failure raises 9218.
   virtual void Flush();
+
+  // Copies this file (opened with its requests when it is not open, and
+  // closed again) to targetPath, a file of the same kind (disk or memory)
+  // that is closed at the end; or to target, created with its own requests
+  // (Temporary, Hidden, FailIfExists) as a bare file and left open. A target
+  // that is this file itself is refused with 11013.
+  virtual void CopyTo(const std::string& targetPath, const FileCopyOptions& options);
+  virtual void CopyTo(TEngineFile& target, const FileCopyOptions& options);
+  // Recreates this file from a copy made by CopyTo (any level; a file
+  // without the compressed-copy prefix is a plain copy) and leaves it open
+  // for reading and writing. Options other than the progress and the hooks
+  // are ignored.
+  virtual void RestoreFrom(const std::string& copyPath, const FileCopyOptions& options);
+  virtual void RestoreFrom(TEngineFile& copy, const FileCopyOptions& options);
 
   // Positioned transfers: the store's I/O lock, a seek and one Read or Write.
   std::int64_t ReadAt(std::int64_t offset, std::span<std::byte> buffer, bool allowShort);
@@ -80,6 +119,8 @@ class TEngineFile {
   bool ForcedReadOnly = false;
   bool Temporary = false;
   bool Hidden = false;
+  // CreateNew refuses an existing file (11013) instead of emptying it.
+  bool FailIfExists = false;
 
  protected:
   [[noreturn]] void RaiseFileError(ErrorCode code) const;

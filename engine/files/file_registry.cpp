@@ -86,7 +86,7 @@ bool FileRegistry::FileExists(std::string_view path, bool inMemory) {
 }
 
 StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
-                                              bool hidden) {
+                                              bool hidden, bool failIfExists) {
   StoreList& list = ListFor(inMemory);
   std::lock_guard guard(list.lock);
   StoreOpenResult result;
@@ -94,7 +94,7 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
   TBaseFile* store = nullptr;
   const auto found = Find(list, path);
   if (found != list.stores.end()) {
-    if ((*found)->OpenCount() > 0) {
+    if ((*found)->OpenCount() > 0 || failIfExists) {
       result.handleId = kDenied;
       return result;
     }
@@ -108,6 +108,7 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
   store->Hidden = hidden;
   store->ReadOnly = false;
   store->ForcedReadOnly = false;
+  store->FailIfExists = failIfExists;
   result.handleId = store->CreateNew();
   if (result.handleId < 0) return result;
   if (fresh != nullptr) Insert(list, std::move(fresh));

@@ -40,8 +40,11 @@ class FileRegistry {
   // file (not a directory) on disk.
   bool FileExists(std::string_view path, bool inMemory);
 
+  // Creates the file exclusively, or empties an existing one that nobody
+  // holds open; with failIfExists an existing file (of this list, or on disk
+  // in any letter case) is refused with -11013 and left as it was.
   StoreOpenResult CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
-                                  bool hidden);
+                                  bool hidden, bool failIfExists = false);
   StoreOpenResult OpenStoreFile(std::string_view path, bool inMemory, bool hidden, bool temporary,
                                 bool exclusive, bool readOnly);
   std::int32_t CloseStoreFile(TBaseFile* store, bool inMemory, std::int32_t handleId);

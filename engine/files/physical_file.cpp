@@ -31,11 +31,14 @@ std::int64_t TPhysicalFile::GetSize() {
 std::int32_t TPhysicalFile::CreateNew() {
   std::lock_guard io(IoLock());
   if (OpenCount() == 0) {
-    file_ = platform::CurrentFileSystem().CreateAlways(Path());
+    platform::FileSystem& fileSystem = platform::CurrentFileSystem();
+    file_ = FailIfExists ? fileSystem.CreateNew(Path()) : fileSystem.CreateAlways(Path());
     if (file_ == nullptr) return OsFailure();
     fileReadOnly_ = false;
     ReadOnly = false;
     ForcedReadOnly = false;
+  } else if (FailIfExists) {
+    return -static_cast<std::int32_t>(STRATA_OSEACCES);  // it exists: it is open
   } else if (file_ == nullptr || !file_->Truncate(0)) {
     return OsFailure();
   }

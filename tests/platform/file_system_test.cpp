@@ -118,6 +118,25 @@ TEST_F(FileSystemTest, FilesHeldOpenAreNeitherEmptiedNorDeletedNorRenamed) {
   EXPECT_EQ(created->Size(), 0);
 }
 
+TEST_F(FileSystemTest, CreateNewRefusesAnyExistingNameAndLocksTheNewFile) {
+  Put("Taken.DAT", "kept");
+  for (const char* name : {"Taken.DAT", "taken.dat"}) {
+    errno = 0;
+    EXPECT_EQ(fs_.CreateNew(dir_ + name), nullptr) << name;
+    EXPECT_EQ(errno, EEXIST) << name;
+  }
+  EXPECT_EQ(Content(*fs_.Open(dir_ + "taken.dat", {}).handle), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "taken.dat"));
+
+  std::unique_ptr<FileHandle> created = fs_.CreateNew(dir_ + "Fresh.dat");
+  ASSERT_TRUE(created);
+  EXPECT_EQ(created->Size(), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "Fresh.dat"));
+  // Held exclusively: no other program opens it while it is being filled.
+  EXPECT_EQ(InChild([&] { return DefaultFileSystem().Open(dir_ + "fresh.dat", {}).handle ? 0 : 1; }),
+            1);
+}
+
 TEST_F(FileSystemTest, FileWithoutWriteBitOpensForcedReadOnly) {
   const std::string path = Put("ro.dat", "data");
   ::chmod(path.c_str(), 0444);
@@ -182,6 +201,7 @@ TEST(ScopedFileSystemTest, InstallsAndRestores) {
   struct Marker : FileSystem {
     OpenedFile Open(const std::string&, const OpenRequest&) override { return {}; }
     std::unique_ptr<FileHandle> CreateAlways(const std::string&) override { return nullptr; }
+    std::unique_ptr<FileHandle> CreateNew(const std::string&) override { return nullptr; }
     bool Delete(const std::string&) override { return false; }
     bool Rename(const std::string&, const std::string&) override { return false; }
     bool FileExists(const std::string&) override { return true; }

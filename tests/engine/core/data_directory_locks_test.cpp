@@ -1,10 +1,14 @@
 #include "engine/core/data_directory_locks.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -136,6 +140,70 @@ TEST_F(DirectoryLocksTest, ConcurrentProcessesAppendToDifferentSlots) {
       ++count;
     }
     EXPECT_EQ(count, kTables);
+  }
+}
+
+TEST_F(DirectoryLocksTest, ProcessesCreatingTheLockFileTogetherAgreeOnSlots) {
+  constexpr int kRounds = 25;
+  const std::vector<std::string> tables = {"gamma", "Alpha", "beta", "newA", "newB"};
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    const std::string directory = dir_ + "db" + std::to_string(round) + "/";
+    std::filesystem::create_directory(directory);
+    for (const char* name : {"Alpha.dat", "beta.dat", "gamma.dat"}) {
+      std::ofstream(directory + name).put('x');
+    }
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+      children[child] = ::fork();
+      if (children[child] != 0) continue;
+      ::close(start[1]);
+      char go = 0;
+      const bool started = ::read(start[0], &go, 1) == 0;  // both start when the pipe closes
+      ::_exit(InChild([&] {
+        FileRegistry registry;
+        TDataDirectoryLocks locks(registry, directory, "db", LockOffsets::For(false),
+                                  kQuickTables);
+        locks.OpenLockFile();
+        std::ofstream report(directory + "slots" + std::to_string(child));
+        // The two users ask for the new tables in opposite orders.
+        std::vector<std::string> order = tables;
+        if (child == 1) std::reverse(order.begin(), order.end());
+        for (const std::string& name : order) {
+          report << name << ' ' << locks.EntryFor(name).Slot() << '\n';
+        }
+        return started && !locks.Disabled() ? 0 : 1;
+      }));
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (const pid_t child : children) {
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status));
+      ASSERT_EQ(WEXITSTATUS(status), 0);
+    }
+
+    std::map<std::string, int> slots[2];
+    for (int child = 0; child < 2; ++child) {
+      std::ifstream report(directory + "slots" + std::to_string(child));
+      std::string name;
+      int slot = 0;
+      while (report >> name >> slot) slots[child][name] = slot;
+      ASSERT_EQ(slots[child].size(), tables.size());
+    }
+    EXPECT_EQ(slots[0], slots[1]);
+    std::set<int> distinct;
+    for (const auto& [name, slot] : slots[0]) distinct.insert(slot);
+    EXPECT_EQ(distinct, (std::set<int>{1, 2, 3, 4, 5}));
+    // The list of the directory's tables came first, and nothing was lost.
+    std::ifstream file(directory + "strata.lck", std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(file)), {});
+    const std::string listed = Image(1, {"Alpha", "beta", "gamma"}).substr(8);
+    EXPECT_EQ(image.substr(8, listed.size()), listed);
+    EXPECT_EQ(image.size(), 8 + listed.size() + 2 * 5);
   }
 }
 

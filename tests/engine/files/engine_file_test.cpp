@@ -122,6 +122,39 @@ TEST_F(EngineFileTest, ByteRangeLocksExcludeOtherUsersAndProcesses) {
   EXPECT_FALSE(closed.LockBytes(true, 1, 0));
 }
 
+TEST_F(EngineFileTest, CreateNewRefusesAnExistingFileWithoutEmptyingIt) {
+  Put("Taken.DAT", "kept");
+  for (const bool inMemory : {false, true}) {
+    if (inMemory) {
+      TEngineFile creator(registry_, dir_ + "Taken.DAT", true);
+      creator.CreateNew();
+      WriteAt(creator, 0, "kept");
+      creator.Close();
+    }
+    for (const char* name : {"Taken.DAT", "taken.dat"}) {
+      TEngineFile file(registry_, dir_ + name, inMemory);
+      file.FailIfExists = true;
+      std::string message;
+      EXPECT_EQ(CodeOf([&] { file.CreateNew(); }, &message), STRATA_OSEACCES) << inMemory << name;
+      EXPECT_NE(message.find(dir_ + name), std::string::npos) << message;
+      EXPECT_FALSE(file.IsOpen());
+    }
+    TEngineFile file(registry_, dir_ + "taken.dat", inMemory);
+    file.Open();
+    EXPECT_EQ(ReadAll(file), "kept") << inMemory;
+    // An open file is refused as well.
+    TEngineFile other(registry_, dir_ + "TAKEN.dat", inMemory);
+    other.FailIfExists = true;
+    EXPECT_EQ(CodeOf([&] { other.CreateNew(); }), STRATA_OSEACCES) << inMemory;
+
+    TEngineFile fresh(registry_, dir_ + "fresh.dat", inMemory);
+    fresh.FailIfExists = true;
+    fresh.CreateNew();
+    WriteAt(fresh, 0, "new");
+    EXPECT_EQ(ReadAll(fresh), "new");
+  }
+}
+
 TEST_F(EngineFileTest, ReadOnlyAttributeForcesReadOnly) {
   const std::string path = Put("ro.dat", "data");
   ::chmod(path.c_str(), 0444);

@@ -89,6 +89,10 @@ class WrappingFileSystem : public platform::FileSystem {
     auto inner = base_.CreateAlways(path);
     return inner ? std::make_unique<Handle>(*this, std::move(inner)) : nullptr;
   }
+  std::unique_ptr<platform::FileHandle> CreateNew(const std::string& path) override {
+    auto inner = base_.CreateNew(path);
+    return inner ? std::make_unique<Handle>(*this, std::move(inner)) : nullptr;
+  }
   bool Delete(const std::string& path) override { return base_.Delete(path); }
   bool Rename(const std::string& from, const std::string& to) override {
     return base_.Rename(from, to);
