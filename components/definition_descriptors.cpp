@@ -41,8 +41,8 @@ std::vector<std::string_view> SplitFieldNames(std::string_view list) {
 }
 
 std::uint16_t KeyFieldNumber(const TStrataFieldDefs& fieldDefs, std::string_view name) {
-  if (SameText(name, "RecordID")) return kRecordIdFieldNo;
-  if (SameText(name, "RecordHash")) return kRecordHashFieldNo;
+  if (SameText(name, "RecordID")) return kRecordIdFieldNumber;
+  if (SameText(name, "RecordHash")) return kRecordHashFieldNumber;
   return static_cast<std::uint16_t>(fieldDefs.Find(name).FieldNo());
 }
 

@@ -13,10 +13,6 @@
 
 namespace strata {
 
-// Field numbers the key of an index uses for the two system fields.
-inline constexpr std::uint16_t kRecordIdFieldNo = 65535;
-inline constexpr std::uint16_t kRecordHashFieldNo = 65534;
-
 // The record of a (numbered) field definition. The name is cut to 60
 // characters, the description and value texts to 100.
 FieldDescriptor BuildFieldDescriptor(const TStrataFieldDef& def);

@@ -12,6 +12,11 @@ namespace strata {
 
 inline constexpr std::size_t kFieldDescriptorSize = 768;
 
+// The field numbers of the two system fields every record carries; indexes
+// may use them as key fields.
+inline constexpr std::uint16_t kRecordIdFieldNumber = 65535;
+inline constexpr std::uint16_t kRecordHashFieldNumber = 65534;
+
 struct FieldDescriptor {
   std::uint16_t FieldNumber = 0;
   std::string Name;          // at most 60 characters

@@ -29,8 +29,6 @@
 
 namespace strata {
 
-inline constexpr std::uint16_t kRecordIdFieldNumber = 65535;
-inline constexpr std::uint16_t kRecordHashFieldNumber = 65534;
 inline constexpr std::uint16_t kFullTextKeyLength = 68;
 inline constexpr std::size_t kFullTextWordLength = 61;
 // Bounds of the key length without the RecordID suffix.

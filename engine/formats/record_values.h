@@ -27,8 +27,6 @@ namespace strata {
 using RecordImage = std::span<std::uint8_t>;
 using ConstRecordImage = std::span<const std::uint8_t>;
 
-inline constexpr std::uint16_t kRecordIdFieldNumber = 65535;
-inline constexpr std::uint16_t kRecordHashFieldNumber = 65534;
 inline constexpr std::size_t kRecordStatusOffset = 0;
 inline constexpr std::size_t kRecordLinkOffset = 1;
 inline constexpr std::size_t kRecordIdOffset = 5;
