@@ -4,10 +4,12 @@
 #include <stdexcept>
 
 #include "engine/common/byte_order.h"
+#include "engine/core/cursor_write_state.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/errors/engine_error.h"
+#include "engine/formats/blob_buffer.h"
 #include "engine/formats/record_values.h"
 #include "engine/locale/collation.h"
 #include "engine/values/field_types.h"
@@ -59,10 +61,23 @@ void TDataCursor::Open(bool verifyHeaders) {
   request.Temporary = modes_.Temporary;
   request.Exclusive = modes_.Exclusive;
   table_ = &directory_.OpenTable(tableName_, displayName_, request);
+  if (!table_->IndexRecreated()) return;
+  try {
+    RecoverIndexes();
+  } catch (...) {
+    try {
+      Close();
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 void TDataCursor::Close() {
   if (table_ == nullptr) return;
+  blobs_.clear();
+  write_.reset();
+  currentRecord_ = 0;
   TDataTable& table = *table_;
   table_ = nullptr;
   directory_.CloseTable(table);

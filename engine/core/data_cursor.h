@@ -6,6 +6,16 @@
 // progress in whole percent, data losses with the in-and-out StopAsking and
 // Continue flags, and log lines.
 //
+// Writing: InsertRecord adds a record from a record buffer with every key,
+// full-text word and BLOB value (see InsertRecord); CreateTableFiles creates
+// the table the cursor names. A cursor opening a table whose index file had
+// to be recreated rebuilds the primary index from the records first.
+//
+// BLOB values of record buffers are opened on the cursor. While a value is
+// open, the first four bytes of its reference in the buffer hold the negated
+// handle of the open value (never written to a file); the value is written
+// when the record is inserted.
+//
 // Reading follows the change-detection protocol: with strict change
 // detection an operation starts under the table read lock; otherwise the
 // read lock is taken on the first cache miss, and a change found then makes
@@ -14,19 +24,25 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/core/structure_validation.h"
+#include "engine/core/table_create_options.h"
 #include "engine/formats/field_descriptor.h"
 
 namespace strata {
 
+class TBlobBuffer;
 class TDataDirectory;
 class TDataSession;
 class TDataTable;
+class TableIndexWriter;
+struct CursorWriteState;
 
 enum TDataLossCause : std::uint8_t {
   dlUnknown = 0,
@@ -110,6 +126,76 @@ class TDataCursor {
   void SetBlobField(std::span<std::uint8_t> buffer, std::uint16_t number, std::int32_t reference,
                     bool hasValue) const;
 
+  // Creates the table the cursor names, empty, from descriptors that are
+  // checked and completed in place (ValidateStructure), and leaves it
+  // closed. The cursor must be closed and exclusive (10253) and not
+  // read-only (11013); an existing table gives 13060 unless
+  // options.OverwriteExisting, and one that is open gives 11013. The
+  // full-text parameters (the defaults with the options' replacements) are
+  // written with the table. A failure leaves no files behind.
+  void CreateTableFiles(const TableCreateOptions& options, std::span<FieldDescriptor> fields,
+                        IndexSlots indexes, int secondaryIndexCount);
+
+  // Zeroes the buffer and stores every field's default value.
+  void ApplyDefaults(std::span<std::uint8_t> record);
+  // Required fields, minimums and maximums, fields in order: 9732, 9730 or
+  // 9731 naming the first field that fails.
+  void CheckConstraints(std::span<const std::uint8_t> record);
+
+  // Adds the record in the buffer (at least RecordSize bytes) to the table:
+  // AutoInc values for NULL AutoInc fields (unless skipAutoInc), the
+  // constraints, a new RecordID (unless the cursor keeps RecordIDs), the
+  // RecordHash (with computeHash), the unique check (unless skipped; 9729
+  // naming the index), every key and full-text word, the changed BLOB values
+  // the buffer holds, then the record itself in the first free slot (or a
+  // new one). The buffer's link (offset 1) is cleared first unless keepLink,
+  // and holds the new record's number afterwards; its open BLOBs are
+  // released and replaced by their stored references. An insert that fails
+  // leaves the table as it was. A shared cursor holds the table write lock
+  // and the slot's record lock for the insert and writes everything at
+  // once; an exclusive one takes no locks and leaves the headers to the
+  // flush or close. 11013 for a read-only cursor.
+  void InsertRecord(std::span<std::uint8_t> record, bool reposition = false, bool keepLink = false,
+                    bool skipAutoInc = false, bool skipUniqueCheck = false,
+                    bool computeHash = true);
+  // Removes a record with its keys, words and BLOB chains and puts its slot
+  // on the free chain. 8710 for a slot outside the table, 8708 for a slot
+  // that holds no record.
+  void DeleteRecord(std::int32_t recordNumber);
+  // The record the last insert stored (0: none).
+  std::int32_t CurrentRecord() const { return currentRecord_; }
+
+  // Index operations on the current index (a slot number; 255: none).
+  void SetCurrentIndex(int slot) { currentIndex_ = slot; }
+  int CurrentIndex() const { return currentIndex_; }
+  // The key of a record for the current index, valid until the next key is
+  // built.
+  std::span<const std::uint8_t> BuildKey(std::span<const std::uint8_t> record);
+  std::optional<std::int32_t> FindKey(std::span<const std::uint8_t> key);
+  void InsertKey(std::span<const std::uint8_t> key, std::int32_t recordNumber);
+  void DeleteKey(std::span<const std::uint8_t> key);
+  // The full-text words of a stored record (its string fields and the
+  // stored content of its memos).
+  void AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber);
+  // The key maintenance of the open table (built on first use).
+  TableIndexWriter& Indexes();
+
+  // BLOB values. OpenBlob opens a field's value (reading the chain the
+  // buffer names; an open field gains a reference) and returns its length:
+  // 9998 for a handle that names no open value, 9494 beyond 128 open values.
+  std::size_t OpenBlob(std::span<std::uint8_t> record, std::uint16_t number, int mode = 1);
+  // The value of an open field (9998 when it is not open).
+  std::span<const std::uint8_t> BlobValue(std::span<const std::uint8_t> record,
+                                          std::uint16_t number) const;
+  // Replaces a field's value, opening it for writing first when needed.
+  void SetBlobValue(std::span<std::uint8_t> record, std::uint16_t number,
+                    std::span<const std::uint8_t> bytes);
+  // Drops a reference; the last one puts the stored reference back.
+  void CloseBlob(std::span<std::uint8_t> record, std::uint16_t number);
+  // Forgets every open value (their handles in buffers become invalid).
+  void FreeBlobs();
+  std::size_t OpenBlobCount() const;
+
   // Hooks, set by the creator of the cursor; each may be empty.
   ProgressHook OnProgress;
   DataLossHook OnDataLost;
@@ -135,6 +221,20 @@ class TDataCursor {
 
  private:
   void RequireOpen() const;
+  CursorWriteState& WriteState();
+  void RecoverIndexes();
+  bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
+                  bool skipUniqueCheck, bool computeHash);
+  void StoreRecord(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
+                   bool skipUniqueCheck, bool computeHash);
+  void AssignAutoInc(std::span<std::uint8_t> work);
+  void AssignRecordID(std::span<std::uint8_t> work);
+  void ComputeRecordHash(std::span<std::uint8_t> work);
+  void FinishWrite(bool shared);
+  TBlobBuffer* OpenBlobOf(std::span<const std::uint8_t> record, const FieldDescriptor& field) const;
+  const FieldDescriptor& RequireField(std::uint16_t number) const;
+  [[noreturn]] void Raise(std::uint16_t code, std::string_view field = {},
+                          std::string_view index = {}) const;
 
   TDataDirectory& directory_;
   std::string tableName_;
@@ -146,6 +246,11 @@ class TDataCursor {
   bool progressEnded_ = false;
   bool stopAsking_ = false;
   bool continue_ = true;
+  std::int32_t currentRecord_ = 0;
+  int currentIndex_ = 0;
+  std::unique_ptr<CursorWriteState> write_;
+  // Open BLOB values; handle n is entry n - 1 (empty entries are free).
+  std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
 };
 
 }  // namespace strata

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/full_text_words.h"
+#include "engine/core/insert_triggers.h"
 #include "engine/core/lock_offsets.h"
 #include "engine/core/lock_settings.h"
 #include "engine/crypto/compression_hooks.h"
@@ -91,6 +93,11 @@ class TDataEngine {
   const CryptoHooks& Crypto() const { return crypto_; }
   CompressionHooks& Compression() { return compression_; }
   const CompressionHooks& Compression() const { return compression_; }
+  // Hooks of every table's inserts and full-text maintenance; set before
+  // use, unassigned by default.
+  InsertTriggers Triggers;
+  TextIndexHooks TextIndex;
+
   // The locale list, built on first use.
   std::shared_ptr<const LocaleList> Locales();
 

@@ -64,6 +64,10 @@ class TDataSession {
   TLockProtocol LockProtocol() const { return lockProtocol_; }
   void SetLockProtocol(TLockProtocol protocol) { lockProtocol_ = protocol; }
 
+  // The last AutoInc value an insert of this session stored.
+  std::int32_t LastAutoIncValue() const { return lastAutoIncValue_; }
+  void SetLastAutoIncValue(std::int32_t value) { lastAutoIncValue_ = value; }
+
   // Passwords, compared exactly (letter case significant). Adding ignores an
   // empty or known text; removing retires the object for later reuse.
   void AddPassword(std::string_view text);
@@ -85,6 +89,7 @@ class TDataSession {
   std::int32_t lockRetryCount_ = 15;
   std::uint32_t lockWaitTime_ = 100;
   TLockProtocol lockProtocol_ = lpPessimistic;
+  std::int32_t lastAutoIncValue_ = 0;
   std::vector<std::unique_ptr<TDataPassword>> passwords_;
   std::vector<std::unique_ptr<TDataPassword>> sparePasswords_;
 };

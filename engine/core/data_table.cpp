@@ -342,6 +342,11 @@ void TDataTable::CreateFiles(const TableStructure& structure) {
                                           *this, data_->CheckedBlobBlockSize());
       blob_->CreateNew();
       blob_->WriteHeader(true);
+    } else {
+      // A table without BLOB fields never opens a BLOB file; a stale one
+      // would only mislead.
+      TEngineFile stale(registry, FilePath(TableFileKind::Blob), InMemory());
+      if (stale.Exists()) stale.Delete();
     }
   } catch (...) {
     try {

@@ -66,7 +66,9 @@ class TDataTable final : public TableFileOwner {
   // written out first (a temporary one is dropped instead).
   void Close(bool forceOsFlush = false, bool uncounted = false);
   // Creates the files exclusively from a checked structure and leaves the
-  // table open, exclusive and counted. A failure deletes every file again.
+  // table open, exclusive and counted; a BLOB file of the same name left by
+  // an earlier table goes when the new one has no BLOB fields. A failure
+  // deletes every file again.
   void CreateFiles(const TableStructure& structure);
   // Deletes the data file and, when they exist, the index and BLOB files.
   void DeleteFiles();
@@ -135,6 +137,8 @@ class TDataTable final : public TableFileOwner {
   bool ForcedReadOnly() const { return forcedReadOnly_; }
   bool Temporary() const { return temporary_; }
   bool IndexRecreated() const { return indexRecreated_; }
+  // The cursor that rebuilt the recreated index file's contents says so.
+  void IndexRecovered() { indexRecreated_ = false; }
   bool Modified() const { return modified_; }
   bool TableLocked() const { return tableLocked_; }
   bool UnlockDeferred() const { return unlockDeferred_; }

@@ -1,0 +1,70 @@
+// TDataCursor: creating the files of the table a cursor names.
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_table.h"
+#include "engine/core/table_full_text_params.h"
+#include "engine/errors/engine_error.h"
+#include "engine/formats/field_rules.h"
+#include "engine/formats/full_text_params.h"
+
+namespace strata {
+
+void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
+                                   std::span<FieldDescriptor> fields, IndexSlots indexes,
+                                   int secondaryIndexCount) {
+  if (table_ != nullptr) throw std::logic_error("the cursor's table is open");
+  if (directory_.InTransaction()) directory_.Commit(true);
+  if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
+  if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
+
+  const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(options.IndexPageSize));
+  const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(options.BlobBlockSize));
+  const std::string databaseName = directory_.ErrorDatabaseName();
+  ValidateStructure(options.LocaleID, options.Encrypted, options.Password, pageSize, blockSize,
+                    fields, indexes, secondaryIndexCount, {displayName_, databaseName});
+
+  const bool exists = directory_.FindTable(tableName_) != nullptr ||
+                      directory_.TableExists(tableName_, modes_.Temporary);
+  if (exists && !options.OverwriteExisting) Raise(STRATA_TABLEEXISTS);
+
+  TableStructure structure;
+  structure.Fields.assign(fields.begin(), fields.end());
+  std::copy(indexes.begin(), indexes.end(), structure.Indexes.begin());
+  structure.SecondaryIndexCount = secondaryIndexCount;
+  structure.Info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
+  structure.Info.UserMajorVersion = options.UserMajorVersion;
+  structure.Info.UserMinorVersion = options.UserMinorVersion;
+  structure.Info.LastAutoIncValue = options.LastAutoIncValue;
+  structure.Info.BlobBlockSize = blockSize;
+  structure.Info.IndexPageSize = pageSize;
+  structure.Info.Description = options.Description.substr(0, 100);
+  structure.Info.Encrypted = options.Encrypted;
+  structure.Password = options.Password;
+
+  TDataTable& table =
+      directory_.CreateTable(tableName_, displayName_, modes_.Temporary, structure);
+  try {
+    // The parameters are written with the table, the defaults too.
+    WriteFullTextParams(*table.IndexFile(),
+                        NewTableFullTextParams(structure.Info.LocaleID, options.StopWords,
+                                               options.SpaceChars, options.IncludeChars));
+    directory_.CloseTable(table);
+  } catch (...) {
+    if (directory_.FindTable(tableName_) == &table) {
+      try {
+        directory_.CloseTable(table);
+      } catch (...) {
+      }
+    }
+    try {
+      directory_.DeleteTable(tableName_);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+}  // namespace strata

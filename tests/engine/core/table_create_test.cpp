@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/formats/full_text_params.h"
+#include "tests/engine/core/write_test_support.h"
+
+namespace strata {
+namespace {
+
+using strata::testing::ErrorOf;
+using strata::testing::Field;
+
+class TableCreateTest : public strata::testing::WriteTest {
+ protected:
+  bool Exists(const std::string& file) const { return std::filesystem::exists(dir_ + file); }
+};
+
+TEST_F(TableCreateTest, RefusesSharedAndReadOnlyCursors) {
+  std::vector<FieldDescriptor> fields = {Field(1, "ID", kTypeInteger)};
+  std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+  const struct {
+    CursorModes modes;
+    ErrorCode code;
+  } cases[] = {{CursorModes{}, STRATA_NEEDEXCLACCESS},
+               {CursorModes{.Exclusive = true, .ReadOnly = true}, STRATA_OSEACCES}};
+  for (const auto& c : cases) {
+    TDataCursor cursor(*directory_, "plain", c.modes);
+    const auto error = ErrorOf([&] { cursor.CreateTableFiles({}, fields, indexes, 0); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Code, c.code);
+    EXPECT_EQ(error->TableName, "plain");
+    EXPECT_FALSE(Exists("plain.dat"));
+  }
+}
+
+TEST_F(TableCreateTest, ExistingTableNeedsOverwrite) {
+  Create("item", {Field(1, "ID", kTypeInteger), Field(2, "Notes", kTypeBlob, 0, kSubTypeMemo)});
+  {
+    TDataCursor cursor(*directory_, "item");
+    cursor.Open();
+    auto record = cursor.NewRecordBuffer();
+    cursor.InsertRecord(record);
+  }
+  const auto error = ErrorOf([&] { Create("item", {Field(1, "ID", kTypeInteger)}); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_TABLEEXISTS);
+  EXPECT_EQ(error->Message(), "Strata Engine Error # 13060 The table 'item' already exists");
+
+  // Replaced: empty, with the new structure and no BLOB file left over.
+  TableCreateOptions options;
+  options.OverwriteExisting = true;
+  Create("item", {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 8)}, {}, {}, {},
+         options);
+  EXPECT_FALSE(Exists("item.blb"));
+  TDataCursor cursor(*directory_, "item");
+  cursor.Open();
+  EXPECT_EQ(cursor.Table()->DataFile()->RecordCount(), 0);
+  EXPECT_EQ(cursor.Fields()[1].Name, "Name");
+}
+
+TEST_F(TableCreateTest, RemovesTheFilesWhenCreationFails) {
+  // 130 strings of 512 characters pass validation but make the record too
+  // large for the data file.
+  std::vector<FieldDescriptor> fields;
+  for (std::uint16_t i = 1; i <= 130; ++i) {
+    fields.push_back(Field(i, ("F" + std::to_string(i)).c_str(), kTypeString, 512));
+  }
+  fields.push_back(Field(131, "Notes", kTypeBlob, 0, kSubTypeMemo));
+  const auto error = ErrorOf([&] { Create("huge", fields); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_RECTOOBIG);
+  for (const char* file : {"huge.dat", "huge.idx", "huge.blb"}) EXPECT_FALSE(Exists(file)) << file;
+  EXPECT_EQ(directory_->FindTable("huge"), nullptr);
+}
+
+TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
+  std::vector<FieldDescriptor> fields = {Field(1, " Title ", kTypeString, 20),
+                                         Field(2, "Body", kTypeBlob, 0, kSubTypeMemo)};
+  std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+  indexes[kFullTextSlot].FieldNumbers[0] = 1;
+  indexes[kFullTextSlot].FieldNumbers[1] = 2;
+  TableCreateOptions options;
+  options.IndexPageSize = 1020;
+  options.BlobBlockSize = 60;
+  options.LastAutoIncValue = -1;
+  options.StopWords = std::vector<std::string>{"zeta", "Alpha"};
+  TDataCursor creator(*directory_, "doc", CursorModes{.Exclusive = true});
+  creator.CreateTableFiles(options, fields, indexes, 0);
+  EXPECT_EQ(fields[0].Name, "Title");
+  EXPECT_EQ(fields[1].FieldOffset, 25 + 22);
+  EXPECT_EQ(indexes[0].KeyLength, 5);
+  EXPECT_EQ(indexes[kFullTextSlot].Name, "Sys Text");
+
+  TDataCursor cursor(*directory_, "doc");
+  cursor.Open();
+  const DataFileHeader& header = cursor.Table()->DataFile()->Header();
+  EXPECT_EQ(header.IndexPageSize, 1024);
+  EXPECT_EQ(header.BlobBlockSize, 64);
+  EXPECT_EQ(header.LastAutoIncValue, 0);
+  TIndexFile& index = *cursor.Table()->IndexFile();
+  EXPECT_NE(index.AuxPage(kFullTextSlot), 0);
+  FullTextParams expected = FullTextParams::Defaults();
+  expected.StopWords = {"Alpha", "zeta"};
+  EXPECT_EQ(ReadFullTextParams(index), expected);
+
+  // The default parameters are written as well.
+  fields = {Field(1, "ID", kTypeInteger)};
+  indexes = {};
+  TDataCursor(*directory_, "plain", CursorModes{.Exclusive = true})
+      .CreateTableFiles({}, fields, indexes, 0);
+  TDataCursor plain(*directory_, "plain");
+  plain.Open();
+  EXPECT_NE(plain.Table()->IndexFile()->AuxPage(kFullTextSlot), 0);
+  EXPECT_EQ(ReadFullTextParams(*plain.Table()->IndexFile()), FullTextParams::Defaults());
+}
+
+}  // namespace
+}  // namespace strata

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include "engine/formats/record_values.h"
+#include "tests/engine/core/write_test_support.h"
+
+namespace strata {
+namespace {
+
+using strata::testing::Bytes;
+using strata::testing::Field;
+
+constexpr std::int32_t kRecords = 3000;
+
+// A small deterministic generator.
+class Numbers {
+ public:
+  std::uint32_t Next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<std::uint32_t>(state_ >> 33);
+  }
+  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
+
+ private:
+  std::uint64_t state_ = 2024;
+};
+
+const char* const kWords[] = {"amber", "the",   "Birch", "cedar", "and",    "delta", "ember",
+                              "fjord", "grain", "HARBOUR", "isle", "jasper", "kiln",  "lumen"};
+
+std::string Sentence(Numbers& numbers, std::size_t words) {
+  std::string text;
+  for (std::size_t i = 0; i < words; ++i) {
+    if (!text.empty()) text += numbers.Below(4) == 0 ? ", " : " ";
+    text += kWords[numbers.Below(std::size(kWords))];
+    if (numbers.Below(5) == 0) text += std::to_string(numbers.Below(100));
+  }
+  return text;
+}
+
+class TableRoundTripTest : public strata::testing::WriteTest {
+ protected:
+  void SetUp() override {
+    // Index pages still leave the cache often, just not on every key.
+    engine_.Options().MaxTableIndexBufferSize = 1 << 20;
+    WriteTest::SetUp();
+  }
+};
+
+TEST_F(TableRoundTripTest, EveryTypeKeyAndWordSurvivesReopening) {
+  FieldDescriptor amount = Field(10, "Amount", kTypeBcd);
+  amount.DeclaredDecimals = 2;
+  FieldDescriptor small = Field(6, "Small", kTypeSmallint);
+  small.DefaultValue = "3";
+  FieldDescriptor extra = Field(18, "Extra", kTypeBlob, 0, kSubTypeMemo);
+  extra.Compression = 6;
+  const std::vector<FieldDescriptor> fields = {
+      Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc),
+      Field(2, "Name", kTypeString, 30),
+      Field(3, "Born", kTypeDate),
+      Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo),
+      Field(5, "Active", kTypeBoolean),
+      small,
+      Field(7, "Count", kTypeInteger),
+      Field(8, "Ratio", kTypeFloat),
+      Field(9, "Price", kTypeFloat, 0, kSubTypeCurrency),
+      amount,
+      Field(11, "Raw", kTypeBytes, 6),
+      Field(12, "At", kTypeTime),
+      Field(13, "Stamp", kTypeTimestamp),
+      Field(14, "Word", kTypeWord),
+      Field(15, "Var", kTypeVarBytes, 10),
+      Field(16, "Big", kTypeLargeint),
+      Field(17, "Title", kTypeString, 40),
+      extra,
+      Field(19, "Code", kTypeString, 5, kSubTypeFixedChar),
+  };
+  Create("round", fields, {1},
+         {{"ByName", {2}, true}, {"ByCount", {7}}, {"ByTitle", {17}, false, true},
+          {"ByStamp", {13, 7}, false, false, true}},
+         {17, 4});
+
+  Numbers numbers;
+  std::vector<Bytes> given(kRecords + 1);
+  std::vector<Bytes> notes(kRecords + 1);
+  std::vector<Bytes> extras(kRecords + 1);
+  {
+    TDataCursor cursor(*directory_, "round", CursorModes{.Exclusive = true});
+    cursor.Open();
+    for (std::int32_t r = 1; r <= kRecords; ++r) {
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.ApplyDefaults(record);
+      for (const FieldDescriptor& field : cursor.Fields()) {
+        const std::uint16_t number = field.FieldNumber;
+        if (number == 1 && numbers.Below(50) != 0) continue;  // mostly AutoInc values
+        if (number == 1) {
+          // An explicit value above every one given so far.
+          strata::testing::Bytes value = strata::testing::Int32Bytes(100000 + r);
+          cursor.SetField(record, 1, std::span<const std::uint8_t>(value));
+          continue;
+        }
+        if (number != 2 && numbers.Below(7) == 0) {
+          if (field.EngineType == kTypeBlob) continue;
+          cursor.SetField(record, number, std::nullopt);
+          continue;
+        }
+        if (field.EngineType == kTypeBlob) {
+          const std::string text = Sentence(numbers, numbers.Below(number == 4 ? 200 : 20));
+          Bytes bytes(text.begin(), text.end());
+          cursor.SetBlobValue(record, number, bytes);
+          (number == 4 ? notes : extras)[static_cast<std::size_t>(r)] = bytes;
+          continue;
+        }
+        if (field.EngineType == kTypeString) {
+          const std::string text =
+              number == 2 ? "name " + std::to_string(r) : Sentence(numbers, 1 + numbers.Below(4));
+          cursor.SetField(record, number,
+                          std::span<const std::uint8_t>(
+                              reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+          continue;
+        }
+        Bytes value(field.PhysicalSize);
+        for (auto& byte : value) byte = static_cast<std::uint8_t>(numbers.Next());
+        switch (field.EngineType) {
+          case kTypeDate: StoreI32(value.data(), 700000 + numbers.Below(40000)); break;
+          case kTypeTime: StoreI32(value.data(), numbers.Below(86400000)); break;
+          case kTypeFloat:
+            StoreF64(value.data(), numbers.Below(1000000) / 7.0 - 5000);
+            break;
+          case kTypeTimestamp:
+            StoreF64(value.data(), 6.3e13 + numbers.Below(1000000) * 1000.0);
+            break;
+          case kTypeBcd: {
+            WriteBcd(record, field, static_cast<Currency>(numbers.Below(2000000)) * 100 - 99999900);
+            continue;
+          }
+          case kTypeInteger: StoreI32(value.data(), static_cast<std::int32_t>(numbers.Below(50))); break;
+          default: break;
+        }
+        cursor.SetField(record, number, std::span<const std::uint8_t>(value));
+      }
+      given[static_cast<std::size_t>(r)] = record;
+      cursor.InsertRecord(record);
+      ASSERT_EQ(cursor.CurrentRecord(), r);
+    }
+  }
+
+  TDataCursor cursor(*directory_, "round");
+  cursor.Open();
+  ASSERT_EQ(cursor.Table()->DataFile()->RecordCount(), kRecords);
+  TableIndexWriter& indexes = cursor.Indexes();
+  EXPECT_TRUE(indexes.CheckTrees().empty());
+  for (int slot = 0; slot <= 4; ++slot) EXPECT_EQ(indexes.KeyCount(slot), kRecords) << slot;
+
+  std::int64_t words = 0;
+  std::int32_t lastAutoInc = 0;
+  for (std::int32_t r = 1; r <= kRecords; ++r) {
+    SCOPED_TRACE(r);
+    Bytes record = cursor.NewRecordBuffer();
+    ASSERT_TRUE(cursor.ReadRecord(r, record));
+    const Bytes& expected = given[static_cast<std::size_t>(r)];
+    for (const FieldDescriptor& field : cursor.Fields()) {
+      if (field.EngineType == kTypeBlob || field.FieldNumber == 1) continue;
+      ASSERT_EQ(cursor.GetField(record, field.FieldNumber),
+                cursor.GetField(expected, field.FieldNumber))
+          << field.Name;
+    }
+    const auto id = cursor.GetField(record, 1);
+    ASSERT_TRUE(id);
+    lastAutoInc = std::max(lastAutoInc, LoadI32(id->data()));
+    EXPECT_EQ(LoadI32(record.data() + 5), r);
+    const Md5Digest hash = ComputeRecordHash(record, cursor.Fields());
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), record.begin() + 9));
+    for (int slot = 0; slot <= 4; ++slot) {
+      EXPECT_EQ(indexes.FindKey(slot, indexes.BuildKey(slot, record, r)), r) << slot;
+    }
+    for (const std::uint16_t number : {4, 18}) {
+      const Bytes& value = (number == 4 ? notes : extras)[static_cast<std::size_t>(r)];
+      EXPECT_EQ(cursor.OpenBlob(record, number), value.size());
+      const auto stored = cursor.BlobValue(record, number);
+      EXPECT_EQ(Bytes(stored.begin(), stored.end()), value);
+      if (number == 4) {
+        const std::string text(value.begin(), value.end());
+        const TLocaleStringList list = indexes.WordsOf(cursor.Fields()[3], text);
+        for (const std::string& word : list.Strings()) {
+          EXPECT_EQ(indexes.FindWord(4, word, r), r) << word;
+        }
+        words += static_cast<std::int64_t>(list.Count());
+      }
+    }
+    cursor.FreeBlobs();
+    if (!FieldIsNull(record, cursor.Fields()[16])) {
+      const TLocaleStringList list =
+          indexes.WordsOf(cursor.Fields()[16], ReadString(record, cursor.Fields()[16]));
+      for (const std::string& word : list.Strings()) {
+        EXPECT_EQ(indexes.FindWord(17, word, r), r) << word;
+      }
+      words += static_cast<std::int64_t>(list.Count());
+    }
+  }
+  EXPECT_EQ(indexes.KeyCount(31), words);
+  EXPECT_EQ(cursor.Table()->DataFile()->LastAutoIncValue(), lastAutoInc);
+  EXPECT_EQ(cursor.Table()->DataFile()->LastRecordID(), kRecords);
+}
+
+}  // namespace
+}  // namespace strata

@@ -1,0 +1,89 @@
+// Helpers for the tests of table creation and the record write path: a
+// directory in a temporary folder, tables created through a cursor, typed
+// field values for record buffers, and the engine error a call raises.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/common/byte_order.h"
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_table.h"
+#include "engine/core/table_index_writer.h"
+#include "tests/engine/core/core_test_support.h"
+
+namespace strata::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes TextBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes Int32Bytes(std::int32_t value) {
+  Bytes bytes(4);
+  StoreI32(bytes.data(), value);
+  return bytes;
+}
+
+// The engine error a call raises (nullopt when it raises none).
+inline std::optional<EStrataEngineError> ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const EStrataEngineError& error) {
+    return error;
+  }
+  return std::nullopt;
+}
+
+struct IndexDefinition {
+  std::string Name;
+  std::vector<std::uint16_t> Fields;
+  bool Unique = false;
+  bool CaseInsensitive = false;
+  bool Descending = false;
+};
+
+inline IndexDescriptor MakeIndex(const IndexDefinition& definition) {
+  IndexDescriptor index;
+  index.Name = definition.Name;
+  index.Unique = definition.Unique ? 1 : 0;
+  index.CaseInsensitive = definition.CaseInsensitive ? 1 : 0;
+  for (std::size_t i = 0; i < definition.Fields.size(); ++i) {
+    index.FieldNumbers[i] = definition.Fields[i];
+    index.DescendingFields[i] = definition.Descending ? 1 : 0;
+  }
+  index.Descending = definition.Descending ? 1 : 0;
+  return index;
+}
+
+class WriteTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    session_ = &QuickSession(engine_);
+    directory_ = &session_->OpenDirectory("books", dir_);
+  }
+
+  // Creates a table: primary (none: RecordID), secondary indexes, full-text
+  // fields.
+  void Create(const std::string& name, std::vector<FieldDescriptor> fields,
+              std::vector<std::uint16_t> primary = {}, std::vector<IndexDefinition> secondary = {},
+              std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
+    std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+    indexes[0] = MakeIndex({"", primary, true});
+    for (std::size_t i = 0; i < secondary.size(); ++i) indexes[i + 1] = MakeIndex(secondary[i]);
+    for (std::size_t i = 0; i < textFields.size(); ++i) {
+      indexes[kFullTextSlot].FieldNumbers[i] = textFields[i];
+    }
+    TDataCursor cursor(*directory_, name, CursorModes{.Exclusive = true});
+    cursor.CreateTableFiles(options, fields, indexes, static_cast<int>(secondary.size()));
+  }
+
+  TDataSession* session_ = nullptr;
+  TDataDirectory* directory_ = nullptr;
+};
+
+}  // namespace strata::testing
