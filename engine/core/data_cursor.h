@@ -31,9 +31,12 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/restructure_options.h"
+#include "engine/core/restructure_plan.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/full_text_params.h"
 
 namespace strata {
 
@@ -136,6 +139,18 @@ class TDataCursor {
   void CreateTableFiles(const TableCreateOptions& options, std::span<FieldDescriptor> fields,
                         IndexSlots indexes, int secondaryIndexCount);
 
+  // Brings the table the cursor names to a new structure, keeping its
+  // records, and returns the level of work done. The cursor must be closed
+  // (10031), exclusive (10253) and writable (11013, also for a table that
+  // opens read-only); the descriptors are checked and completed in place
+  // first. Records that cannot be carried over are reported to OnDataLost;
+  // a report answered with Continue false ends the operation normally with
+  // the table as it was. Progress goes to OnProgress (none for a header-only
+  // update). Any other failure leaves the previous table in place.
+  RestructureLevel RestructureTable(const RestructureOptions& options,
+                                    std::span<FieldDescriptor> fields, IndexSlots indexes,
+                                    int secondaryIndexCount);
+
   // Zeroes the buffer and stores every field's default value.
   void ApplyDefaults(std::span<std::uint8_t> record);
   // Required fields, minimums and maximums, fields in order: 9732, 9730 or
@@ -221,6 +236,19 @@ class TDataCursor {
 
  private:
   void RequireOpen() const;
+  void FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
+                   std::int32_t pageSize, std::int32_t blockSize,
+                   std::span<FieldDescriptor> fields, IndexSlots indexes, int secondaryIndexCount);
+  void IndexRebuild(bool suppressBackups, bool textParamsChanged,
+                    const FullTextParams& wantedText, std::span<const FieldDescriptor> fields,
+                    IndexSlots indexes, int secondaryIndexCount,
+                    const std::function<void()>& writeHeader);
+  void RestoreIndexFile(const std::string& copyPath, bool copyInMemory);
+  void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
+                    std::int32_t pageSize, std::int32_t blockSize,
+                    std::span<const FieldDescriptor> fields, IndexSlots indexes,
+                    int secondaryIndexCount);
+  void SwapFiles(TDataDirectory& tempDirectory, const std::string& tempName, bool suppressBackups);
   CursorWriteState& WriteState();
   void RecoverIndexes();
   bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,

@@ -1,0 +1,697 @@
+// TDataCursor: bringing an existing table to a new structure. A header-only
+// update rewrites names, texts and header values in place; an index-only
+// rebuild refills the changed indexes from the records, with a copy of the
+// index file to go back to; a full rebuild copies every record into a new
+// table in the temporary directory and then swaps the files.
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/common/byte_order.h"
+#include "engine/core/cursor_write_state.h"
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_engine.h"
+#include "engine/core/data_session.h"
+#include "engine/core/data_table.h"
+#include "engine/core/table_full_text_params.h"
+#include "engine/core/table_names.h"
+#include "engine/errors/engine_error.h"
+#include "engine/files/engine_file.h"
+#include "engine/core/table_index_writer.h"
+#include "engine/formats/field_rules.h"
+#include "engine/formats/index_key.h"
+#include "engine/formats/index_tree.h"
+#include "engine/locale/collation.h"
+#include "engine/formats/record_values.h"
+#include "engine/values/field_conversion.h"
+#include "engine/values/field_types.h"
+
+namespace strata {
+
+namespace {
+
+// Room for any converted value: every text form and the largest field.
+constexpr std::size_t kValueBufferSlack = 512;
+// Attempts at reserving a temporary table name before giving up.
+constexpr int kTempNameAttempts = 1000;
+// Appended to the names of files that wait next to a table for the swap;
+// no table listing matches them.
+constexpr char kStagedSuffix[] = "~";
+
+// Closes a cursor whatever happens, dropping a failure (the error that
+// unwinds matters more).
+class CloseOnExit {
+ public:
+  explicit CloseOnExit(TDataCursor& cursor) : cursor_(cursor) {}
+  ~CloseOnExit() {
+    try {
+      cursor_.Close();
+    } catch (...) {
+    }
+  }
+  CloseOnExit(const CloseOnExit&) = delete;
+  CloseOnExit& operator=(const CloseOnExit&) = delete;
+
+ private:
+  TDataCursor& cursor_;
+};
+
+// The temporary directory of a rebuild, released at the end.
+class TempDirectoryScope {
+ public:
+  explicit TempDirectoryScope(TDataDirectory& tableDirectory) : session_(tableDirectory.Session()) {
+    if (tableDirectory.InMemory() || tableDirectory.Engine().Options().CreateTempTablesInDatabase) {
+      directory_ = &tableDirectory;
+      return;
+    }
+    const std::string path = DirectoryWithSlash(session_.PrivateDirectory());
+    directory_ = &session_.OpenDirectory(DatabaseNameOfPath(path), path);
+    owned_ = true;
+  }
+  ~TempDirectoryScope() {
+    if (owned_) session_.CloseDirectory(*directory_);
+  }
+  TempDirectoryScope(const TempDirectoryScope&) = delete;
+  TempDirectoryScope& operator=(const TempDirectoryScope&) = delete;
+
+  TDataDirectory& Directory() const { return *directory_; }
+
+ private:
+  TDataSession& session_;
+  TDataDirectory* directory_ = nullptr;
+  bool owned_ = false;
+};
+
+// Errors that concern one record (its keys or its values); every other
+// failure ends the operation.
+bool IsRecordLevelError(std::uint16_t code) {
+  return code == STRATA_KEYVIOL || code == STRATA_MINVALERR || code == STRATA_MAXVALERR ||
+         code == STRATA_REQDERR;
+}
+
+bool IsSystemFieldNumber(std::uint16_t number) {
+  return number == kRecordIdFieldNumber || number == kRecordHashFieldNumber;
+}
+
+// The new field numbers become positions; index key fields follow them.
+void RenumberFields(TDataTable& table) {
+  TDataFile& data = *table.DataFile();
+  TIndexFile& index = *table.IndexFile();
+  const std::vector<FieldDescriptor> fields(data.Fields().begin(), data.Fields().end());
+  const auto positionOf = [&](std::uint16_t number) -> std::uint16_t {
+    if (IsSystemFieldNumber(number)) return number;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].FieldNumber == number) return static_cast<std::uint16_t>(i + 1);
+    }
+    return number;
+  };
+  std::vector<int> slots;
+  for (int slot = 0; slot <= index.SecondaryIndexCount(); ++slot) slots.push_back(slot);
+  slots.push_back(static_cast<int>(kFullTextSlot));
+  for (const int slot : slots) {
+    IndexDescriptor descriptor = index.Descriptor(slot);
+    for (std::size_t k = 0; k < descriptor.FieldCount && k < kMaxKeyFields; ++k) {
+      descriptor.FieldNumbers[k] = positionOf(descriptor.FieldNumbers[k]);
+    }
+    index.UpdateIndexInfo(slot, descriptor);
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    FieldDescriptor field = fields[i];
+    field.FieldNumber = static_cast<std::uint16_t>(i + 1);
+    data.UpdateFieldInfo(static_cast<std::uint16_t>(i + 1), field);
+  }
+}
+
+// Renames done during the swap, undone in reverse order on failure.
+class RenameJournal {
+ public:
+  RenameJournal(FileRegistry& registry, bool inMemory) : registry_(registry), inMemory_(inMemory) {}
+
+  void Move(const std::string& from, const std::string& to) {
+    TEngineFile(registry_, from, inMemory_).Rename(to);
+    done_.push_back({from, to});
+  }
+
+  void Undo() noexcept {
+    for (auto it = done_.rbegin(); it != done_.rend(); ++it) {
+      try {
+        TEngineFile(registry_, it->second, inMemory_).Rename(it->first);
+      } catch (...) {
+      }
+    }
+    done_.clear();
+  }
+
+ private:
+  struct Entry {
+    std::string first;
+    std::string second;
+  };
+  FileRegistry& registry_;
+  bool inMemory_;
+  std::vector<Entry> done_;
+};
+
+// A temporary table name in the directory, taken with an exclusive create
+// of its data file so that no other process building a table there can take
+// it too. The caller replaces or deletes that file.
+std::string ReserveTempTableName(TDataDirectory& directory, FileRegistry& registry) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string candidate = directory.MakeTempTableName();
+    TEngineFile reservation(registry, directory.Path() + candidate, directory.InMemory());
+    reservation.FailIfExists = true;
+    try {
+      reservation.CreateNew();
+      reservation.Close();
+      return directory.TableNameFor(candidate);
+    } catch (const EStrataEngineError& error) {
+      if (error.Code != STRATA_OSEACCES || attempt >= kTempNameAttempts) throw;
+    }
+  }
+}
+
+void DeleteFileQuietly(FileRegistry& registry, const std::string& path, bool inMemory) noexcept {
+  try {
+    TEngineFile file(registry, path, inMemory);
+    if (file.Exists()) file.Delete();
+  } catch (...) {
+  }
+}
+
+void DeleteTableQuietly(TDataDirectory& directory, const std::string& name) noexcept {
+  try {
+    directory.DeleteTable(name);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options,
+                                               std::span<FieldDescriptor> fields,
+                                               IndexSlots indexes, int secondaryIndexCount) {
+  if (directory_.InTransaction()) directory_.Commit(true);
+  if (table_ != nullptr) Raise(STRATA_TABLEOPEN);
+  if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
+  if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
+
+  const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(options.IndexPageSize));
+  const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(options.BlobBlockSize));
+  const std::string databaseName = directory_.ErrorDatabaseName();
+  ValidateStructure(options.LocaleID, options.Encrypted, options.Password, pageSize, blockSize,
+                    fields, indexes, secondaryIndexCount, {displayName_, databaseName});
+
+  // The restructure's own opening skips the header consistency checks: it
+  // replaces the structure they would judge.
+  Open(false);
+  CloseOnExit closeTable(*this);
+  if (table_->ReadOnly()) Raise(STRATA_OSEACCES);
+
+  TDataFile& data = *table_->DataFile();
+  TIndexFile& index = *table_->IndexFile();
+  const std::int32_t lastAutoInc =
+      options.LastAutoIncValue == -1 ? data.LastAutoIncValue() : options.LastAutoIncValue;
+  const FullTextParams currentText = ReadFullTextParams(index, this);
+  const auto localeId = static_cast<std::uint32_t>(options.LocaleID);
+  const FullTextParams wantedText = ReplaceFullTextParams(
+      currentText, localeId, options.StopWords, options.SpaceChars, options.IncludeChars);
+
+  std::array<IndexDescriptor, kIndexSlotCount> stored{};
+  for (std::size_t slot = 0; slot < kIndexSlotCount; ++slot) {
+    stored[slot] = index.Descriptor(static_cast<int>(slot));
+  }
+  bool passwordDiffers = !options.Password.empty();
+  if (data.Encrypted()) {
+    passwordDiffers = Session().Engine().Crypto().PasswordCheck(options.Password) !=
+                      data.Header().PasswordCheck;
+  }
+  const TableShape current{data.Fields(),
+                           stored,
+                           index.SecondaryIndexCount(),
+                           data.LocaleID(),
+                           data.Header().IndexPageSize,
+                           data.Header().BlobBlockSize,
+                           data.Encrypted(),
+                           &currentText};
+  const TableShape wanted{fields,   indexes,   secondaryIndexCount, localeId,
+                          pageSize, blockSize, options.Encrypted,   &wantedText};
+  const RestructureLevel level =
+      ChooseRestructureLevel(current, wanted, passwordDiffers, displayName_, databaseName);
+
+  if (level == RestructureLevel::HeaderOnly) {
+    UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
+    Close();
+    return level;
+  }
+  if (level == RestructureLevel::IndexOnly) {
+    IndexRebuild(options.SuppressBackups, FullTextParamsDiffer(currentText, wantedText, localeId),
+                 wantedText, fields, indexes, secondaryIndexCount, [&] {
+                   UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes,
+                                secondaryIndexCount);
+                 });
+    return level;
+  }
+  FullRebuild(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
+  return level;
+}
+
+void TDataCursor::UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
+                               std::int32_t pageSize, std::int32_t blockSize,
+                               std::span<const FieldDescriptor> fields, IndexSlots indexes,
+                               int secondaryIndexCount) {
+  TDataFile& data = *table_->DataFile();
+  TIndexFile& index = *table_->IndexFile();
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    data.UpdateFieldInfo(static_cast<std::uint16_t>(i + 1), fields[i]);
+  }
+  for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
+    index.UpdateIndexInfo(slot, indexes[static_cast<std::size_t>(slot)]);
+  }
+  TableInfo info;
+  info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
+  info.UserMajorVersion = options.UserMajorVersion;
+  info.UserMinorVersion = options.UserMinorVersion;
+  info.LastAutoIncValue = lastAutoInc;
+  info.BlobBlockSize = blockSize;
+  info.IndexPageSize = pageSize;
+  info.Description = options.Description.substr(0, 100);
+  info.Encrypted = options.Encrypted;
+  // Neither the cipher nor the password changes here.
+  info.PasswordCheck = data.Header().PasswordCheck;
+  data.SetTableInfo(info);
+}
+
+void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
+                              std::int32_t pageSize, std::int32_t blockSize,
+                              std::span<FieldDescriptor> fields, IndexSlots indexes,
+                              int secondaryIndexCount) {
+  TDataFile& oldData = *table_->DataFile();
+  const std::vector<FieldDescriptor> oldFields(oldData.Fields().begin(), oldData.Fields().end());
+  ResetDataLoss();
+  BeginProgress();
+
+  // Integer fields that become AutoInc: records without a value get numbers
+  // above every value present, so the counter starts there.
+  std::int32_t autoIncStart = lastAutoInc;
+  std::vector<std::uint16_t> becomingAutoInc;
+  for (std::size_t i = 0; i < oldFields.size(); ++i) {
+    const FieldDescriptor& old = oldFields[i];
+    const auto match = std::find_if(fields.begin(), fields.end(), [&](const FieldDescriptor& f) {
+      return f.FieldNumber == old.FieldNumber;
+    });
+    if (match != fields.end() && match->SubType == kSubTypeAutoInc &&
+        old.SubType != kSubTypeAutoInc && old.EngineType == kTypeInteger) {
+      becomingAutoInc.push_back(static_cast<std::uint16_t>(i + 1));
+    }
+  }
+  std::vector<std::uint8_t> oldRecord = NewRecordBuffer();
+  if (!becomingAutoInc.empty()) {
+    for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
+      if (!ReadRecord(n, oldRecord)) continue;
+      for (const std::uint16_t position : becomingAutoInc) {
+        if (const auto value = GetField(oldRecord, position)) {
+          autoIncStart = std::max(autoIncStart, LoadI32(value->data()));
+        }
+      }
+    }
+  }
+
+  TempDirectoryScope temp(directory_);
+  TDataDirectory& tempDirectory = temp.Directory();
+  FileRegistry& registry = Session().Engine().Registry();
+
+  const std::string tempName = ReserveTempTableName(tempDirectory, registry);
+
+  const bool addedPassword = options.Encrypted && !Session().HasPassword(options.Password);
+  if (addedPassword) Session().AddPassword(options.Password);
+  struct PasswordScope {
+    TDataSession& session;
+    const std::string& password;
+    bool added;
+    ~PasswordScope() {
+      if (added) session.RemovePassword(password);
+    }
+  } passwordScope{Session(), options.Password, addedPassword};
+
+  TDataCursor target(tempDirectory, tempName,
+                     CursorModes{.Exclusive = true,
+                                 .KeepRecordIDs = true,
+                                 .NoTriggers = true,
+                                 .FieldsByNumber = true});
+  bool swapped = false;
+  try {
+    TableCreateOptions create;
+    create.LocaleID = options.LocaleID;
+    create.UserMajorVersion = options.UserMajorVersion;
+    create.UserMinorVersion = options.UserMinorVersion;
+    create.Encrypted = options.Encrypted;
+    create.Password = options.Password;
+    create.Description = options.Description;
+    create.IndexPageSize = pageSize;
+    create.BlobBlockSize = blockSize;
+    create.LastAutoIncValue = autoIncStart;
+    const FullTextParams wantedText =
+        ReplaceFullTextParams(ReadFullTextParams(*table_->IndexFile(), this),
+                              static_cast<std::uint32_t>(options.LocaleID), options.StopWords,
+                              options.SpaceChars, options.IncludeChars);
+    create.StopWords = wantedText.StopWords;
+    create.SpaceChars = wantedText.SpaceChars;
+    create.IncludeChars = wantedText.IncludeChars;
+    create.OverwriteExisting = true;
+    target.CreateTableFiles(create, fields, indexes, secondaryIndexCount);
+    target.Open(false);
+
+    std::vector<std::uint8_t> newRecord = target.NewRecordBuffer();
+    std::size_t widest = 0;
+    for (const FieldDescriptor& field : oldFields) {
+      widest = std::max<std::size_t>(widest, field.PhysicalSize);
+    }
+    for (const FieldDescriptor& field : target.Fields()) {
+      widest = std::max<std::size_t>(widest, field.PhysicalSize);
+    }
+    std::vector<std::uint8_t> value(widest + kValueBufferSlack);
+
+    for (std::int32_t n = 1; n <= PhysicalRecordCount() && continue_; ++n) {
+      if (ReadRecord(n, oldRecord)) {
+        target.ApplyDefaults(newRecord);
+        for (std::size_t i = 0; i < oldFields.size() && continue_; ++i) {
+          const FieldDescriptor& old = oldFields[i];
+          const auto position = static_cast<std::uint16_t>(i + 1);
+          const FieldDescriptor* field = target.FieldByNumber(old.FieldNumber);
+          if (field == nullptr) {
+            ReportDataLoss(dlFieldDeletion, old.Name);
+            continue;
+          }
+          const auto oldValue = GetField(oldRecord, position);
+          if (!oldValue) {
+            target.SetField(newRecord, field->FieldNumber, std::nullopt);
+            continue;
+          }
+          if (old.EngineType == kTypeBlob || field->EngineType == kTypeBlob) {
+            // A BLOB is carried only into a BLOB; converting a reference
+            // into or out of another type would store a meaningless value.
+            if (old.EngineType != field->EngineType) {
+              ReportDataLoss(dlFieldConversion, old.Name);
+              continue;
+            }
+            OpenBlob(oldRecord, position);
+            const std::span<const std::uint8_t> content = BlobValue(oldRecord, position);
+            target.SetBlobValue(newRecord, field->FieldNumber, content);
+            CloseBlob(oldRecord, position);
+            continue;
+          }
+          std::fill(value.begin(), value.end(), 0);
+          std::copy(oldValue->begin(), oldValue->end(), value.begin());
+          if (ConvertFieldValue(old.EngineType, old.PhysicalSize, value, field->PhysicalDecimals,
+                                field->PhysicalSize, field->EngineType)) {
+            target.SetField(newRecord, field->FieldNumber,
+                            std::span<const std::uint8_t>(value));
+          } else {
+            ReportDataLoss(dlFieldConversion, old.Name);
+          }
+        }
+        if (!continue_) break;
+        StoreI32(newRecord.data() + kRecordIdOffset, LoadI32(oldRecord.data() + kRecordIdOffset));
+        try {
+          target.InsertRecord(newRecord);
+        } catch (const EStrataEngineError& error) {
+          if (!IsRecordLevelError(error.Code)) throw;
+          target.FreeBlobs();
+          if (error.Code == STRATA_KEYVIOL) {
+            ReportDataLoss(dlKeyViolation, error.IndexName);
+          } else {
+            ReportDataLoss(dlValidityCheckFail, error.FieldName);
+          }
+        }
+        target.FreeBlobs();
+        FreeBlobs();
+      }
+      if (!continue_) break;
+      StepProgress(n, PhysicalRecordCount());
+    }
+
+    if (!continue_) {
+      target.Close();
+      DeleteTableQuietly(tempDirectory, tempName);
+      Close();
+      EndProgress();
+      return;
+    }
+
+    TDataTable& newTable = *target.Table();
+    RenumberFields(newTable);
+    TDataFile& newData = *newTable.DataFile();
+    if (newData.LastAutoIncValue() < lastAutoInc) newData.SetLastAutoIncValue(lastAutoInc);
+    newData.SetLastRecordID(oldData.LastRecordID());
+    newTable.Flush(false, {}, true);
+    target.Close();
+    Close();
+
+    SwapFiles(tempDirectory, tempName, options.SuppressBackups);
+    swapped = true;
+  } catch (...) {
+    if (!swapped) {
+      try {
+        target.Close();
+      } catch (...) {
+      }
+      DeleteTableQuietly(tempDirectory, tempName);
+    }
+    throw;
+  }
+  EndProgress();
+}
+
+void TDataCursor::SwapFiles(TDataDirectory& tempDirectory, const std::string& tempName,
+                            bool suppressBackups) {
+  const DataEngineOptions& options = Session().Engine().Options();
+  FileRegistry& registry = Session().Engine().Registry();
+  const bool inMemory = directory_.InMemory();
+  const std::string& dataExtension = options.TableDataExtension;
+  struct Kind {
+    const std::string& extension;
+    const std::string& backupExtension;
+  };
+  const Kind kinds[] = {{options.TableDataExtension, options.TableDataBackupExtension},
+                        {options.TableIndexExtension, options.TableIndexBackupExtension},
+                        {options.TableBlobExtension, options.TableBlobBackupExtension}};
+  const auto pathIn = [&](const std::string& directory, const std::string& name,
+                          const std::string& extension) {
+    return directory + TableFileName(name, dataExtension, extension);
+  };
+  const auto exists = [&](const std::string& path) {
+    return TEngineFile(registry, path, inMemory).Exists();
+  };
+
+  RenameJournal journal(registry, inMemory);
+  std::vector<std::string> retired;
+  try {
+    // The new files first come next to the table, flushed, under names no
+    // listing takes for a table; a move across file systems is a copy.
+    std::vector<std::pair<std::string, std::string>> placed;
+    for (const Kind& kind : kinds) {
+      const std::string from = pathIn(tempDirectory.Path(), tempName, kind.extension);
+      if (!exists(from)) continue;
+      const std::string staged =
+          pathIn(directory_.Path(), tempName, kind.extension) + kStagedSuffix;
+      journal.Move(from, staged);
+      placed.emplace_back(staged, pathIn(directory_.Path(), tableName_, kind.extension));
+    }
+    // The old files become the backups (or wait to be deleted).
+    for (const Kind& kind : kinds) {
+      const std::string old = pathIn(directory_.Path(), tableName_, kind.extension);
+      if (!exists(old)) continue;
+      if (suppressBackups) {
+        const std::string aside = old + kStagedSuffix;
+        journal.Move(old, aside);
+        retired.push_back(aside);
+        continue;
+      }
+      const std::string backup = pathIn(directory_.Path(), tableName_, kind.backupExtension);
+      if (exists(backup)) TEngineFile(registry, backup, inMemory).Delete();
+      journal.Move(old, backup);
+    }
+    for (const auto& [staged, final] : placed) journal.Move(staged, final);
+  } catch (...) {
+    journal.Undo();
+    throw;
+  }
+  for (const std::string& path : retired) {
+    try {
+      TEngineFile(registry, path, inMemory).Delete();
+    } catch (...) {
+    }
+  }
+}
+
+void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
+                               const FullTextParams& wantedText,
+                               std::span<const FieldDescriptor> fields, IndexSlots indexes,
+                               int secondaryIndexCount, const std::function<void()>& writeHeader) {
+  TDataTable& table = *table_;
+  TIndexFile& index = *table.IndexFile();
+  FileRegistry& registry = Session().Engine().Registry();
+  const DataEngineOptions& engineOptions = Session().Engine().Options();
+  const std::string& dataExtension = engineOptions.TableDataExtension;
+  const std::string databaseName = directory_.ErrorDatabaseName();
+  ResetDataLoss();
+  BeginProgress();
+
+  // The index file is copied first; a stop or a failure puts it back.
+  TempDirectoryScope temp(directory_);
+  TDataDirectory& tempDirectory = temp.Directory();
+  const bool copyInMemory = tempDirectory.InMemory();
+  const std::string tempName = ReserveTempTableName(tempDirectory, registry);
+  const std::string reservation =
+      tempDirectory.Path() + TableFileName(tempName, dataExtension, dataExtension);
+  struct ReservationScope {
+    FileRegistry& registry;
+    const std::string& path;
+    bool inMemory;
+    ~ReservationScope() { DeleteFileQuietly(registry, path, inMemory); }
+  } reservationScope{registry, reservation, copyInMemory};
+  const std::string copyPath =
+      tempDirectory.Path() +
+      TableFileName(tempName, dataExtension, engineOptions.TableIndexBackupExtension);
+  {
+    TEngineFile copy(registry, copyPath, copyInMemory);
+    copy.FailIfExists = true;
+    index.CopyTo(copy, FileCopyOptions{});
+    copy.Close();
+  }
+
+  bool deleting = false;
+  try {
+    const std::span<const FieldDescriptor> stored = table.DataFile()->Fields();
+    const Collation collation = Collation::For(table.DataFile()->LocaleID());
+    const auto freeTree = [&](int slot) {
+      if (index.RootPage(slot) == 0) return;
+      const IndexKeyLayout layout =
+          IndexKeyLayout::Make(index.Descriptor(slot), stored, collation, displayName_,
+                               databaseName);
+      TIndexTree(index, slot, layout, this).DeleteAllPages();
+    };
+    const auto differs = [&](int slot) {
+      return IndexDescriptorsDiffer(index.Descriptor(slot), indexes[static_cast<std::size_t>(slot)],
+                                    stored, fields, displayName_, databaseName);
+    };
+    std::array<bool, kIndexSlotCount> flags{};
+    // Slots keep their order: from the first secondary slot that changes,
+    // the slots are dropped (highest first) and defined again.
+    const int oldCount = index.SecondaryIndexCount();
+    int first = secondaryIndexCount + 1;
+    for (int slot = 1; slot <= std::max(oldCount, secondaryIndexCount); ++slot) {
+      if (slot > oldCount || slot > secondaryIndexCount || differs(slot)) {
+        first = slot;
+        break;
+      }
+    }
+    for (int slot = oldCount; slot >= first; --slot) {
+      freeTree(slot);
+      index.RemoveIndex(slot, true);
+    }
+    if (differs(0)) {
+      freeTree(0);
+      index.RemoveIndex(0, false);
+      index.DefinePrimaryIndex(indexes[0], fields);
+      flags[0] = true;
+    }
+    for (int slot = first; slot <= secondaryIndexCount; ++slot) {
+      index.AddSecondaryIndex(indexes[static_cast<std::size_t>(slot)], fields);
+      flags[static_cast<std::size_t>(slot)] = true;
+    }
+    if (textParamsChanged || differs(static_cast<int>(kFullTextSlot))) {
+      freeTree(static_cast<int>(kFullTextSlot));
+      index.SetTextIndex(indexes[kFullTextSlot], fields);
+      WriteFullTextParams(index, wantedText, this);
+      flags[kFullTextSlot] = true;
+    }
+
+    // The key maintenance follows the new definitions.
+    write_.reset();
+    TableIndexWriter& writer = Indexes();
+    std::vector<std::int32_t> duplicates;
+    std::vector<std::uint8_t> record = NewRecordBuffer();
+    const bool anyFlag = std::find(flags.begin(), flags.end(), true) != flags.end();
+    for (std::int32_t n = 1; anyFlag && n <= PhysicalRecordCount(); ++n) {
+      if (ReadRecord(n, record)) {
+        const std::int32_t recordId = LoadI32(record.data() + kRecordIdOffset);
+        std::string violated;
+        for (int slot = 0; slot <= secondaryIndexCount && violated.empty(); ++slot) {
+          if (!flags[static_cast<std::size_t>(slot)] || !writer.SlotUnique(slot)) continue;
+          if (writer.FindKey(slot, writer.BuildKey(slot, record, recordId))) {
+            violated = index.IndexName(slot);
+          }
+        }
+        if (violated.empty()) {
+          try {
+            for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
+              if (!flags[static_cast<std::size_t>(slot)]) continue;
+              writer.InsertKey(slot, writer.BuildKey(slot, record, recordId), n);
+            }
+            if (flags[kFullTextSlot]) AddRecordWords(record, n);
+          } catch (const EStrataEngineError& error) {
+            if (error.Code != STRATA_KEYVIOL) throw;
+            violated = error.IndexName;
+          }
+        }
+        if (!violated.empty()) {
+          // Removed only once the rebuild completes: a stop leaves every
+          // record where it was.
+          ReportDataLoss(dlKeyViolation, violated);
+          if (continue_) duplicates.push_back(n);
+        }
+      }
+      if (!continue_) break;
+      StepProgress(n, PhysicalRecordCount());
+    }
+    EndProgress();
+    if (!continue_) {
+      RestoreIndexFile(copyPath, copyInMemory);
+      return;
+    }
+    deleting = true;
+    for (const std::int32_t n : duplicates) DeleteRecord(n);
+    writeHeader();
+    Close();
+  } catch (...) {
+    // Once records were deleted the new index describes the table better
+    // than the copy; the copy stays for a repair.
+    if (!deleting) RestoreIndexFile(copyPath, copyInMemory);
+    throw;
+  }
+
+  if (suppressBackups) {
+    DeleteFileQuietly(registry, copyPath, copyInMemory);
+    return;
+  }
+  const std::string backup =
+      directory_.Path() +
+      TableFileName(tableName_, dataExtension, engineOptions.TableIndexBackupExtension);
+  TEngineFile old(registry, backup, directory_.InMemory());
+  if (old.Exists()) old.Delete();
+  TEngineFile(registry, copyPath, copyInMemory).Rename(backup);
+}
+
+void TDataCursor::RestoreIndexFile(const std::string& copyPath, bool copyInMemory) {
+  FileRegistry& registry = Session().Engine().Registry();
+  const std::string indexPath =
+      directory_.Path() + TableFileName(tableName_, Session().Engine().Options().TableDataExtension,
+                                        Session().Engine().Options().TableIndexExtension);
+  if (table_ != nullptr) {
+    // Nothing of the rebuild is written: the buffers, headers and
+    // descriptors go back to what the files hold.
+    table_->DropCaches(false, true);
+    table_->IndexFile()->ReadDescriptors();
+    try {
+      Close();
+    } catch (...) {
+    }
+  }
+  TEngineFile file(registry, indexPath, directory_.InMemory());
+  file.RestoreFrom(copyPath, FileCopyOptions{});
+  file.Close();
+  DeleteFileQuietly(registry, copyPath, copyInMemory);
+}
+
+}  // namespace strata

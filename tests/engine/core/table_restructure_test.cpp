@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/core/data_engine.h"
+#include "tests/engine/core/write_test_support.h"
+
+namespace strata {
+namespace {
+
+using strata::testing::Bytes;
+using strata::testing::ErrorOf;
+using strata::testing::Field;
+using strata::testing::IndexDefinition;
+using strata::testing::Int32Bytes;
+using strata::testing::MakeIndex;
+using strata::testing::TextBytes;
+
+struct Loss {
+  TDataLossCause Cause;
+  std::string Context;
+  bool operator==(const Loss&) const = default;
+};
+
+// A table "people" of three records: ID integer, Name string[30], Code
+// string[10], Notes memo. The new structure starts as a copy of the old one.
+class RestructureTest : public strata::testing::WriteTest {
+ protected:
+  void SetUp() override {
+    WriteTest::SetUp();
+    std::filesystem::create_directory(dir_ + "private");
+    session_->SetPrivateDirectory(dir_ + "private");
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_[0] = MakeIndex({"", {}, true});
+  }
+
+  using Row = std::tuple<std::optional<int>, std::string, std::string>;
+  void CreatePeople(const std::vector<Row>& rows) {
+    Create("people", fields_);
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open();
+    for (const auto& [id, name, code] : rows) {
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.ApplyDefaults(record);
+      if (id) cursor.SetField(record, 1, Int32Bytes(*id));
+      cursor.SetField(record, 2, TextBytes(name + '\0'));
+      cursor.SetField(record, 3, TextBytes(code + '\0'));
+      cursor.SetBlobValue(record, 4, TextBytes("notes of " + name));
+      cursor.InsertRecord(record);
+    }
+    cursor.Close();
+    fields_ = Structure();  // validated descriptors, as stored
+  }
+
+  std::vector<FieldDescriptor> Structure() {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open();
+    return {cursor.Fields().begin(), cursor.Fields().end()};
+  }
+
+  RestructureLevel Restructure(RestructureOptions options = {}) {
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    cursor.OnProgress = [&](std::uint16_t percent, std::string_view) {
+      progress_.push_back(percent);
+    };
+    cursor.OnDataLost = [&](TDataLossCause cause, std::string_view context, bool& stop, bool& go) {
+      losses_.push_back({cause, std::string(context)});
+      if (onLoss_) onLoss_(stop, go);
+    };
+    return cursor.RestructureTable(options, fields_, indexes_, secondaryCount_);
+  }
+
+  // Every stored record: the texts of the fields at the given positions
+  // ("-" for NULL, integers in decimal).
+  std::vector<std::string> Rows() {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    std::vector<std::string> rows;
+    Bytes record = cursor.NewRecordBuffer();
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      if (!cursor.ReadRecord(n, record)) continue;
+      std::string row;
+      for (std::uint16_t f = 1; f <= cursor.Fields().size(); ++f) {
+        const FieldDescriptor& field = cursor.Fields()[f - 1];
+        const auto value = cursor.GetField(record, f);
+        if (!row.empty()) row += "|";
+        if (!value) {
+          row += "-";
+        } else if (field.EngineType == kTypeInteger) {
+          row += std::to_string(LoadI32(value->data()));
+        } else if (field.EngineType == kTypeBlob) {
+          cursor.OpenBlob(record, f);
+          const auto content = cursor.BlobValue(record, f);
+          row += std::string(content.begin(), content.end());
+          cursor.CloseBlob(record, f);
+        } else {
+          row += std::string(reinterpret_cast<const char*>(value->data()));
+        }
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  bool Exists(const std::string& file) const { return std::filesystem::exists(dir_ + file); }
+  // The table's files, compared whole (never printed).
+  std::vector<std::string> Files() const {
+    return {Slurp("people.dat"), Slurp("people.idx"), Slurp("people.blb")};
+  }
+  // No table file left in the temporary directory (its lock file stays).
+  bool PrivateEmpty() const {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "private")) {
+      if (entry.path().filename() != "strata.lck") return false;
+    }
+    return true;
+  }
+
+  std::vector<FieldDescriptor> fields_;
+  std::array<IndexDescriptor, kIndexSlotCount> indexes_{};
+  int secondaryCount_ = 0;
+  std::vector<std::uint16_t> progress_;
+  std::vector<Loss> losses_;
+  std::function<void(bool& stop, bool& go)> onLoss_;
+};
+
+TEST_F(RestructureTest, NamesAndSubTypesAloneAreAHeaderOnlyUpdate) {
+  CreatePeople({{1, "Ann", "A1"}});
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<FieldDescriptor>&)> change;
+    const char* expectedRow;
+  } cases[] = {
+      {"same structure", [](auto&) {}, "1|Ann|A1|notes of Ann"},
+      {"renamed field", [](auto& f) { f[1].Name = "FullName"; }, "1|Ann|A1|notes of Ann"},
+      {"memo into BLOB", [](auto& f) { f[3].SubType = kSubTypeNone; }, "1|Ann|A1|notes of Ann"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<FieldDescriptor> wanted = fields_;
+    c.change(wanted);
+    fields_ = wanted;
+    progress_.clear();
+    EXPECT_EQ(Restructure(), RestructureLevel::HeaderOnly);
+    EXPECT_TRUE(progress_.empty());
+    EXPECT_TRUE(losses_.empty());
+    EXPECT_FALSE(Exists("people.dbk"));
+    const auto stored = Structure();
+    EXPECT_EQ(stored[1].Name, wanted[1].Name);
+    EXPECT_EQ(stored[3].SubType, wanted[3].SubType);
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.expectedRow});
+  }
+}
+
+TEST_F(RestructureTest, FullRebuildMatchesFieldsByNumberAndKeepsBackups) {
+  CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Ann", "A1"}, {3, "Bo", "B1"}});
+  const auto oldFiles = Files();
+  // Positions 2 and 3 swap their numbers under crossed names, Name shrinks
+  // to 10 characters and Notes goes.
+  FieldDescriptor code = Field(3, "Name", kTypeString, 10);
+  FieldDescriptor name = Field(2, "Code", kTypeString, 10);
+  fields_ = {Field(1, "ID", kTypeInteger), code, name};
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|C1|Christophe", "2|A1|Ann", "3|B1|Bo"}));
+  EXPECT_EQ(progress_, (std::vector<std::uint16_t>{33, 66, 100}));
+  const Loss deleted{dlFieldDeletion, "Notes"};
+  EXPECT_EQ(losses_, (std::vector<Loss>{deleted, deleted, deleted}));
+  // Field numbers are positions again, and the old files are the backups.
+  const auto stored = Structure();
+  EXPECT_EQ(stored[1].FieldNumber, 2);
+  EXPECT_EQ(stored[2].FieldNumber, 3);
+  EXPECT_TRUE((std::vector<std::string>{Slurp("people.dbk"), Slurp("people.ibk"),
+                                        Slurp("people.bbk")}) == oldFiles);
+  EXPECT_FALSE(Exists("people.blb"));
+  EXPECT_TRUE(PrivateEmpty());
+  EXPECT_EQ(directory_->ListTables(), std::vector<std::string>{"people"});
+}
+
+TEST_F(RestructureTest, SuppressBackupsLeavesNoPreviousFiles) {
+  CreatePeople({{1, "Ann", "A1"}});
+  Put("people.dbk", "an older backup");
+  fields_[2] = Field(3, "Code", kTypeString, 20);
+  RestructureOptions options;
+  options.SuppressBackups = true;
+  Restructure(options);
+  for (const char* file : {"people.dbk", "people.ibk", "people.bbk"}) {
+    // The backup left by an earlier restructure stays untouched.
+    EXPECT_EQ(Exists(file), std::string(file) == "people.dbk") << file;
+  }
+  EXPECT_EQ(Slurp("people.dbk"), "an older backup");
+  EXPECT_EQ(Rows(), std::vector<std::string>{"1|Ann|A1|notes of Ann"});
+}
+
+TEST_F(RestructureTest, UnconvertibleValuesAreReportedAndLeftAtTheDefault) {
+  CreatePeople({{1, "Ann", "12"}, {2, "Bo", "xy"}});
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  Restructure();
+  EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, "Code"}}));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|12|notes of Ann", "2|Bo|-|notes of Bo"}));
+}
+
+TEST_F(RestructureTest, NewUniqueIndexDropsLaterDuplicatesAfterAnIndexOnlyRebuild) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}, {3, "Cy", "A"}, {4, "Di", "A"}});
+  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  secondaryCount_ = 1;
+  EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
+  const Loss duplicate{dlKeyViolation, "ByCode"};
+  EXPECT_EQ(losses_, (std::vector<Loss>{duplicate, duplicate}));
+  EXPECT_EQ(progress_.back(), 100);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A|notes of Ann", "2|Bo|B|notes of Bo"}));
+  EXPECT_TRUE(Exists("people.ibk"));
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+
+  // The new index holds the kept records and refuses another "B".
+  TDataCursor cursor(*directory_, "people");
+  cursor.Open(true);
+  EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+  EXPECT_EQ(cursor.Indexes().KeyCount(1), 2);
+  Bytes record = cursor.NewRecordBuffer();
+  cursor.ApplyDefaults(record);
+  cursor.SetField(record, 3, TextBytes("B"));
+  const auto error = ErrorOf([&] { cursor.InsertRecord(record); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_KEYVIOL);
+}
+
+TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {
+  struct Case {
+    const char* what;
+    std::function<void(RestructureOptions&)> change;
+  } cases[] = {
+      {"index dropped", [this](RestructureOptions&) { secondaryCount_ = 1; }},
+      {"first of two changed",
+       [this](RestructureOptions&) { indexes_[1] = MakeIndex({"ByCode", {3}, false, true}); }},
+      {"primary key on ID",
+       [this](RestructureOptions&) { indexes_[0] = MakeIndex({"", {1}, true}); }},
+      {"stop words", [](RestructureOptions& o) { o.StopWords = {"ann"}; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_ + "people.dat");
+    std::filesystem::remove(dir_ + "people.idx");
+    std::filesystem::remove(dir_ + "people.blb");
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    Create("people", fields_, {}, {{"ByCode", {3}}, {"ByName", {2}}});
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open();
+      for (int id = 1; id <= 3; ++id) {
+        Bytes record = cursor.NewRecordBuffer();
+        cursor.ApplyDefaults(record);
+        cursor.SetField(record, 1, Int32Bytes(id));
+        cursor.SetField(record, 2, TextBytes("n" + std::to_string(id)));
+        cursor.SetField(record, 3, TextBytes("c"));
+        cursor.InsertRecord(record);
+      }
+    }
+    fields_ = Structure();
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open();
+      for (int slot = 0; slot <= 2; ++slot) {
+        indexes_[slot] = cursor.Table()->IndexFile()->Descriptor(slot);
+      }
+    }
+    secondaryCount_ = 2;
+    RestructureOptions options;
+    c.change(options);
+    EXPECT_EQ(Restructure(options), RestructureLevel::IndexOnly);
+    EXPECT_TRUE(losses_.empty());
+
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    EXPECT_EQ(cursor.Table()->IndexFile()->SecondaryIndexCount(), secondaryCount_);
+    EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+    for (int slot = 0; slot <= secondaryCount_; ++slot) {
+      EXPECT_EQ(cursor.Indexes().KeyCount(slot), 3) << slot;
+    }
+    EXPECT_EQ(Rows().size(), 3u);
+  }
+}
+
+TEST_F(RestructureTest, StoppedIndexRebuildRestoresTheIndexFileAndKeepsEveryRecord) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "A"}, {3, "Cy", "C"}});
+  const auto before = Files();
+  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  secondaryCount_ = 1;
+  onLoss_ = [](bool&, bool& go) { go = false; };
+  EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(progress_.back(), 100);
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.ibk"));
+  EXPECT_TRUE(PrivateEmpty());
+  EXPECT_EQ(Rows().size(), 3u);
+}
+
+TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
+  CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
+  const auto before = Files();
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  onLoss_ = [](bool&, bool& go) { go = false; };
+  Restructure();
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(progress_, std::vector<std::uint16_t>{100});
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, StopAskingSilencesLaterReports) {
+  CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  onLoss_ = [](bool& stop, bool&) { stop = true; };
+  Restructure();
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_F(RestructureTest, EmptyTableReportsOneHundredOnce) {
+  CreatePeople({});
+  fields_.push_back(Field(5, "Extra", kTypeInteger));
+  Restructure();
+  EXPECT_EQ(progress_, std::vector<std::uint16_t>{100});
+  EXPECT_EQ(Structure().size(), 5u);
+}
+
+TEST_F(RestructureTest, IntegerBecomingAutoIncNumbersNullsAboveTheHighest) {
+  CreatePeople({{std::nullopt, "Ann", "A"}, {7, "Bo", "B"}, {3, "Cy", "C"}});
+  fields_[0].SubType = kSubTypeAutoInc;
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"8|Ann|A|notes of Ann", "7|Bo|B|notes of Bo",
+                                              "3|Cy|C|notes of Cy"}));
+}
+
+TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
+  CreatePeople({{1, "Ann", "A"}});
+  fields_[2] = Field(3, "Code", kTypeString, 20);
+  {
+    TDataCursor other(*directory_, "people");
+    other.Open();
+    const auto error = ErrorOf([&] { Restructure(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Code, STRATA_OSEACCES);
+  }
+  std::filesystem::permissions(dir_ + "people.dat", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  const auto error = ErrorOf([&] { Restructure(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_OSEACCES);
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
+}  // namespace
+}  // namespace strata
