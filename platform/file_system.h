@@ -92,6 +92,13 @@ class FileSystem {
   // letter case. False (errno set) when the directory cannot be read.
   virtual bool ListFiles(const std::string& directory, std::string_view pattern,
                          std::vector<std::string>& names) = 0;
+
+  // Makes the directory's entries (creations, renames, deletions) durable.
+  // The default does nothing, for file systems that are not on disk.
+  virtual bool SyncDirectory(const std::string& directory) {
+    (void)directory;
+    return true;
+  }
 };
 
 // The implementation in force for the process (the POSIX one by default).

@@ -355,6 +355,17 @@ class PosixFileSystem final : public FileSystem {
     return ::stat(ResolveName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
+  bool SyncDirectory(const std::string& directory) override {
+    const char* name = directory.empty() ? "." : directory.c_str();
+    const int fd = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+  }
+
   bool ListFiles(const std::string& directory, std::string_view pattern,
                  std::vector<std::string>& names) override {
     names.clear();

@@ -25,6 +25,7 @@
 #include "engine/formats/record_values.h"
 #include "engine/values/field_conversion.h"
 #include "engine/values/field_types.h"
+#include "platform/file_system.h"
 
 namespace strata {
 
@@ -516,6 +517,8 @@ void TDataCursor::SwapFiles(TDataDirectory& tempDirectory, const std::string& te
     journal.Undo();
     throw;
   }
+  // The renames reach the disk before the old files are given up.
+  if (!inMemory) platform::CurrentFileSystem().SyncDirectory(directory_.Path());
   for (const std::string& path : retired) {
     try {
       TEngineFile(registry, path, inMemory).Delete();

@@ -67,6 +67,13 @@ TEST_F(FileSystemTest, NamesAreFoundWithoutRegardToLetterCase) {
   EXPECT_FALSE(fs_.FileExists(dir_ + "folder.dat"));
 }
 
+TEST_F(FileSystemTest, SyncsDirectoriesThatExist) {
+  FileSystem& fs = DefaultFileSystem();
+  EXPECT_TRUE(fs.SyncDirectory(dir_));
+  EXPECT_FALSE(fs.SyncDirectory(dir_ + "missing/"));
+  EXPECT_EQ(errno, ENOENT);
+}
+
 TEST_F(FileSystemTest, RenameNeverReplacesAFile) {
   Put("a.dat", "a");
   Put("b.dat", "b");
