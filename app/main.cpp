@@ -5,17 +5,7 @@
 #include "app/main_window.h"
 #include "app/window_images.h"
 #include "components/default_components.h"
-#include "engine/errors/engine_error.h"
-
-namespace {
-
-// Stands in for the update run until the table component is available.
-void UpdateNotAvailable(const std::string&, strata::ProgressDisplay*, strata::ProgressDisplay*,
-                        strata::TextDisplay*) {
-  throw strata::EDatabaseError("The database update is not available yet");
-}
-
-}  // namespace
+#include "update/restructure_database.h"
 
 int main(int argc, char* argv[]) {
   // The default engine and session exist before the window and go with the
@@ -24,7 +14,7 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(strata::kApplicationTitle));
   QApplication::setWindowIcon(strata::ApplicationIcon());
-  strata::TfMain fMain(UpdateNotAvailable);
+  strata::TfMain fMain(strata::RestructureDatabase);
   fMain.show();
   return QApplication::exec();
 }

@@ -1,0 +1,163 @@
+#include "update/restructure_database.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "components/default_components.h"
+#include "components/strata_table.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_session.h"
+#include "engine/core/data_table.h"
+#include "engine/errors/engine_error.h"
+#include "engine/formats/data_file.h"
+#include "engine/formats/index_file.h"
+#include "update/catalogue.h"
+#include "update/progress.h"
+
+namespace strata {
+namespace {
+
+class RecordingBar : public ProgressDisplay {
+ public:
+  explicit RecordingBar(std::int32_t maximum) : maximum_(maximum) {}
+  std::int32_t Minimum() const override { return 0; }
+  std::int32_t Maximum() const override { return maximum_; }
+  void SetMaximum(std::int32_t maximum) override { maximum_ = maximum; }
+  std::int32_t Position() const override { return position_; }
+  void SetPosition(std::int32_t position) override {
+    position_ = position;
+    positions.push_back(position);
+  }
+  void StepIt() override { SetPosition(SteppedPosition(position_, 1, 0, maximum_)); }
+  std::vector<std::int32_t> positions;
+
+ private:
+  std::int32_t maximum_;
+  std::int32_t position_ = 0;
+};
+
+class RecordingLabel : public TextDisplay {
+ public:
+  void SetText(std::string_view text) override { texts.emplace_back(text); }
+  void Repaint() override {}
+  std::vector<std::string> texts;
+};
+
+// A private data directory, also the process's current directory (where a
+// restructure builds its temporary tables), and the default components.
+class RestructureDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "update-run-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    data_ = root_ / "data";
+    std::filesystem::create_directories(data_);
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_);
+    components_.emplace();
+  }
+  void TearDown() override {
+    components_.reset();
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(root_);
+  }
+
+  // The first catalogue table in its catalogue shape, as a database of the
+  // application would hold it.
+  void CreateAccents() {
+    const CatalogueEntry& accents = Catalogue()[0];
+    DefaultSession().SetActive(true);
+    TStrataTable table;
+    table.SetDatabaseName(data_.string());
+    table.SetTableName(accents.FileName);
+    table.SetExclusive(true);
+    for (const auto& f : accents.Fields) {
+      table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
+                            f.CharCase, 0);
+    }
+    for (const auto& x : accents.Indexes) {
+      table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
+    }
+    table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
+  }
+
+  // Checks every catalogue table against its entry through the engine.
+  void ExpectCatalogueStructure() {
+    TDataSession& session = DefaultSession().DataSession();
+    TDataDirectory& directory = session.OpenDirectory("", data_.string());
+    for (const CatalogueEntry& entry : Catalogue()) {
+      SCOPED_TRACE(entry.FileName);
+      TDataTable& table = directory.OpenTable(entry.FileName, entry.FileName, {});
+      const TDataFile& data = *table.DataFile();
+      EXPECT_EQ(data.LocaleID(), entry.LocaleId);
+      EXPECT_EQ(data.Header().UserMajorVersion, entry.UserMajorVersion);
+      EXPECT_EQ(data.Header().Description, entry.Description);
+      ASSERT_EQ(data.Fields().size(), entry.Fields.size());
+      for (std::size_t i = 0; i < entry.Fields.size(); ++i) {
+        EXPECT_EQ(data.Fields()[i].Name, entry.Fields[i].Name);
+        EXPECT_EQ(data.Fields()[i].FieldNumber, i + 1);
+      }
+      EXPECT_EQ(table.IndexFile()->SecondaryIndexCount() + 1,
+                static_cast<int>(entry.Indexes.size()));
+      directory.CloseTable(table);
+    }
+    session.CloseDirectory(directory);
+  }
+
+  std::filesystem::path root_;
+  std::filesystem::path data_;
+  std::filesystem::path previous_;
+  std::optional<DefaultComponents> components_;
+};
+
+TEST_F(RestructureDatabaseTest, CreatesAndRestructuresEveryCatalogueTable) {
+  CreateAccents();
+  const auto catalogue = Catalogue();
+  RecordingBar overall(static_cast<std::int32_t>(catalogue.size()));
+  RecordingBar restructure(100);
+  RecordingLabel label;
+
+  RestructureDatabase(data_.string(), &overall, &restructure, &label);
+
+  ASSERT_EQ(label.texts.size(), catalogue.size() + 1);
+  for (std::size_t i = 0; i < catalogue.size(); ++i) EXPECT_EQ(label.texts[i], catalogue[i].FileName);
+  EXPECT_EQ(label.texts.back(), "Restructure done.");
+  // Stepped once before each entry, then put back to 0.
+  ASSERT_EQ(overall.positions.size(), catalogue.size() + 1);
+  for (std::size_t i = 0; i < catalogue.size(); ++i) {
+    EXPECT_EQ(overall.positions[i], static_cast<std::int32_t>(i + 1));
+  }
+  EXPECT_EQ(overall.positions.back(), 0);
+  EXPECT_EQ(restructure.Position(), 0);
+  EXPECT_NE(std::find(restructure.positions.begin(), restructure.positions.end(), 100),
+            restructure.positions.end());
+  ExpectCatalogueStructure();
+
+  // A second run finds every table current and changes no structure.
+  RestructureDatabase(data_.string(), nullptr, nullptr, nullptr);
+  ExpectCatalogueStructure();
+}
+
+TEST_F(RestructureDatabaseTest, MissingFirstTableStopsTheRunBeforeAnythingIsTouched) {
+  RecordingLabel label;
+  try {
+    RestructureDatabase(data_.string(), nullptr, nullptr, &label);
+    FAIL() << "the run went through without accents.dat";
+  } catch (const EStrataEngineError& e) {
+    EXPECT_EQ(e.Code, STRATA_FLDLIMIT);
+    EXPECT_NE(e.Message().find("accents"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(label.texts, std::vector<std::string>{"accents.dat"});
+  for (const auto& file : std::filesystem::directory_iterator(data_)) {
+    EXPECT_EQ(file.path().filename(), "strata.lck") << file.path();
+  }
+}
+
+}  // namespace
+}  // namespace strata

@@ -1,0 +1,78 @@
+#include "update/restructure_database.h"
+
+#include <optional>
+#include <vector>
+
+#include "components/default_components.h"
+#include "components/strata_table.h"
+#include "update/catalogue.h"
+#include "update/progress_handler.h"
+
+namespace strata {
+
+namespace {
+
+// The arguments every table operation of the run shares.
+constexpr std::int32_t kIndexPageSize = 4096;
+constexpr std::int32_t kBlobBlockSize = 512;
+constexpr std::int32_t kNoAutoIncValue = -1;
+
+void ShowText(TextDisplay* label, std::string_view text) {
+  if (label == nullptr) return;
+  label->SetText(text);
+  label->Repaint();
+}
+
+void TakeDefinitions(TStrataTable& table, const CatalogueEntry& entry) {
+  table.FieldDefs().Clear();
+  for (const CatalogueField& f : entry.Fields) {
+    table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
+                          f.CharCase, 0);
+  }
+  table.IndexDefs().Clear();
+  for (const CatalogueIndex& x : entry.Indexes) {
+    table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
+  }
+}
+
+}  // namespace
+
+void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
+                         ProgressDisplay* restructureBar, TextDisplay* tableLabel) {
+  RestructureBar = restructureBar;
+  DefaultSession().SetActive(true);
+  {
+    TProgressHandler handler;
+    TStrataTable table;
+    table.OnAlterProgress = [&handler](TStrataTable& sender, std::uint16_t percentDone) {
+      handler.AlterProgress(&sender, percentDone);
+    };
+    if (overallBar != nullptr) overallBar->StepIt();
+
+    const auto catalogue = Catalogue();
+    const std::optional<std::vector<std::string>> noStopWords;
+    for (std::size_t i = 0; i < catalogue.size(); ++i) {
+      const CatalogueEntry& entry = catalogue[i];
+      ShowText(tableLabel, entry.FileName);
+      table.SetDatabaseName(directory);
+      table.SetTableName(entry.FileName);
+      table.SetExclusive(true);
+      if (!table.Exists()) {
+        // Created with whatever definitions the component holds now; the
+        // restructure below gives the table its own.
+        table.CreateTable(0, 1, 0, false, "", "", kIndexPageSize, kBlobBlockSize,
+                          kNoAutoIncValue, "", noStopWords, "", "");
+      }
+      TakeDefinitions(table, entry);
+      table.AlterTable(static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0,
+                       false, "", entry.Description, kIndexPageSize, kBlobBlockSize,
+                       kNoAutoIncValue, "", noStopWords, "", "", false);
+      if (i + 1 < catalogue.size() && overallBar != nullptr) overallBar->StepIt();
+    }
+  }
+  ShowText(tableLabel, "Restructure done.");
+  if (overallBar != nullptr) overallBar->SetPosition(0);
+  if (restructureBar != nullptr) restructureBar->SetPosition(0);
+}
+
+}  // namespace strata

@@ -1,0 +1,23 @@
+// RestructureDatabase: the update run. It brings every table of the
+// catalogue in the directory to its catalogue structure, in catalogue order:
+// a missing table is first created (with the definitions the table
+// component holds at that moment), then the table is restructured to the
+// entry's fields, indexes, locale, user version and description, carrying
+// its rows over. The first error stops the run and propagates unchanged.
+//
+// The label shows the table in work; the overall bar is stepped once before
+// each entry; the restructure bar follows the engine's progress. Each of the
+// three displays may be absent. Only a run that finishes shows
+// "Restructure done." and puts both bars back to 0.
+#pragma once
+
+#include <string>
+
+#include "update/progress.h"
+
+namespace strata {
+
+void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
+                         ProgressDisplay* restructureBar, TextDisplay* tableLabel);
+
+}  // namespace strata
