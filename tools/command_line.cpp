@@ -11,6 +11,7 @@
 #include "engine/locale/windows1252.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
+#include "tools/update_command.h"
 
 namespace strata::tools {
 
@@ -64,10 +65,25 @@ int RunInfo(std::span<const std::string> args, std::ostream& out) {
   return kExitSuccess;
 }
 
+int RunUpdateCommand(std::span<const std::string> args, std::ostream& out) {
+  for (const std::string& arg : args) {
+    if (arg.size() > 1 && arg.starts_with("-")) {
+      throw UsageError("update: unknown option '" + arg + "'");
+    }
+  }
+  if (args.size() != 1) throw UsageError("update: expected a directory");
+  DefaultComponents components;
+  RunUpdate(args[0], out);
+  return kExitSuccess;
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
        RunInfo},
+      {"update", "DIR",
+       "bring every table of the directory to the current structure, as the window does",
+       RunUpdateCommand},
   };
   return commands;
 }

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "components/default_components.h"
+#include "components/strata_table.h"
+#include "tools/command_line.h"
+#include "update/catalogue.h"
+
+namespace strata {
+namespace {
+
+// A data directory in a private directory that is also the current one
+// (the update builds its temporary tables there).
+class UpdateCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "strata-update-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    data_ = root_ / "data";
+    std::filesystem::create_directories(data_);
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous_);
+    std::filesystem::remove_all(root_);
+  }
+
+  void CreateAccents() {
+    DefaultComponents components;
+    components.Session().SetActive(true);
+    const CatalogueEntry& accents = Catalogue()[0];
+    TStrataTable table;
+    table.SetDatabaseName(data_.string());
+    table.SetTableName(accents.FileName);
+    table.SetExclusive(true);
+    for (const auto& f : accents.Fields) {
+      table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
+                            f.CharCase, 0);
+    }
+    for (const auto& x : accents.Indexes) {
+      table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
+    }
+    table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return tools::RunStrata(args, out_, err_);
+  }
+
+  std::filesystem::path root_, data_, previous_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(UpdateCommandTest, UpdatesEveryTableAndEndsWithTheFinalMessage) {
+  CreateAccents();
+  ASSERT_EQ(Run({"update", data_.string()}), 0) << err_.str();
+  const std::string out = out_.str();
+  EXPECT_NE(out.find("[1/63] accents.dat"), std::string::npos) << out;
+  EXPECT_NE(out.find("[63/63] xmas.dat"), std::string::npos) << out;
+  EXPECT_NE(out.find("Restructure done.\n"
+                     "Your data has been updated.  Close this\n"
+                     "popup and the Update Utility and you\n"
+                     "can start your Program.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dat"));
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(UpdateCommandTest, FailuresAndBadUsageExitWithStatusTwo) {
+  EXPECT_EQ(Run({"update", data_.string()}), 2);
+  EXPECT_NE(err_.str().find("Strata Engine Error # 9492"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"update"}), 2);
+  EXPECT_EQ(Run({"update", "a", "b"}), 2);
+  EXPECT_EQ(Run({"update", "--fast", data_.string()}), 2);
+}
+
+}  // namespace
+}  // namespace strata
