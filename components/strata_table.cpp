@@ -35,6 +35,30 @@ std::string HandOverText(std::string_view text) {
   return std::string(text.substr(0, kMaxHandOverText));
 }
 
+// The arguments CreateTable and AlterTable share, as the engine takes them.
+TableProperties Properties(std::int32_t localeId, std::uint16_t userMajorVersion,
+                           std::uint16_t userMinorVersion, bool encrypted,
+                           std::string_view password, std::string_view description,
+                           std::int32_t indexPageSize, std::int32_t blobBlockSize,
+                           std::int32_t lastAutoIncValue,
+                           const std::optional<std::vector<std::string>>& stopWords,
+                           std::string_view spaceChars, std::string_view includeChars) {
+  TableProperties properties;
+  properties.LocaleID = localeId;
+  properties.UserMajorVersion = userMajorVersion;
+  properties.UserMinorVersion = userMinorVersion;
+  properties.Encrypted = encrypted;
+  properties.Password = HandOverText(password);
+  properties.Description = HandOverText(description);
+  properties.IndexPageSize = indexPageSize;
+  properties.BlobBlockSize = blobBlockSize;
+  properties.LastAutoIncValue = lastAutoIncValue;
+  properties.StopWords = stopWords;
+  properties.SpaceChars = CharacterSetOf(spaceChars);
+  properties.IncludeChars = CharacterSetOf(includeChars);
+  return properties;
+}
+
 }  // namespace
 
 // Holds the table's database for the length of one operation.
@@ -251,18 +275,10 @@ void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVer
   FillIndexSlots(*handOver, fieldDefs_, indexDefs_, cursor);
 
   TableCreateOptions options;
-  options.LocaleID = localeId;
-  options.UserMajorVersion = userMajorVersion;
-  options.UserMinorVersion = userMinorVersion;
-  options.Encrypted = encrypted;
-  options.Password = HandOverText(password);
-  options.Description = HandOverText(description);
-  options.IndexPageSize = indexPageSize;
-  options.BlobBlockSize = blobBlockSize;
-  options.LastAutoIncValue = lastAutoIncValue;
-  options.StopWords = textIndexStopWords;
-  options.SpaceChars = CharacterSetOf(textIndexSpaceChars);
-  options.IncludeChars = CharacterSetOf(textIndexIncludeChars);
+  static_cast<TableProperties&>(options) = Properties(
+      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
+      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
+      textIndexIncludeChars);
   options.OverwriteExisting = false;
   cursor.CreateTableFiles(options, handOver->Fields(), handOver->indexes,
                           handOver->secondaryCount);
@@ -296,18 +312,10 @@ void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVers
   };
 
   RestructureOptions options;
-  options.LocaleID = localeId;
-  options.UserMajorVersion = userMajorVersion;
-  options.UserMinorVersion = userMinorVersion;
-  options.Encrypted = encrypted;
-  options.Password = HandOverText(password);
-  options.Description = HandOverText(description);
-  options.IndexPageSize = indexPageSize;
-  options.BlobBlockSize = blobBlockSize;
-  options.LastAutoIncValue = lastAutoIncValue;
-  options.StopWords = textIndexStopWords;
-  options.SpaceChars = CharacterSetOf(textIndexSpaceChars);
-  options.IncludeChars = CharacterSetOf(textIndexIncludeChars);
+  static_cast<TableProperties&>(options) = Properties(
+      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
+      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
+      textIndexIncludeChars);
   options.SuppressBackups = suppressBackups;
   cursor.RestructureTable(options, handOver->Fields(), handOver->indexes,
                           handOver->secondaryCount);

@@ -342,12 +342,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
   bool swapped = false;
   try {
     TableCreateOptions create;
-    create.LocaleID = options.LocaleID;
-    create.UserMajorVersion = options.UserMajorVersion;
-    create.UserMinorVersion = options.UserMinorVersion;
-    create.Encrypted = options.Encrypted;
-    create.Password = options.Password;
-    create.Description = options.Description;
+    static_cast<TableProperties&>(create) = options;
     create.IndexPageSize = pageSize;
     create.BlobBlockSize = blockSize;
     create.LastAutoIncValue = autoIncStart;

@@ -1,6 +1,5 @@
-// TableCreateOptions: the values a table is created with besides its field
-// and index descriptors: the header values, the full-text parameters that
-// replace the engine defaults, and whether an existing table is replaced.
+// The table properties that creation and restructure take besides the field
+// and index descriptors: the header values and the full-text parameters.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +11,7 @@
 
 namespace strata {
 
-struct TableCreateOptions {
+struct TableProperties {
   // 0: the engine's built-in locale.
   std::int32_t LocaleID = 0;
   std::uint16_t UserMajorVersion = 1;
@@ -24,13 +23,19 @@ struct TableCreateOptions {
   // Both rounded up to a multiple of 8 before they are checked.
   std::int32_t IndexPageSize = 4096;
   std::int32_t BlobBlockSize = 512;
-  // The initial LastAutoIncValue; -1 stores 0.
+  // Creation: the initial LastAutoIncValue, -1 storing 0. Restructure: -1
+  // keeps the table's value.
   std::int32_t LastAutoIncValue = -1;
-  // None keeps the default stop words; a list given (even an empty one)
-  // replaces them. An empty character set keeps the default set.
+  // None keeps the current (for a new table the default) stop words; a list
+  // given, even an empty one, replaces them. An empty character set keeps
+  // the current set.
   std::optional<std::vector<std::string>> StopWords;
   CharacterSet SpaceChars{};
   CharacterSet IncludeChars{};
+};
+
+// Creation also says whether an existing table is replaced.
+struct TableCreateOptions : TableProperties {
   bool OverwriteExisting = false;
 };
 
