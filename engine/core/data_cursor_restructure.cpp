@@ -153,24 +153,6 @@ class RenameJournal {
   std::vector<Entry> done_;
 };
 
-// A temporary table name in the directory, taken with an exclusive create
-// of its data file so that no other process building a table there can take
-// it too. The caller replaces or deletes that file.
-std::string ReserveTempTableName(TDataDirectory& directory, FileRegistry& registry) {
-  for (int attempt = 0;; ++attempt) {
-    const std::string candidate = directory.MakeTempTableName();
-    TEngineFile reservation(registry, directory.Path() + candidate, directory.InMemory());
-    reservation.FailIfExists = true;
-    try {
-      reservation.CreateNew();
-      reservation.Close();
-      return directory.TableNameFor(candidate);
-    } catch (const EStrataEngineError& error) {
-      if (error.Code != STRATA_OSEACCES || attempt >= kTempNameAttempts) throw;
-    }
-  }
-}
-
 void DeleteFileQuietly(FileRegistry& registry, const std::string& path, bool inMemory) noexcept {
   try {
     TEngineFile file(registry, path, inMemory);
@@ -179,9 +161,48 @@ void DeleteFileQuietly(FileRegistry& registry, const std::string& path, bool inM
   }
 }
 
+// A temporary table name in the directory, taken with an exclusive create
+// of its data file so that no other process building a table there can take
+// it too. The caller replaces or deletes that file.
+std::string ReserveTempTableName(TDataDirectory& directory, FileRegistry& registry) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string candidate = directory.MakeTempTableName();
+    const std::string path = directory.Path() + candidate;
+    TEngineFile reservation(registry, path, directory.InMemory());
+    reservation.FailIfExists = true;
+    try {
+      reservation.CreateNew();
+    } catch (const EStrataEngineError& error) {
+      if (error.Code != STRATA_OSEACCES || attempt >= kTempNameAttempts) throw;
+      continue;
+    }
+    try {
+      reservation.Close();
+    } catch (...) {
+      DeleteFileQuietly(registry, path, directory.InMemory());
+      throw;
+    }
+    return directory.TableNameFor(candidate);
+  }
+}
+
+// Removes a temporary table and whatever of its files is left, also when
+// the directory refuses to delete it as a table (a read-only database) or
+// only its name's reservation exists.
 void DeleteTableQuietly(TDataDirectory& directory, const std::string& name) noexcept {
   try {
     directory.DeleteTable(name);
+  } catch (...) {
+  }
+  try {
+    const DataEngineOptions& options = directory.Engine().Options();
+    for (const std::string* extension : {&options.TableDataExtension, &options.TableIndexExtension,
+                                          &options.TableBlobExtension}) {
+      DeleteFileQuietly(directory.Engine().Registry(),
+                        directory.Path() +
+                            TableFileName(name, options.TableDataExtension, *extension),
+                        directory.InMemory());
+    }
   } catch (...) {
   }
 }

@@ -72,37 +72,7 @@ class RestructureTest : public strata::testing::WriteTest {
     return cursor.RestructureTable(options, fields_, indexes_, secondaryCount_);
   }
 
-  // Every stored record: the texts of the fields at the given positions
-  // ("-" for NULL, integers in decimal).
-  std::vector<std::string> Rows() {
-    TDataCursor cursor(*directory_, "people");
-    cursor.Open(true);
-    std::vector<std::string> rows;
-    Bytes record = cursor.NewRecordBuffer();
-    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
-      if (!cursor.ReadRecord(n, record)) continue;
-      std::string row;
-      for (std::uint16_t f = 1; f <= cursor.Fields().size(); ++f) {
-        const FieldDescriptor& field = cursor.Fields()[f - 1];
-        const auto value = cursor.GetField(record, f);
-        if (!row.empty()) row += "|";
-        if (!value) {
-          row += "-";
-        } else if (field.EngineType == kTypeInteger) {
-          row += std::to_string(LoadI32(value->data()));
-        } else if (field.EngineType == kTypeBlob) {
-          cursor.OpenBlob(record, f);
-          const auto content = cursor.BlobValue(record, f);
-          row += std::string(content.begin(), content.end());
-          cursor.CloseBlob(record, f);
-        } else {
-          row += std::string(reinterpret_cast<const char*>(value->data()));
-        }
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
+  std::vector<std::string> Rows() { return strata::testing::RowTexts(*directory_, "people"); }
 
   bool Exists(const std::string& file) const { return std::filesystem::exists(dir_ + file); }
   // The table's files, compared whole (never printed).

@@ -86,4 +86,36 @@ class WriteTest : public CoreTest {
   TDataDirectory* directory_ = nullptr;
 };
 
+// Every stored record of a table as one text: its field values joined by
+// "|" ("-" for NULL, integers in decimal, strings and BLOBs as their bytes).
+inline std::vector<std::string> RowTexts(TDataDirectory& directory, const std::string& table) {
+  TDataCursor cursor(directory, table);
+  cursor.Open(true);
+  std::vector<std::string> rows;
+  Bytes record = cursor.NewRecordBuffer();
+  for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+    if (!cursor.ReadRecord(n, record)) continue;
+    std::string row;
+    for (std::uint16_t f = 1; f <= cursor.Fields().size(); ++f) {
+      const FieldDescriptor& field = cursor.Fields()[f - 1];
+      const auto value = cursor.GetField(record, f);
+      if (!row.empty()) row += "|";
+      if (!value) {
+        row += "-";
+      } else if (field.EngineType == kTypeInteger) {
+        row += std::to_string(LoadI32(value->data()));
+      } else if (field.EngineType == kTypeBlob) {
+        cursor.OpenBlob(record, f);
+        const auto content = cursor.BlobValue(record, f);
+        row += std::string(content.begin(), content.end());
+        cursor.CloseBlob(record, f);
+      } else {
+        row += std::string(reinterpret_cast<const char*>(value->data()));
+      }
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 }  // namespace strata::testing
