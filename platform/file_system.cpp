@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace strata::platform {
 
@@ -25,6 +28,14 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& fileSystem)
     : previous_(g_current.exchange(&fileSystem)) {}
 
 ScopedFileSystem::~ScopedFileSystem() { g_current.store(previous_); }
+
+bool CreateDirectories(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (std::filesystem::is_directory(path)) return true;
+  errno = error ? error.value() : ENOTDIR;
+  return false;
+}
 
 bool MatchesFilePattern(std::string_view name, std::string_view pattern) {
   std::size_t n = 0;

@@ -119,6 +119,10 @@ class ScopedFileSystem {
   FileSystem* previous_;
 };
 
+// Creates a directory with its missing parents; true when it exists
+// afterwards (errno set otherwise).
+bool CreateDirectories(const std::string& path);
+
 // Case-insensitive (ASCII) wildcard match: "*" any run, "?" one character.
 bool MatchesFilePattern(std::string_view name, std::string_view pattern);
 

@@ -4,11 +4,15 @@
 #include <functional>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "components/default_components.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
+#include "platform/file_system.h"
+#include "platform/os_error.h"
+#include "tools/sample_database.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
 #include "tools/update_command.h"
@@ -77,6 +81,42 @@ int RunUpdateCommand(std::span<const std::string> args, std::ostream& out) {
   return kExitSuccess;
 }
 
+int RunSampleDb(std::span<const std::string> args, std::ostream& out) {
+  std::vector<std::string> operands;
+  std::int32_t rows = kDefaultSampleRows;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--rows") {
+      if (i + 1 == args.size()) throw UsageError("sample-db: --rows needs a number");
+      const std::string& text = args[++i];
+      std::size_t used = 0;
+      long value = -1;
+      try {
+        value = std::stol(text, &used);
+      } catch (const std::exception&) {
+      }
+      if (used != text.size() || value < 0 || value > kMaxSampleRows) {
+        throw UsageError("sample-db: --rows takes a number from 0 to " +
+                         std::to_string(kMaxSampleRows) + ", not '" + text + "'");
+      }
+      rows = static_cast<std::int32_t>(value);
+    } else if (args[i].size() > 1 && args[i].starts_with("-")) {
+      throw UsageError("sample-db: unknown option '" + args[i] + "'");
+    } else {
+      operands.push_back(args[i]);
+    }
+  }
+  if (operands.size() != 1) throw UsageError("sample-db: expected a directory");
+  if (!platform::CreateDirectories(operands[0])) {
+    throw EDatabaseError("Cannot create the directory '" + operands[0] +
+                         "': " + std::generic_category().message(platform::LastErrorNumber()));
+  }
+  DefaultComponents components;
+  WriteSampleDatabase(operands[0], rows);
+  out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to "
+      << operands[0] << "\n";
+  return kExitSuccess;
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
@@ -84,6 +124,9 @@ const std::vector<Command>& Commands() {
       {"update", "DIR",
        "bring every table of the directory to the current structure, as the window does",
        RunUpdateCommand},
+      {"sample-db", "DIR [--rows N]",
+       "write a database of an earlier structure into DIR, for trying the update",
+       RunSampleDb},
   };
   return commands;
 }

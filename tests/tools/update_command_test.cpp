@@ -10,6 +10,7 @@
 #include "components/default_components.h"
 #include "components/strata_table.h"
 #include "tools/command_line.h"
+#include "tests/update/update_test_support.h"
 #include "update/catalogue.h"
 
 namespace strata {
@@ -35,20 +36,7 @@ class UpdateCommandTest : public ::testing::Test {
 
   void CreateAccents() {
     DefaultComponents components;
-    components.Session().SetActive(true);
-    const CatalogueEntry& accents = Catalogue()[0];
-    TStrataTable table;
-    table.SetDatabaseName(data_.string());
-    table.SetTableName(accents.FileName);
-    table.SetExclusive(true);
-    for (const auto& f : accents.Fields) {
-      table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
-                            f.CharCase, 0);
-    }
-    for (const auto& x : accents.Indexes) {
-      table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
-    }
-    table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
+    strata::testing::CreateCatalogueTable(data_.string(), Catalogue()[0]);
   }
 
   int Run(const std::vector<std::string>& args) {

@@ -16,6 +16,7 @@
 #include "engine/errors/engine_error.h"
 #include "engine/formats/data_file.h"
 #include "engine/formats/index_file.h"
+#include "tests/update/update_test_support.h"
 #include "update/catalogue.h"
 #include "update/progress.h"
 
@@ -48,72 +49,10 @@ class RecordingLabel : public TextDisplay {
   std::vector<std::string> texts;
 };
 
-// A private data directory, also the process's current directory (where a
-// restructure builds its temporary tables), and the default components.
-class RestructureDatabaseTest : public ::testing::Test {
+class RestructureDatabaseTest : public strata::testing::UpdateRunTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "update-run-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    data_ = root_ / "data";
-    std::filesystem::create_directories(data_);
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(root_);
-    components_.emplace();
-  }
-  void TearDown() override {
-    components_.reset();
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(root_);
-  }
-
-  // The first catalogue table in its catalogue shape, as a database of the
-  // application would hold it.
-  void CreateAccents() {
-    const CatalogueEntry& accents = Catalogue()[0];
-    DefaultSession().SetActive(true);
-    TStrataTable table;
-    table.SetDatabaseName(data_.string());
-    table.SetTableName(accents.FileName);
-    table.SetExclusive(true);
-    for (const auto& f : accents.Fields) {
-      table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
-                            f.CharCase, 0);
-    }
-    for (const auto& x : accents.Indexes) {
-      table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
-    }
-    table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
-  }
-
-  // Checks every catalogue table against its entry through the engine.
-  void ExpectCatalogueStructure() {
-    TDataSession& session = DefaultSession().DataSession();
-    TDataDirectory& directory = session.OpenDirectory("", data_.string());
-    for (const CatalogueEntry& entry : Catalogue()) {
-      SCOPED_TRACE(entry.FileName);
-      TDataTable& table = directory.OpenTable(entry.FileName, entry.FileName, {});
-      const TDataFile& data = *table.DataFile();
-      EXPECT_EQ(data.LocaleID(), entry.LocaleId);
-      EXPECT_EQ(data.Header().UserMajorVersion, entry.UserMajorVersion);
-      EXPECT_EQ(data.Header().Description, entry.Description);
-      ASSERT_EQ(data.Fields().size(), entry.Fields.size());
-      for (std::size_t i = 0; i < entry.Fields.size(); ++i) {
-        EXPECT_EQ(data.Fields()[i].Name, entry.Fields[i].Name);
-        EXPECT_EQ(data.Fields()[i].FieldNumber, i + 1);
-      }
-      EXPECT_EQ(table.IndexFile()->SecondaryIndexCount() + 1,
-                static_cast<int>(entry.Indexes.size()));
-      directory.CloseTable(table);
-    }
-    session.CloseDirectory(directory);
-  }
-
-  std::filesystem::path root_;
-  std::filesystem::path data_;
-  std::filesystem::path previous_;
-  std::optional<DefaultComponents> components_;
+  void CreateAccents() { strata::testing::CreateCatalogueTable(data_.string(), Catalogue()[0]); }
+  void ExpectCatalogueStructure() { strata::testing::ExpectCatalogueStructure(data_.string()); }
 };
 
 TEST_F(RestructureDatabaseTest, CreatesAndRestructuresEveryCatalogueTable) {

@@ -1,0 +1,188 @@
+// The update run over the sample database of an earlier structure: every
+// table ends in its catalogue structure, every row survives with the values
+// its field's position and type allow, and a second run changes nothing.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/common/byte_order.h"
+#include "engine/core/data_cursor.h"
+#include "engine/formats/record_values.h"
+#include "engine/values/field_types.h"
+#include "tests/update/update_test_support.h"
+#include "tools/command_line.h"
+#include "tools/sample_database.h"
+#include "update/restructure_database.h"
+
+namespace strata {
+namespace {
+
+using Value = std::optional<std::vector<std::uint8_t>>;  // BLOBs hold their contents
+
+struct StoredTable {
+  std::vector<FieldDescriptor> Fields;
+  std::map<std::int32_t, std::vector<Value>> Rows;  // by RecordID
+  bool operator==(const StoredTable&) const = default;
+};
+
+StoredTable ReadStored(const std::string& path, const std::string& name) {
+  TDataSession& session = DefaultSession().DataSession();
+  TDataDirectory& directory = session.OpenDirectory("", path);
+  StoredTable stored;
+  {
+    TDataCursor cursor(directory, name);
+    cursor.Open(true);
+    stored.Fields.assign(cursor.Fields().begin(), cursor.Fields().end());
+    std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      if (!cursor.ReadRecord(n, record)) continue;
+      std::vector<Value> values;
+      for (std::uint16_t f = 1; f <= stored.Fields.size(); ++f) {
+        Value value = cursor.GetField(record, f);
+        if (value && stored.Fields[f - 1].EngineType == kTypeBlob) {
+          cursor.OpenBlob(record, f);
+          const auto content = cursor.BlobValue(record, f);
+          value.emplace(content.begin(), content.end());
+          cursor.CloseBlob(record, f);
+        }
+        values.push_back(std::move(value));
+      }
+      stored.Rows[LoadI32(record.data() + kRecordIdOffset)] = std::move(values);
+    }
+  }
+  session.CloseDirectory(directory);
+  return stored;
+}
+
+bool IsIntegerType(std::uint8_t type) {
+  return type == kTypeSmallint || type == kTypeInteger || type == kTypeWord ||
+         type == kTypeLargeint;
+}
+
+std::int64_t IntegerOf(std::uint8_t type, const std::vector<std::uint8_t>& value) {
+  switch (type) {
+    case kTypeSmallint: return LoadI16(value.data());
+    case kTypeWord: return LoadU16(value.data());
+    case kTypeLargeint: return LoadI64(value.data());
+    default: return LoadI32(value.data());
+  }
+}
+
+std::string TextOf(const std::vector<std::uint8_t>& value, std::size_t limit, bool upper) {
+  std::string text(reinterpret_cast<const char*>(value.data()),
+                   std::min(limit, std::strlen(reinterpret_cast<const char*>(value.data()))));
+  if (upper) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+// A row's value after the update, as its old value predicts it.
+void ExpectCarriedOver(const FieldDescriptor& before, const Value& old,
+                       const FieldDescriptor& after, const Value& now) {
+  ASSERT_TRUE(old.has_value());  // the sample fills every field
+  ASSERT_TRUE(now.has_value()) << after.Name;
+  if (before.EngineType == kTypeString && after.EngineType == kTypeString) {
+    const bool upper = after.CharCase != 0;
+    EXPECT_EQ(TextOf(*now, after.DeclaredLength, upper),
+              TextOf(*old, after.DeclaredLength, upper));
+  } else if (IsIntegerType(before.EngineType) && IsIntegerType(after.EngineType)) {
+    EXPECT_EQ(IntegerOf(after.EngineType, *now), IntegerOf(before.EngineType, *old));
+  } else if (before.EngineType == after.EngineType) {
+    EXPECT_EQ(*now, *old) << after.Name;
+  }
+  // Other changes of type (dates and timestamps) only need a value.
+}
+
+class SampleUpdateTest : public strata::testing::UpdateRunTest {
+ protected:
+  static constexpr std::int32_t kRows = 120;
+
+  std::map<std::string, StoredTable> ReadAll() {
+    std::map<std::string, StoredTable> tables;
+    for (const CatalogueEntry& entry : Catalogue()) {
+      tables[entry.FileName] = ReadStored(data_.string(), entry.FileName);
+    }
+    return tables;
+  }
+};
+
+TEST_F(SampleUpdateTest, EveryTableTakesItsCatalogueShapeAndKeepsEveryRow) {
+  tools::WriteSampleDatabase(data_.string(), kRows);
+  std::map<std::string, StoredTable> sample;
+  for (const tools::SampleTable& table : tools::SampleTables()) {
+    sample[table.FileName] = ReadStored(data_.string(), table.FileName);
+    ASSERT_EQ(sample[table.FileName].Rows.size(), static_cast<std::size_t>(kRows));
+  }
+  ASSERT_LT(sample.size(), Catalogue().size());
+
+  RestructureDatabase(data_.string(), nullptr, nullptr, nullptr);
+  strata::testing::ExpectCatalogueStructure(data_.string());
+  const std::map<std::string, StoredTable> updated = ReadAll();
+  for (const auto& [name, after] : updated) {
+    SCOPED_TRACE(name);
+    const auto found = sample.find(name);
+    if (found == sample.end()) {
+      EXPECT_TRUE(after.Rows.empty());
+      continue;
+    }
+    const StoredTable& before = found->second;
+    ASSERT_EQ(after.Rows.size(), before.Rows.size());
+    for (const auto& [recordId, oldValues] : before.Rows) {
+      const auto row = after.Rows.find(recordId);
+      ASSERT_NE(row, after.Rows.end()) << "RecordID " << recordId;
+      // Fields keep their positions; a field the older shape lacked is new.
+      for (std::size_t f = 0; f < before.Fields.size() && f < after.Fields.size(); ++f) {
+        ASSERT_EQ(before.Fields[f].Name, after.Fields[f].Name);
+        ExpectCarriedOver(before.Fields[f], oldValues[f], after.Fields[f], row->second[f]);
+      }
+    }
+  }
+
+  // A second run finds every table current: the same structure and rows.
+  RestructureDatabase(data_.string(), nullptr, nullptr, nullptr);
+  EXPECT_TRUE(ReadAll() == updated);
+}
+
+// The sample-db subcommand without the components of the fixture: it makes
+// its own, as the program does.
+class SampleDbCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "sample-db-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  int Run(const std::vector<std::string>& args) {
+    err_.str("");
+    std::ostringstream out;
+    return tools::RunStrata(args, out, err_);
+  }
+  std::filesystem::path root_;
+  std::ostringstream err_;
+};
+
+TEST_F(SampleDbCommandTest, WritesIntoANewDirectoryAndRefusesBadArgumentsOrTables) {
+  const std::string target = (root_ / "new" / "data").string();
+  EXPECT_EQ(Run({"sample-db", target, "--rows", "3"}), tools::kExitSuccess) << err_.str();
+  EXPECT_TRUE(std::filesystem::exists(root_ / "new" / "data" / "accents.dat"));
+
+  EXPECT_EQ(Run({"sample-db", target}), tools::kExitError);
+  EXPECT_NE(err_.str().find("already holds tables"), std::string::npos) << err_.str();
+  for (const char* rows : {"-1", "x", "30001", "5x"}) {
+    EXPECT_EQ(Run({"sample-db", (root_ / "other").string(), "--rows", rows}), tools::kExitError);
+    EXPECT_NE(err_.str().find("--rows takes a number"), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(Run({"sample-db", (root_ / "other").string(), "--rows"}), tools::kExitError);
+  EXPECT_FALSE(std::filesystem::exists(root_ / "other"));
+}
+
+}  // namespace
+}  // namespace strata
