@@ -35,9 +35,6 @@ using UpdateRoutine = std::function<void(const std::string& directory, ProgressD
 
 using MessageBoxHandler = std::function<void(const MessageBoxRequest&)>;
 
-// The registry path of the data directory, with its Windows key separators.
-inline constexpr char kDataPathRegistryPath[] = "\\Software\\Hearthbook\\DataPath";
-
 class TfMain : public QWidget {
   Q_OBJECT
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace strata {
 
@@ -25,6 +26,13 @@ std::string FullKeyPath(RegistryRoot root, std::string_view keyPath) {
   return full;
 }
 
+// A path's key (full path) and value name.
+std::pair<std::string, std::string_view> SplitValuePath(RegistryRoot root, std::string_view path) {
+  std::size_t split = path.size();
+  while (split > 0 && path[split - 1] != '\\') --split;
+  return {FullKeyPath(root, path.substr(0, split)), path.substr(split)};
+}
+
 }  // namespace
 
 std::string ReadRegistryString(RegistryRoot root, std::string_view path,
@@ -35,11 +43,7 @@ std::string ReadRegistryString(RegistryRoot root, std::string_view path,
 
 std::string ReadRegistryString(platform::RegistryStore& store, RegistryRoot root,
                                std::string_view path, std::string_view defaultValue) {
-  std::size_t split = path.size();
-  while (split > 0 && path[split - 1] != '\\') --split;
-  const std::string_view name = path.substr(split);
-  const std::string key = FullKeyPath(root, path.substr(0, split));
-
+  const auto [key, name] = SplitValuePath(root, path);
   store.CreateKey(key);  // a key that cannot be created holds no value
   std::string result;
   if (const std::optional<platform::RegistryValue> value = store.ReadValue(key, name)) {
@@ -54,6 +58,12 @@ std::string ReadRegistryString(platform::RegistryStore& store, RegistryRoot root
     }
   }
   return result.empty() ? std::string(defaultValue) : result;
+}
+
+bool WriteRegistryString(platform::RegistryStore& store, RegistryRoot root, std::string_view path,
+                         std::string_view value) {
+  const auto [key, name] = SplitValuePath(root, path);
+  return store.SetString(key, name, value);
 }
 
 }  // namespace strata

@@ -24,6 +24,9 @@
 
 namespace strata {
 
+// The registry path of the data directory, with its Windows key separators.
+inline constexpr char kDataPathRegistryPath[] = "\\Software\\Hearthbook\\DataPath";
+
 enum class RegistryRoot { CurrentUser };
 
 inline constexpr RegistryRoot HKEY_CURRENT_USER = RegistryRoot::CurrentUser;
@@ -40,5 +43,10 @@ std::string ReadRegistryString(RegistryRoot root, std::string_view path,
 
 std::string ReadRegistryString(platform::RegistryStore& store, RegistryRoot root,
                                std::string_view path, std::string_view defaultValue);
+
+// Stores a string value under a path split as above, creating its key.
+// False when the registry file cannot be written.
+bool WriteRegistryString(platform::RegistryStore& store, RegistryRoot root, std::string_view path,
+                         std::string_view value);
 
 }  // namespace strata

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/registry_lookup.h"
 #include "components/default_components.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
@@ -117,6 +118,28 @@ int RunSampleDb(std::span<const std::string> args, std::ostream& out) {
   return kExitSuccess;
 }
 
+// The data directory in the current user's registry, read as the window
+// reads it; with --set DIR, registers DIR when none is registered yet.
+int RunDataPath(std::span<const std::string> args, std::ostream& out) {
+  platform::RegistryStore store(platform::RegistryStore::DefaultPath());
+  const std::string registered = ReadRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, "");
+  if (args.empty()) {
+    if (registered.empty()) return kExitFinding;
+    out << registered << "\n";
+    return kExitSuccess;
+  }
+  if (args.size() != 2 || args[0] != "--set") throw UsageError("data-path: unexpected arguments");
+  if (!registered.empty()) {
+    throw EDatabaseError("A data directory is already registered ('" + registered +
+                         "'); it is left as it is");
+  }
+  if (args[1].empty()) throw UsageError("data-path: the directory is empty");
+  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, args[1])) {
+    throw EDatabaseError("Cannot write the registry file '" + store.FilePath() + "'");
+  }
+  return kExitSuccess;
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
@@ -127,6 +150,10 @@ const std::vector<Command>& Commands() {
       {"sample-db", "DIR [--rows N]",
        "write a database of an earlier structure into DIR, for trying the update",
        RunSampleDb},
+      {"data-path", "[--set DIR]",
+       "print the registered data directory (status 1 when there is none), or register DIR "
+       "when none is registered",
+       RunDataPath},
   };
   return commands;
 }
