@@ -16,24 +16,9 @@
 namespace strata {
 namespace {
 
-// A data directory in a private directory that is also the current one
-// (the update builds its temporary tables there).
-class UpdateCommandTest : public ::testing::Test {
+// The command makes its own components, as the program does.
+class UpdateCommandTest : public strata::testing::DataDirectoryTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "strata-update-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    data_ = root_ / "data";
-    std::filesystem::create_directories(data_);
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(root_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(root_);
-  }
-
   void CreateAccents() {
     DefaultComponents components;
     strata::testing::CreateCatalogueTable(data_.string(), Catalogue()[0]);
@@ -45,7 +30,6 @@ class UpdateCommandTest : public ::testing::Test {
     return tools::RunStrata(args, out_, err_);
   }
 
-  std::filesystem::path root_, data_, previous_;
   std::ostringstream out_, err_;
 };
 

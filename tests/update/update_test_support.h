@@ -1,7 +1,8 @@
 // Helpers for the tests of the update run: a private data directory that is
 // also the process's current directory (where a restructure builds its
-// temporary tables) with the default components, and a check of every
-// catalogue table against its entry.
+// temporary tables), with or without the default components, catalogue
+// tables in their current shape, and a check of every catalogue table
+// against its entry.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,7 +25,8 @@
 
 namespace strata::testing {
 
-class UpdateRunTest : public ::testing::Test {
+// A data directory in a private directory that is also the current one.
+class DataDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "update-run-XXXXXX").string();
@@ -34,10 +36,8 @@ class UpdateRunTest : public ::testing::Test {
     std::filesystem::create_directories(data_);
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(root_);
-    components_.emplace();
   }
   void TearDown() override {
-    components_.reset();
     std::filesystem::current_path(previous_);
     std::filesystem::remove_all(root_);
   }
@@ -45,6 +45,20 @@ class UpdateRunTest : public ::testing::Test {
   std::filesystem::path root_;
   std::filesystem::path data_;
   std::filesystem::path previous_;
+};
+
+// The same with the default components for the test's length.
+class UpdateRunTest : public DataDirectoryTest {
+ protected:
+  void SetUp() override {
+    DataDirectoryTest::SetUp();
+    components_.emplace();
+  }
+  void TearDown() override {
+    components_.reset();
+    DataDirectoryTest::TearDown();
+  }
+
   std::optional<DefaultComponents> components_;
 };
 
