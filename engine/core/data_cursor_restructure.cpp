@@ -33,6 +33,11 @@ namespace {
 
 // Room for any converted value: every text form and the largest field.
 constexpr std::size_t kValueBufferSlack = 512;
+// Index cache of the table a full rebuild fills. The table is private to the
+// rebuild and its keys arrive in the old table's order, so with the usual
+// cache nearly every key insert would evict a page; this bounds the memory
+// the rebuild spends on keeping pages instead.
+constexpr std::int64_t kRebuildIndexCacheBytes = 4 << 20;
 // Attempts at reserving a temporary table name before giving up.
 constexpr int kTempNameAttempts = 1000;
 // Appended to the names of files that wait next to a table for the swap;
@@ -377,6 +382,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     create.OverwriteExisting = true;
     target.CreateTableFiles(create, fields, indexes, secondaryIndexCount);
     target.Open(false);
+    TIndexFile& targetIndex = *target.Table()->IndexFile();
+    targetIndex.ReserveCapacity(
+        static_cast<std::int32_t>(kRebuildIndexCacheBytes / targetIndex.UnitSize()));
 
     std::vector<std::uint8_t> newRecord = target.NewRecordBuffer();
     std::size_t widest = 0;

@@ -12,6 +12,7 @@
 // once (BufferPin does it on destruction). Pins must not outlive the file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -78,6 +79,9 @@ class TBufferedFile : public TEngineFile {
   // Frees clean, unpinned buffers from the least recently used end down to
   // the cache limit.
   void TrimCache();
+  // Lets the cache hold at least `units` buffers before it evicts, until
+  // the next TrimCache.
+  void ReserveCapacity(std::int32_t units) { capacity_ = std::max(capacity_, units); }
   // Frees every buffer without writing.
   void DropBuffers();
   std::int64_t EndOfUnits();
