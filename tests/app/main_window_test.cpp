@@ -7,11 +7,16 @@
 #include <QtTest/QTest>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "engine/errors/engine_error.h"
 #include "platform/registry_store.h"
+#include "tests/update/update_test_support.h"
+#include "update/catalogue.h"
+#include "update/restructure_database.h"
 
 namespace strata {
 namespace {
@@ -249,6 +254,80 @@ TEST_F(MainWindowTest, NumericDataPathStopsBeforeTheRun) {
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Invalid data type for 'DataPath'");
+}
+
+// The window over the real update run, in a data directory registered for
+// the user: every catalogue table passes through the label and the bars.
+class WindowUpdateRunTest : public strata::testing::UpdateRunTest {
+ protected:
+  void SetUp() override {
+    UpdateRunTest::SetUp();
+    ASSERT_TRUE(platform::RegistryStore(std::getenv("HEARTHBOOK_REGISTRY"))
+                    .SetString("HKEY_CURRENT_USER\\Software\\Hearthbook", "DataPath",
+                               data_.string()));
+    strata::testing::CreateCatalogueTable(data_.string(), Catalogue()[0]);
+    window_ = std::make_unique<TfMain>(RestructureDatabase);
+    window_->SetMessageBoxHandler([this](const MessageBoxRequest& box) { boxes_.push_back(box); });
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void TearDown() override {
+    window_.reset();
+    fs::remove(std::getenv("HEARTHBOOK_REGISTRY"));
+    UpdateRunTest::TearDown();
+  }
+
+  // What the recorder saw of one control, in order, without its prefix.
+  static std::vector<std::string> Shown(const PaintRecorder& recorder, const std::string& control) {
+    std::vector<std::string> shown;
+    for (const std::string& painted : recorder.painted) {
+      if (painted.starts_with(control + " ")) shown.push_back(painted.substr(control.size() + 1));
+    }
+    return shown;
+  }
+
+  std::unique_ptr<TfMain> window_;
+  std::vector<MessageBoxRequest> boxes_;
+};
+
+TEST_F(WindowUpdateRunTest, ClickUpdatesEveryTableInCatalogueOrder) {
+  PaintRecorder recorder(*window_);
+  QTest::mouseClick(window_->bUpdate, Qt::LeftButton);
+
+  std::vector<std::string> labels, overall;
+  for (const CatalogueEntry& entry : Catalogue()) {
+    labels.push_back(entry.FileName);
+    overall.push_back(std::to_string(overall.size() + 1));
+  }
+  labels.push_back("Restructure done.");
+  overall.push_back("0");
+  EXPECT_EQ(Shown(recorder, "label"), labels);
+  EXPECT_EQ(Shown(recorder, "overall"), overall);
+  const std::vector<std::string> restructure = Shown(recorder, "restructure");
+  EXPECT_NE(std::find(restructure.begin(), restructure.end(), "100"), restructure.end());
+  EXPECT_EQ(restructure.back(), "0");
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text,
+            "Your data has been updated.  Close this\r\npopup and the Update Utility and you\r\n"
+            "can start your Program.");
+}
+
+TEST_F(WindowUpdateRunTest, DamagedTableStopsTheRunWithItsNameShown) {
+  // The third table's data file is not a table.
+  const std::string damaged = Catalogue()[2].FileName;
+  std::ofstream(data_ / damaged) << std::string(4096, 'x');
+  QTest::mouseClick(window_->bUpdate, Qt::LeftButton);
+
+  EXPECT_EQ(window_->lTableName->text().toStdString(), damaged);
+  EXPECT_EQ(window_->pbTables->value(), 3);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes_[0].caption, "Database Update");
+  EXPECT_EQ(boxes_[0].text.toStdString(),
+            "Strata Engine Error # 8961 Header information corrupt in the table '" +
+                damaged.substr(0, damaged.size() - 4) + "'");
 }
 
 TEST(ErrorBoxTextTest, FullStopOnlyAfterCharactersSortingAfterIt) {
