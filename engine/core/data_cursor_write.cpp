@@ -396,6 +396,9 @@ void TDataCursor::DeleteRecord(std::int32_t recordNumber) {
     } catch (const EStrataEngineError&) {
       // A broken chain stays where it is; verification finds it.
     }
+    // A deleted slot names no blocks: they may belong to another record
+    // once they are reused.
+    WriteBlobReference(stored.Image(), *field, BlobReference{});
   }
   data.DeleteSlot(stored);
   data.DecrementRecordCount();
