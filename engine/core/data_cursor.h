@@ -151,6 +151,16 @@ class TDataCursor {
                                     std::span<FieldDescriptor> fields, IndexSlots indexes,
                                     int secondaryIndexCount);
 
+  // Checks the table the cursor names against its file formats and returns
+  // true when nothing was found; with repair it also fixes what it finds
+  // (true when nothing needed fixing) and, with forceIndexRebuild, rebuilds
+  // every index. Each finding is a line to OnLog, the progress goes to
+  // OnProgress with its text. The cursor must be closed (10031) and
+  // exclusive (10253), and writable for a repair (11013, also for a table
+  // that opens read-only); the table is opened without the ordinary header
+  // checks and closed again, a repair's changes written.
+  bool VerifyOrRepairTable(bool repair, bool forceIndexRebuild = false);
+
   // Zeroes the buffer and stores every field's default value.
   void ApplyDefaults(std::span<std::uint8_t> record);
   // Required fields, minimums and maximums, fields in order: 9732, 9730 or

@@ -22,6 +22,7 @@
 #include "engine/formats/blob_block.h"
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/blob_file_header.h"
+#include "engine/formats/header_repair_log.h"
 #include "engine/formats/table_file_owner.h"
 #include "engine/files/buffered_file.h"
 
@@ -63,6 +64,13 @@ class TBlobFile : public TBufferedFile {
   // the header counts lie within the file.
   void VerifyHeader();
   bool HeaderChanged();
+  // The header check of verification, one line per finding; true when
+  // nothing was found. A repair also cuts a partial block off the file,
+  // fixes the block count and the free block pointer, stamps format 6 and
+  // marks the header for writing.
+  bool RepairHeader(const RepairLog& log, bool verifyOnly);
+  // The whole blocks the file holds after its header.
+  std::int32_t WholeBlockCount();
 
   // Pins a block for a chain: the head of the free chain, else a new block
   // at the end; its header zeroed.

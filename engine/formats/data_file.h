@@ -28,6 +28,7 @@
 
 #include "engine/formats/data_file_header.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/header_repair_log.h"
 #include "engine/formats/record.h"
 #include "engine/formats/table_file_owner.h"
 #include "engine/files/buffered_file.h"
@@ -91,6 +92,14 @@ class TDataFile : public TBufferedFile {
   void VerifyHeader();
   // Re-reads the header; true when ChangeCount differs from the one held.
   bool HeaderChanged();
+  // The header and descriptor check of verification, one line per finding;
+  // true when nothing was found. A repair also fixes what it can (a record
+  // size it cannot hold raises 8961 before anything changes), cuts a
+  // partial slot off the file, stamps format 6, empties the free chain for
+  // the caller to rebuild and marks the header and descriptors for writing.
+  bool RepairHeader(const RepairLog& log, bool verifyOnly);
+  // The whole record slots the file holds after the descriptors.
+  std::int32_t WholeSlotCount();
 
   // Replaces the structure: completes PhysicalSize and FieldOffset, counts
   // the BLOB fields (over 128: 9498), computes RecordSize (over 65534: 9477);

@@ -27,6 +27,7 @@
 
 #include "engine/files/buffered_file.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/header_repair_log.h"
 #include "engine/formats/index_file_header.h"
 #include "engine/formats/index_page.h"
 #include "engine/formats/table_file_owner.h"
@@ -85,6 +86,14 @@ class TIndexFile : public TBufferedFile {
   bool HeaderChanged();
   // The consistency checks run on an ordinary open; 8961 on any failure.
   void VerifyHeader(std::span<const FieldDescriptor> fields) const;
+  // The header and descriptor check of verification against the table's
+  // fields, one line per finding; true when nothing was found. A repair
+  // also fixes the descriptors (dropping unusable key fields and removing
+  // slots whose keys cannot be built), stamps format 6 and marks header and
+  // descriptors for writing; page pointers are left for an index rebuild.
+  bool RepairHeader(const RepairLog& log, bool verifyOnly, std::span<const FieldDescriptor> fields);
+  // A page number of the file: 1 to the page count (and inside the file).
+  bool PageInFile(std::int32_t page);
 
   void ReadDescriptors();
   // Writes the descriptor area when forced or changed; true when written.

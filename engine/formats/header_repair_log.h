@@ -1,0 +1,22 @@
+// The line sink of the header checks that verification and repair run on a
+// table's data, index and BLOB files (RepairHeader): each finding is one
+// line of text, in the exact wording other programs and users compare
+// against. In repair mode a fixed finding ends in ", error fixed".
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace strata {
+
+using RepairLog = std::function<void(std::string_view line)>;
+
+inline constexpr std::string_view kErrorFixed = ", error fixed";
+
+// The ending of a line that a repair fixes: nothing when only verifying.
+inline std::string_view FixedSuffix(bool repair) {
+  return repair ? kErrorFixed : std::string_view();
+}
+
+}  // namespace strata
