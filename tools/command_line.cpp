@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <functional>
+#include <iostream>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -17,6 +18,7 @@
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
 #include "tools/update_command.h"
+#include "tools/verify_command.h"
 
 namespace strata::tools {
 
@@ -140,6 +142,17 @@ int RunDataPath(std::span<const std::string> args, std::ostream& out) {
   return kExitSuccess;
 }
 
+int RunVerifyCommand(std::span<const std::string> args, std::ostream& out, bool repair) {
+  VerifyRequest request;
+  try {
+    request = ParseVerifyArguments(args, repair);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError(error.what());
+  }
+  ActiveComponents components;
+  return RunVerify(components.DataSession(), request, out, std::cerr);
+}
+
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
@@ -147,6 +160,16 @@ const std::vector<Command>& Commands() {
       {"update", "DIR",
        "bring every table of the directory to the current structure, as the window does",
        RunUpdateCommand},
+      {"verify", "DIR [TABLE...]",
+       "check tables (every table of DIR when none is named) and print each finding",
+       [](std::span<const std::string> args, std::ostream& out) {
+         return RunVerifyCommand(args, out, false);
+       }},
+      {"repair", "DIR [TABLE...] [--force-index-rebuild]",
+       "check tables and fix what is found, printing each finding",
+       [](std::span<const std::string> args, std::ostream& out) {
+         return RunVerifyCommand(args, out, true);
+       }},
       {"sample-db", "DIR [--rows N]",
        "write a database of an earlier structure into DIR, for trying the update",
        RunSampleDb},

@@ -1,0 +1,135 @@
+// `strata verify` and `strata repair` run as a program: the lines printed,
+// the exit statuses, and bad usage.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "engine/core/data_directory.h"
+#include "engine/core/data_engine.h"
+#include "engine/core/data_session.h"
+#include "tests/engine/core/core_test_support.h"
+
+namespace strata::testing {
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class VerifyCommandTest : public TempDirTest {
+ protected:
+  // Good and Bad, two empty tables; Bad's data file ends in a partial
+  // record slot. The engine is gone before the program runs.
+  void SetUp() override {
+    TempDirTest::SetUp();
+    {
+      TDataEngine engine;
+      UseQuickLocks(engine);
+      engine.Activate();
+      TDataDirectory& directory = QuickSession(engine).OpenDirectory("shop", dir_);
+      CreateSample(directory, "Good");
+      CreateSample(directory, "Bad");
+    }
+    std::ofstream(dir_ + "Bad.dat", std::ios::binary | std::ios::app) << "xyz";
+  }
+
+  RunResult Run(const std::string& args) {
+    const char* binDir = std::getenv("STRATA_TEST_BIN_DIR");
+    const std::string program =
+        std::string(binDir != nullptr ? binDir : STRATA_DEFAULT_BIN_DIR) + "/strata";
+    const std::string outFile = dir_ + "../" + Leaf() + ".out";
+    const std::string errFile = dir_ + "../" + Leaf() + ".err";
+    const int raw = std::system(
+        ("'" + program + "' " + args + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadAll(outFile);
+    result.err = ReadAll(errFile);
+    std::filesystem::remove(outFile);
+    std::filesystem::remove(errFile);
+    return result;
+  }
+  std::string Leaf() const {
+    return std::filesystem::path(dir_.substr(0, dir_.size() - 1)).filename().string();
+  }
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Dir() const { return "'" + dir_ + "'"; }
+};
+
+// The printed lines without their dates and times.
+std::vector<std::string> Lines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    const std::size_t end = out.find('\n', start);
+    std::string line = out.substr(start, end - start);
+    for (const char* stamp : {" started at ", " completed at "}) {
+      if (const std::size_t at = line.find(stamp); at != std::string::npos) {
+        line.resize(at + std::string(stamp).size() - 1);
+      }
+    }
+    lines.push_back(line);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST_F(VerifyCommandTest, PrintsTheLogAndExitsWithTheFinding) {
+  const std::string misaligned = "Physical records not aligned on even record size boundaries";
+  const RunResult good = Run("verify " + Dir() + " Good");
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(Lines(good.out), (std::vector<std::string>{"Verification of table Good started at",
+                                                       "Verification of table Good completed at"}));
+  EXPECT_EQ(good.err.find("strata:"), std::string::npos) << good.err;
+
+  const RunResult all = Run("verify " + Dir());
+  EXPECT_EQ(all.status, 1) << all.err;
+  EXPECT_EQ(Lines(all.out),
+            (std::vector<std::string>{"Verification of table Bad started at", misaligned,
+                                      "Verification of table Bad completed at",
+                                      "Verification of table Good started at",
+                                      "Verification of table Good completed at"}));
+
+  const RunResult repair = Run("repair " + Dir() + " Bad");
+  EXPECT_EQ(repair.status, 1) << repair.err;
+  EXPECT_EQ(Lines(repair.out), (std::vector<std::string>{"Repair of table Bad started at",
+                                                         misaligned + ", error fixed",
+                                                         "Repair of table Bad completed at"}));
+  EXPECT_EQ(Run("verify " + Dir() + " Bad").status, 0);
+
+  const RunResult forced = Run("repair " + Dir() + " Good --force-index-rebuild");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_NE(forced.err.find("Good: Rebuilding indexes 100%"), std::string::npos) << forced.err;
+}
+
+TEST_F(VerifyCommandTest, ErrorsAndBadUsageExitWithStatusTwo) {
+  const struct {
+    std::string args;
+    std::string message;
+  } cases[] = {
+      {"verify " + Dir() + " Missing", "strata: Strata Engine Error # 11010 "},
+      {"verify", "usage: strata verify DIR [TABLE...]"},
+      {"verify " + Dir() + " --force-index-rebuild",
+       "verify: unknown option '--force-index-rebuild'"},
+      {"repair " + Dir() + " --fast", "repair: unknown option '--fast'"},
+  };
+  for (const auto& c : cases) {
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(result.status, 2) << c.args;
+    EXPECT_EQ(result.out, "") << c.args;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << ": " << result.err;
+  }
+}
+
+}  // namespace
+}  // namespace strata::testing

@@ -1,0 +1,114 @@
+#include "tools/verify_command.h"
+
+#include <stdexcept>
+#include <string_view>
+
+#include "engine/core/data_cursor.h"
+#include "engine/core/data_directory.h"
+#include "engine/core/data_session.h"
+#include "engine/errors/engine_error.h"
+#include "engine/locale/windows1252.h"
+#include "tools/command_line.h"
+
+namespace strata::tools {
+
+namespace {
+
+constexpr std::string_view kForceOption = "--force-index-rebuild";
+
+// One reference to a directory of the session, given back at scope end.
+class DirectoryReference {
+ public:
+  DirectoryReference(TDataSession& session, std::string_view directory)
+      : session_(session), directory_(session.OpenDirectory({}, directory)) {}
+  ~DirectoryReference() { session_.CloseDirectory(directory_); }
+  DirectoryReference(const DirectoryReference&) = delete;
+  DirectoryReference& operator=(const DirectoryReference&) = delete;
+  TDataDirectory& operator*() const { return directory_; }
+
+ private:
+  TDataSession& session_;
+  TDataDirectory& directory_;
+};
+
+// The progress of one table on one terminal line, rewritten in place and
+// blanked when the table is done.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::ostream& terminal) : terminal_(terminal) {}
+  ~ProgressLine() { Clear(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void Show(std::string_view table, std::uint16_t percent, std::string_view text) {
+    std::string line =
+        Windows1252ToUtf8(table) + ": " + std::string(text) + " " + std::to_string(percent) + "%";
+    const std::size_t shown = line.size();
+    if (line.size() < width_) line.append(width_ - line.size(), ' ');
+    width_ = shown;
+    terminal_ << '\r' << line << std::flush;
+  }
+  void Clear() {
+    if (width_ == 0) return;
+    terminal_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+    width_ = 0;
+  }
+
+ private:
+  std::ostream& terminal_;
+  std::size_t width_ = 0;
+};
+
+}  // namespace
+
+VerifyRequest ParseVerifyArguments(std::span<const std::string> args, bool repair) {
+  const std::string command = repair ? "repair" : "verify";
+  VerifyRequest request;
+  request.Repair = repair;
+  std::vector<std::string> operands;
+  for (const std::string& arg : args) {
+    if (repair && arg == kForceOption) {
+      request.ForceIndexRebuild = true;
+    } else if (arg.size() > 1 && arg.starts_with("-")) {
+      throw std::invalid_argument(command + ": unknown option '" + arg + "'");
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (operands.empty()) throw std::invalid_argument(command + ": expected a directory");
+  request.Directory = operands.front();
+  request.Tables.assign(operands.begin() + 1, operands.end());
+  return request;
+}
+
+int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream& out,
+              std::ostream& terminal) {
+  DirectoryReference reference(session, request.Directory);
+  TDataDirectory& directory = *reference;
+  const std::vector<std::string> tables =
+      request.Tables.empty() ? directory.ListTables() : request.Tables;
+  bool finding = false;
+  bool failed = false;
+  for (const std::string& table : tables) {
+    ProgressLine progress(terminal);
+    try {
+      TDataCursor cursor(directory, table,
+                         CursorModes{.Exclusive = true, .ReadOnly = !request.Repair});
+      cursor.OnLog = [&](std::string_view line) {
+        progress.Clear();
+        out << Windows1252ToUtf8(line) << '\n' << std::flush;
+      };
+      cursor.OnProgress = [&](std::uint16_t percent, std::string_view text) {
+        progress.Show(table, percent, text);
+      };
+      if (!cursor.VerifyOrRepairTable(request.Repair, request.ForceIndexRebuild)) finding = true;
+    } catch (const EDatabaseError& error) {
+      progress.Clear();
+      terminal << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+      failed = true;
+    }
+  }
+  return failed ? kExitError : finding ? kExitFinding : kExitSuccess;
+}
+
+}  // namespace strata::tools
