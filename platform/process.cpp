@@ -76,6 +76,8 @@ std::uint64_t PeakResidentBytes() {
   return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // ru_maxrss is in KiB
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 std::string NewGuidText() {
   unsigned char bytes[16];
   std::size_t filled = 0;

@@ -40,6 +40,10 @@ char DecimalSeparator();
 // The peak resident memory of the process so far, in bytes.
 std::uint64_t PeakResidentBytes();
 
+// True when the process's standard error is an interactive terminal (a
+// progress line rewritten in place makes sense there, not in a file).
+bool StandardErrorIsTerminal();
+
 // A random version-4 UUID in the 38-character braced upper-case form
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 std::string NewGuidText();

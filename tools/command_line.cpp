@@ -14,6 +14,7 @@
 #include "engine/locale/windows1252.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
+#include "platform/process.h"
 #include "tools/sample_database.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
@@ -150,7 +151,8 @@ int RunVerifyCommand(std::span<const std::string> args, std::ostream& out, bool 
     throw UsageError(error.what());
   }
   ActiveComponents components;
-  return RunVerify(components.DataSession(), request, out, std::cerr);
+  return RunVerify(components.DataSession(), request, out, std::cerr,
+                   platform::StandardErrorIsTerminal() ? &std::cerr : nullptr);
 }
 
 const std::vector<Command>& Commands() {

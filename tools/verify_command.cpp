@@ -32,30 +32,31 @@ class DirectoryReference {
 };
 
 // The progress of one table on one terminal line, rewritten in place and
-// blanked when the table is done.
+// blanked when the table is done; nothing without a terminal.
 class ProgressLine {
  public:
-  explicit ProgressLine(std::ostream& terminal) : terminal_(terminal) {}
+  explicit ProgressLine(std::ostream* terminal) : terminal_(terminal) {}
   ~ProgressLine() { Clear(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
   void Show(std::string_view table, std::uint16_t percent, std::string_view text) {
+    if (terminal_ == nullptr) return;
     std::string line =
         Windows1252ToUtf8(table) + ": " + std::string(text) + " " + std::to_string(percent) + "%";
     const std::size_t shown = line.size();
     if (line.size() < width_) line.append(width_ - line.size(), ' ');
     width_ = shown;
-    terminal_ << '\r' << line << std::flush;
+    *terminal_ << '\r' << line << std::flush;
   }
   void Clear() {
     if (width_ == 0) return;
-    terminal_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+    *terminal_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
     width_ = 0;
   }
 
  private:
-  std::ostream& terminal_;
+  std::ostream* terminal_;
   std::size_t width_ = 0;
 };
 
@@ -82,7 +83,7 @@ VerifyRequest ParseVerifyArguments(std::span<const std::string> args, bool repai
 }
 
 int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream& out,
-              std::ostream& terminal) {
+              std::ostream& err, std::ostream* terminal) {
   DirectoryReference reference(session, request.Directory);
   TDataDirectory& directory = *reference;
   const std::vector<std::string> tables =
@@ -104,7 +105,7 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
       if (!cursor.VerifyOrRepairTable(request.Repair, request.ForceIndexRebuild)) finding = true;
     } catch (const EDatabaseError& error) {
       progress.Clear();
-      terminal << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+      err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
       failed = true;
     }
   }

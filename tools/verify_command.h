@@ -3,8 +3,8 @@
 // of every table of the directory, in name order.
 //
 // Each table's log lines go to out as they are logged (converted to UTF-8),
-// its progress to the terminal stream as one line rewritten in place. A
-// table that cannot be checked is reported on the terminal stream as
+// its progress (when a progress stream is given) as one line rewritten in
+// place. A table that cannot be checked is reported on err as
 // "strata: <message>" and the others are checked all the same. The exit
 // status is 2 when a table could not be checked, else 1 when a verification
 // found anything or a repair had to fix anything, else 0.
@@ -34,6 +34,6 @@ VerifyRequest ParseVerifyArguments(std::span<const std::string> args, bool repai
 
 // Runs the request in an active session and returns the exit status.
 int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream& out,
-              std::ostream& terminal);
+              std::ostream& err, std::ostream* progress);
 
 }  // namespace strata::tools

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "engine/core/data_directory.h"
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "tests/engine/core/core_test_support.h"
+#include "tools/verify_command.h"
 
 namespace strata::testing {
 namespace {
@@ -107,9 +109,23 @@ TEST_F(VerifyCommandTest, PrintsTheLogAndExitsWithTheFinding) {
                                                          "Repair of table Bad completed at"}));
   EXPECT_EQ(Run("verify " + Dir() + " Bad").status, 0);
 
+  // Standard error is a file here, not a terminal: no progress line.
   const RunResult forced = Run("repair " + Dir() + " Good --force-index-rebuild");
   EXPECT_EQ(forced.status, 0) << forced.err;
-  EXPECT_NE(forced.err.find("Good: Rebuilding indexes 100%"), std::string::npos) << forced.err;
+  EXPECT_EQ(forced.err, "");
+}
+
+TEST_F(VerifyCommandTest, ProgressGoesToTheTerminalLineAndIsBlankedAfterwards) {
+  TDataEngine engine;
+  UseQuickLocks(engine);
+  engine.Activate();
+  std::ostringstream out, err, terminal;
+  const tools::VerifyRequest request{true, true, dir_, {"Good"}};
+  EXPECT_EQ(tools::RunVerify(QuickSession(engine), request, out, err, &terminal), 0);
+  EXPECT_EQ(err.str(), "");
+  const std::string shown = terminal.str();
+  EXPECT_NE(shown.find("\rGood: Rebuilding indexes 100%"), std::string::npos) << shown;
+  EXPECT_EQ(shown.back(), '\r');
 }
 
 TEST_F(VerifyCommandTest, ErrorsAndBadUsageExitWithStatusTwo) {
