@@ -9,27 +9,13 @@
 #include "engine/formats/index_file.h"
 #include "engine/values/date_time.h"
 #include "platform/file_system.h"
+#include "tools/directory_reference.h"
 
 namespace strata::tools {
 
 namespace {
 
 inline constexpr char kPrimaryName[] = "<Primary>";
-
-// One reference to a directory of the session, given back at scope end.
-class DirectoryReference {
- public:
-  DirectoryReference(TDataSession& session, std::string_view directory)
-      : session_(session), directory_(session.OpenDirectory({}, directory)) {}
-  ~DirectoryReference() { session_.CloseDirectory(directory_); }
-  DirectoryReference(const DirectoryReference&) = delete;
-  DirectoryReference& operator=(const DirectoryReference&) = delete;
-  TDataDirectory& operator*() const { return directory_; }
-
- private:
-  TDataSession& session_;
-  TDataDirectory& directory_;
-};
 
 // The length of the file, -1 when it cannot be opened.
 std::int64_t FileLength(const std::string& path) {

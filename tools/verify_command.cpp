@@ -9,27 +9,13 @@
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "tools/command_line.h"
+#include "tools/directory_reference.h"
 
 namespace strata::tools {
 
 namespace {
 
 constexpr std::string_view kForceOption = "--force-index-rebuild";
-
-// One reference to a directory of the session, given back at scope end.
-class DirectoryReference {
- public:
-  DirectoryReference(TDataSession& session, std::string_view directory)
-      : session_(session), directory_(session.OpenDirectory({}, directory)) {}
-  ~DirectoryReference() { session_.CloseDirectory(directory_); }
-  DirectoryReference(const DirectoryReference&) = delete;
-  DirectoryReference& operator=(const DirectoryReference&) = delete;
-  TDataDirectory& operator*() const { return directory_; }
-
- private:
-  TDataSession& session_;
-  TDataDirectory& directory_;
-};
 
 // The progress of one table on one terminal line, rewritten in place and
 // blanked when the table is done; nothing without a terminal.

@@ -18,13 +18,9 @@ std::int32_t TBlobFile::WholeBlockCount() {
 }
 
 bool TBlobFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
-  const bool repair = !verifyOnly;
-  bool clean = true;
-  const auto report = [&](const std::string& line) {
-    clean = false;
-    log(line);
-  };
-  const std::string suffix(FixedSuffix(repair));
+  HeaderFindings report(log, !verifyOnly);
+  const bool repair = report.Repair();
+  const std::string suffix = report.Suffix();
   const std::int64_t excess = GetFileSize() - static_cast<std::int64_t>(kBlobHeaderSize);
   const std::int32_t blocks = WholeBlockCount();
   const bool partialBlock = excess > 0 && excess % blockSize_ != 0;
@@ -38,7 +34,7 @@ bool TBlobFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
     report("Invalid free BLOB block pointer in header" + suffix);
     if (repair) header_.FirstFreeBlock = 0;
   }
-  if (!repair) return clean;
+  if (!repair) return report.Clean();
   WriteBack(false);
   DropBuffers();
   if (partialBlock) {
@@ -52,7 +48,7 @@ bool TBlobFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
   }
   header_.FormatVersion = kCurrentFormatVersion;
   header_.HeaderModified = true;
-  return clean;
+  return report.Clean();
 }
 
 }  // namespace strata

@@ -38,13 +38,9 @@ std::int32_t TDataFile::WholeSlotCount() {
 }
 
 bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
-  const bool repair = !verifyOnly;
-  bool clean = true;
-  const auto report = [&](const std::string& line) {
-    clean = false;
-    log(line);
-  };
-  const std::string suffix(FixedSuffix(repair));
+  HeaderFindings report(log, !verifyOnly);
+  const bool repair = report.Repair();
+  const std::string suffix = report.Suffix();
   // "<text><name> in table header", ", error fixed" (or "cannot be fixed").
   const auto fieldLine = [&](const std::string& text, const std::string& name,
                              bool fixable = true) {
@@ -173,7 +169,7 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
     report("Invalid BLOB field count in table header" + suffix);
     if (repair) header.BlobFieldCount = blobs;
   }
-  if (!repair) return clean;
+  if (!repair) return report.Clean();
 
   // Records cached under the old layout must not outlive it.
   WriteBack(false);
@@ -195,7 +191,7 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
   fields_ = std::move(fields);
   descriptorsChanged_ = true;
   ResetCache();
-  return clean;
+  return report.Clean();
 }
 
 }  // namespace strata

@@ -19,4 +19,24 @@ inline std::string_view FixedSuffix(bool repair) {
   return repair ? kErrorFixed : std::string_view();
 }
 
+// The findings of one header check: each line goes to the log and marks the
+// check as not clean.
+class HeaderFindings {
+ public:
+  HeaderFindings(const RepairLog& log, bool repair) : log_(log), repair_(repair) {}
+  void operator()(const std::string& line) {
+    clean_ = false;
+    log_(line);
+  }
+  bool Repair() const { return repair_; }
+  // The ending of a fixed finding's line in this mode.
+  std::string Suffix() const { return std::string(FixedSuffix(repair_)); }
+  bool Clean() const { return clean_; }
+
+ private:
+  const RepairLog& log_;
+  bool repair_;
+  bool clean_ = true;
+};
+
 }  // namespace strata

@@ -67,13 +67,9 @@ bool TIndexFile::PageInFile(std::int32_t page) {
 
 bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
                               std::span<const FieldDescriptor> fields) {
-  const bool repair = !verifyOnly;
-  bool clean = true;
-  const auto report = [&](const std::string& line) {
-    clean = false;
-    log(line);
-  };
-  const std::string suffix(FixedSuffix(repair));
+  HeaderFindings report(log, !verifyOnly);
+  const bool repair = report.Repair();
+  const std::string suffix = report.Suffix();
   const auto pointerOk = [&](std::int32_t page) { return page == 0 || PageInFile(page); };
 
   if (!pointerOk(header_.FirstFreePage)) report("Invalid free index page pointer" + suffix);
@@ -197,7 +193,7 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
     text.FullText = 1;
   }
   checkKeys(kFullTextSlot, text);
-  if (!repair) return clean;
+  if (!repair) return report.Clean();
   descriptors_[kFullTextSlot] = text;
 
   for (std::size_t slot = secondaryCount; slot >= 1; --slot) {
@@ -211,7 +207,7 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
   header_.FormatVersion = kCurrentFormatVersion;
   MarkHeader();
   MarkDescriptors();
-  return clean;
+  return report.Clean();
 }
 
 }  // namespace strata

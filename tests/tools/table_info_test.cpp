@@ -2,7 +2,6 @@
 // plain listing of a small table, the exit statuses and error lines, and
 // that the table's files stay byte-identical (no index file is recreated).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,16 +17,12 @@
 #include "engine/core/data_table.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/core/core_test_support.h"
+#include "tests/tools/program_run.h"
 #include "tools/command_line.h"
 
 namespace strata::testing {
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 // A syntax check of one JSON value filling the whole text.
 class JsonChecker {
@@ -140,30 +135,8 @@ class TableInfoTest : public TempDirTest {
   }
 
   // Runs the strata program.
-  RunResult RunProgram(const std::string& args) {
-    const char* binDir = std::getenv("STRATA_TEST_BIN_DIR");
-    const std::string program = std::string(binDir != nullptr ? binDir : STRATA_DEFAULT_BIN_DIR) +
-                                "/strata";
-    const std::string outFile = dir_ + "../" + Leaf() + ".out";
-    const std::string errFile = dir_ + "../" + Leaf() + ".err";
-    const int raw = std::system(("'" + program + "' " + args + " >'" + outFile + "' 2>'" +
-                                 errFile + "'").c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadAll(outFile);
-    result.err = ReadAll(errFile);
-    std::filesystem::remove(outFile);
-    std::filesystem::remove(errFile);
-    return result;
-  }
+  RunResult RunProgram(const std::string& args) { return RunStrataProgram(args, dir_); }
 
-  std::string Leaf() const {
-    return std::filesystem::path(dir_.substr(0, dir_.size() - 1)).filename().string();
-  }
-  static std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   // Every file of the directory and its content.
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;

@@ -1,7 +1,6 @@
 // `strata verify` and `strata repair` run as a program: the lines printed,
 // the exit statuses, and bad usage.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,16 +12,12 @@
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "tests/engine/core/core_test_support.h"
+#include "tests/tools/program_run.h"
 #include "tools/verify_command.h"
 
 namespace strata::testing {
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 class VerifyCommandTest : public TempDirTest {
  protected:
@@ -41,29 +36,7 @@ class VerifyCommandTest : public TempDirTest {
     std::ofstream(dir_ + "Bad.dat", std::ios::binary | std::ios::app) << "xyz";
   }
 
-  RunResult Run(const std::string& args) {
-    const char* binDir = std::getenv("STRATA_TEST_BIN_DIR");
-    const std::string program =
-        std::string(binDir != nullptr ? binDir : STRATA_DEFAULT_BIN_DIR) + "/strata";
-    const std::string outFile = dir_ + "../" + Leaf() + ".out";
-    const std::string errFile = dir_ + "../" + Leaf() + ".err";
-    const int raw = std::system(
-        ("'" + program + "' " + args + " >'" + outFile + "' 2>'" + errFile + "'").c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadAll(outFile);
-    result.err = ReadAll(errFile);
-    std::filesystem::remove(outFile);
-    std::filesystem::remove(errFile);
-    return result;
-  }
-  std::string Leaf() const {
-    return std::filesystem::path(dir_.substr(0, dir_.size() - 1)).filename().string();
-  }
-  static std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  RunResult Run(const std::string& args) { return RunStrataProgram(args, dir_); }
   std::string Dir() const { return "'" + dir_ + "'"; }
 };
 

@@ -1,0 +1,26 @@
+// One reference to a directory of a session, given back when it goes out of
+// scope, for the subcommands that work on a directory.
+#pragma once
+
+#include <string_view>
+
+#include "engine/core/data_directory.h"
+#include "engine/core/data_session.h"
+
+namespace strata::tools {
+
+class DirectoryReference {
+ public:
+  DirectoryReference(TDataSession& session, std::string_view directory)
+      : session_(session), directory_(session.OpenDirectory({}, directory)) {}
+  ~DirectoryReference() { session_.CloseDirectory(directory_); }
+  DirectoryReference(const DirectoryReference&) = delete;
+  DirectoryReference& operator=(const DirectoryReference&) = delete;
+  TDataDirectory& operator*() const { return directory_; }
+
+ private:
+  TDataSession& session_;
+  TDataDirectory& directory_;
+};
+
+}  // namespace strata::tools
