@@ -16,6 +16,7 @@
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/counters.h"
 #include "engine/formats/record_values.h"
+#include "engine/locale/collation.h"
 #include "engine/values/field_types.h"
 #include "platform/process.h"
 
@@ -92,6 +93,10 @@ void TableVerifyRun::UseOpenTable() {
 
 bool TableVerifyRun::Run() {
   UseOpenTable();
+  // Keys cannot be compared without the table's collation.
+  if (data_->LocaleID() != kAnsiLocaleId && !LocaleAvailable(data_->LocaleID())) {
+    RaiseTableError(STRATA_CANNOTLOADLDDRV, tableName_, table_->ErrorDatabaseName());
+  }
   cursor_.Log(Mode("Verification of table ", "Repair of table ") + tableName_ + " " +
               "started at " + NowText());
   const std::string headers = Mode("Verifying headers", "Repairing headers");

@@ -236,6 +236,23 @@ TEST_F(TableVerifyTest, PreconditionsComeFirst) {
   EXPECT_TRUE(readOnly.VerifyOrRepairTable(false));
 }
 
+TEST_F(TableVerifyTest, UnavailableLocaleIsRefusedNamingTheTable) {
+  CreateItems("items");
+  Patch(PathOf("items", ".dat"), 189, Int32Bytes(0x7FFF0409));  // the header's LocaleID
+  TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = true});
+  std::vector<std::string> lines;
+  cursor.OnLog = [&](std::string_view line) { lines.emplace_back(line); };
+  for (const bool repair : {false, true}) {
+    const auto error = ErrorOf([&] { cursor.VerifyOrRepairTable(repair); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Code, STRATA_CANNOTLOADLDDRV);
+    EXPECT_EQ(error->Message(),
+              "Strata Engine Error # 15878 The locale support for the table 'items' is not "
+              "available or installed");
+  }
+  EXPECT_EQ(lines, std::vector<std::string>{});
+}
+
 class TableDamageTest : public TableVerifyTest {
  public:
   using TableVerifyTest::FieldOffset;
