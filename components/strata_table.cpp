@@ -18,6 +18,16 @@
 
 namespace strata {
 
+// The records one structure operation hands to the engine.
+struct TableHandOver {
+  std::vector<FieldDescriptor> fields = std::vector<FieldDescriptor>(kMaxFieldCount);
+  std::size_t fieldCount = 0;
+  std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+  int secondaryCount = 0;
+
+  std::span<FieldDescriptor> Fields() { return std::span(fields).first(fieldCount); }
+};
+
 namespace {
 
 constexpr std::size_t kMaxHandOverText = 255;
@@ -78,19 +88,9 @@ class TStrataTable::DatabaseUse {
 
 namespace {
 
-// The records one structure operation hands to the engine.
-struct HandOver {
-  std::vector<FieldDescriptor> fields = std::vector<FieldDescriptor>(kMaxFieldCount);
-  std::size_t fieldCount = 0;
-  std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-  int secondaryCount = 0;
-
-  std::span<FieldDescriptor> Fields() { return std::span(fields).first(fieldCount); }
-};
-
 // Fills the field slots; more definitions than slots are refused as the
 // engine refuses them.
-void FillFieldSlots(HandOver& handOver, const TStrataFieldDefs& defs, const TDataCursor& cursor) {
+void FillFieldSlots(TableHandOver& handOver, const TStrataFieldDefs& defs, const TDataCursor& cursor) {
   if (defs.Count() > kMaxFieldCount) {
     RaiseTableError(STRATA_FLDLIMIT, cursor.TableName(), cursor.Directory().ErrorDatabaseName());
   }
@@ -101,7 +101,7 @@ void FillFieldSlots(HandOver& handOver, const TStrataFieldDefs& defs, const TDat
 
 // Slot 0 holds a leading primary definition, else stays all zero (the
 // engine then keys the primary index on RecordID); the others follow.
-void FillIndexSlots(HandOver& handOver, const TStrataFieldDefs& fieldDefs,
+void FillIndexSlots(TableHandOver& handOver, const TStrataFieldDefs& fieldDefs,
                     const TStrataIndexDefs& indexDefs, const TDataCursor& cursor) {
   const bool primaryGiven = !indexDefs.Empty() && indexDefs[0].Options().Contains(ixPrimary);
   const std::size_t secondary = indexDefs.Count() - (primaryGiven ? 1 : 0);
@@ -255,6 +255,16 @@ void TStrataTable::PlacePrimaryIndex() {
   }
 }
 
+std::unique_ptr<TableHandOver> TStrataTable::BuildHandOver(const TDataCursor& cursor,
+                                                          std::string_view textIndexFields) {
+  auto handOver = std::make_unique<TableHandOver>();
+  FillFieldSlots(*handOver, fieldDefs_, cursor);
+  PlacePrimaryIndex();
+  handOver->indexes[kTextIndexSlot] = TextIndexDescriptor(fieldDefs_, textIndexFields);
+  FillIndexSlots(*handOver, fieldDefs_, indexDefs_, cursor);
+  return handOver;
+}
+
 void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVersion,
                                std::uint16_t userMinorVersion, bool encrypted,
                                std::string_view password, std::string_view description,
@@ -267,12 +277,8 @@ void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVer
   DatabaseUse use(*this);
   TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
                      CursorModes{.Exclusive = true, .ReadOnly = false});
-  auto handOver = std::make_unique<HandOver>();
   NumberForCreate();
-  FillFieldSlots(*handOver, fieldDefs_, cursor);
-  PlacePrimaryIndex();
-  handOver->indexes[kTextIndexSlot] = TextIndexDescriptor(fieldDefs_, textIndexFields);
-  FillIndexSlots(*handOver, fieldDefs_, indexDefs_, cursor);
+  const std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
 
   TableCreateOptions options;
   static_cast<TableProperties&>(options) = Properties(
@@ -296,12 +302,8 @@ void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVers
   DatabaseUse use(*this);
   TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
                      CursorModes{.Exclusive = true, .ReadOnly = false});
-  auto handOver = std::make_unique<HandOver>();
   NumberForAlter();
-  FillFieldSlots(*handOver, fieldDefs_, cursor);
-  PlacePrimaryIndex();
-  handOver->indexes[kTextIndexSlot] = TextIndexDescriptor(fieldDefs_, textIndexFields);
-  FillIndexSlots(*handOver, fieldDefs_, indexDefs_, cursor);
+  const std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
 
   cursor.OnProgress = [this](std::uint16_t percent, std::string_view) {
     if (OnAlterProgress) OnAlterProgress(*this, percent);

@@ -39,7 +39,9 @@ namespace strata {
 
 class TStrataDatabase;
 class TStrataSession;
+class TDataCursor;
 class TDataDirectory;
+struct TableHandOver;
 
 class TStrataTable;
 
@@ -133,6 +135,10 @@ class TStrataTable {
   void NumberForCreate();
   void NumberForAlter();
   void PlacePrimaryIndex();
+  // The field and index records of the numbered definitions, the primary
+  // index definition placed first.
+  std::unique_ptr<TableHandOver> BuildHandOver(const TDataCursor& cursor,
+                                               std::string_view textIndexFields);
 
   std::string databaseName_;
   std::string sessionName_;
