@@ -72,9 +72,9 @@ void TBlobFile::CreateNew() {
 
 void TBlobFile::ReadHeader() {
   std::array<std::uint8_t, kBlobHeaderSize> image{};
-  const std::int64_t got = ReadAt(0, std::as_writable_bytes(std::span(image)), true);
-  if (got != static_cast<std::int64_t>(kBlobHeaderSize)) Raise(STRATA_HEADERCORRUPT);
-  if (const UnitCipher* cipher = Cipher()) cipher->Decipher(image);
+  if (ReadHeaderImage(*this, owner_, image, true) != static_cast<std::int64_t>(kBlobHeaderSize)) {
+    Raise(STRATA_HEADERCORRUPT);
+  }
   header_.Decode(image);
 }
 
@@ -83,9 +83,7 @@ bool TBlobFile::WriteHeader(bool force) {
   header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   std::array<std::uint8_t, kBlobHeaderSize> image{};
   header_.Encode(image);
-  if (const UnitCipher* cipher = Cipher()) cipher->Encipher(image);
-  WriteAt(0, std::as_bytes(std::span(image)));
-  owner_.MarkModified();
+  WriteHeaderImage(*this, owner_, image);
   header_.HeaderModified = false;
   return true;
 }

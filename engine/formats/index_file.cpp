@@ -126,8 +126,7 @@ void TIndexFile::CreateNew() {
 
 void TIndexFile::ReadHeader() {
   std::array<std::uint8_t, kIndexHeaderSize> image{};
-  ReadAt(0, std::as_writable_bytes(std::span(image)), false);
-  if (const UnitCipher* cipher = Cipher()) cipher->Decipher(image);
+  ReadHeaderImage(*this, owner_, image, false);
   header_.Decode(image);
 }
 
@@ -137,9 +136,7 @@ bool TIndexFile::WriteHeader(bool force) {
   header_.ChangeCount = NextChangeCount(header_.ChangeCount);
   std::array<std::uint8_t, kIndexHeaderSize> image{};
   header_.Encode(image);
-  if (const UnitCipher* cipher = Cipher()) cipher->Encipher(image);
-  WriteAt(0, std::as_bytes(std::span(image)));
-  owner_.MarkModified();
+  WriteHeaderImage(*this, owner_, image);
   header_.HeaderModified = false;
   return true;
 }

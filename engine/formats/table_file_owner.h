@@ -12,6 +12,7 @@
 #include "engine/crypto/compression_hooks.h"
 #include "engine/crypto/crypto_hooks.h"
 #include "engine/files/buffered_file_table.h"
+#include "engine/files/engine_file.h"
 #include "engine/formats/data_file_header.h"
 
 namespace strata {
@@ -44,5 +45,23 @@ class TableFileOwner : public BufferedFileTable {
   virtual const UnitCipher* Cipher() const = 0;
   virtual const CompressionHooks& Compression() const = 0;
 };
+
+// The header image at offset 0 of a table's index or BLOB file, which goes
+// through the table's cipher when the table is enciphered. Reading returns
+// the bytes read (allowShort as for ReadAt); writing marks the table
+// modified.
+inline std::int64_t ReadHeaderImage(TEngineFile& file, const TableFileOwner& owner,
+                                    std::span<std::uint8_t> image, bool allowShort) {
+  const std::int64_t got = file.ReadAt(0, std::as_writable_bytes(image), allowShort);
+  if (const UnitCipher* cipher = owner.Cipher()) cipher->Decipher(image);
+  return got;
+}
+
+inline void WriteHeaderImage(TEngineFile& file, TableFileOwner& owner,
+                             std::span<std::uint8_t> image) {
+  if (const UnitCipher* cipher = owner.Cipher()) cipher->Encipher(image);
+  file.WriteAt(0, std::as_bytes(image));
+  owner.MarkModified();
+}
 
 }  // namespace strata
