@@ -9,37 +9,14 @@ namespace strata::tools {
 
 namespace {
 
-// The overall bar: counts the entries.
-class EntryCounter : public ProgressDisplay {
- public:
-  explicit EntryCounter(std::int32_t maximum) : maximum_(maximum) {}
-  std::int32_t Minimum() const override { return 0; }
-  std::int32_t Maximum() const override { return maximum_; }
-  void SetMaximum(std::int32_t maximum) override { maximum_ = maximum; }
-  std::int32_t Position() const override { return position_; }
-  void SetPosition(std::int32_t position) override {
-    position_ = ClampedPosition(position, 0, maximum_);
-  }
-  void StepIt() override { position_ = SteppedPosition(position_, 1, 0, maximum_); }
-
- private:
-  std::int32_t maximum_;
-  std::int32_t position_ = 0;
-};
-
 // The restructure bar: prints each new percentage after the table's line.
-class PercentPrinter : public ProgressDisplay {
+class PercentPrinter : public ProgressCounter {
  public:
-  explicit PercentPrinter(std::ostream& out) : out_(out) {}
-  std::int32_t Minimum() const override { return 0; }
-  std::int32_t Maximum() const override { return 100; }
-  void SetMaximum(std::int32_t) override {}
-  std::int32_t Position() const override { return position_; }
+  explicit PercentPrinter(std::ostream& out) : ProgressCounter(100), out_(out) {}
   void SetPosition(std::int32_t position) override {
-    position_ = ClampedPosition(position, 0, 100);
-    if (lineOpen_) out_ << ' ' << position_ << '%' << std::flush;
+    ProgressCounter::SetPosition(position);
+    if (lineOpen_) out_ << ' ' << Position() << '%' << std::flush;
   }
-  void StepIt() override { SetPosition(SteppedPosition(position_, 1, 0, 100)); }
   void EndLine() {
     if (lineOpen_) out_ << '\n';
     lineOpen_ = false;
@@ -48,14 +25,13 @@ class PercentPrinter : public ProgressDisplay {
 
  private:
   std::ostream& out_;
-  std::int32_t position_ = 0;
   bool lineOpen_ = false;
 };
 
 // The table label: one line per table, numbered by the overall bar.
 class TableLines : public TextDisplay {
  public:
-  TableLines(std::ostream& out, const EntryCounter& counter, PercentPrinter& percent)
+  TableLines(std::ostream& out, const ProgressCounter& counter, PercentPrinter& percent)
       : out_(out), counter_(counter), percent_(percent) {}
   void SetText(std::string_view text) override {
     percent_.EndLine();
@@ -71,14 +47,14 @@ class TableLines : public TextDisplay {
 
  private:
   std::ostream& out_;
-  const EntryCounter& counter_;
+  const ProgressCounter& counter_;
   PercentPrinter& percent_;
 };
 
 }  // namespace
 
 void RunUpdate(const std::string& directory, std::ostream& out) {
-  EntryCounter overall(static_cast<std::int32_t>(Catalogue().size()));
+  ProgressCounter overall(static_cast<std::int32_t>(Catalogue().size()));
   PercentPrinter percent(out);
   TableLines label(out, overall, percent);
   try {

@@ -57,4 +57,27 @@ constexpr std::int32_t ClampedPosition(std::int32_t position, std::int32_t minim
   return std::clamp(position, minimum, std::max(minimum, maximum));
 }
 
+// A bar without a display, from 0 to its maximum, under the rules above:
+// the command-line tool counts with it, and a subclass that shows the
+// position overrides SetPosition (StepIt goes through it).
+class ProgressCounter : public ProgressDisplay {
+ public:
+  explicit ProgressCounter(std::int32_t maximum) : maximum_(maximum) {}
+  std::int32_t Minimum() const override { return 0; }
+  std::int32_t Maximum() const override { return maximum_; }
+  void SetMaximum(std::int32_t maximum) override {
+    maximum_ = maximum;
+    position_ = ClampedPosition(position_, 0, maximum_);
+  }
+  std::int32_t Position() const override { return position_; }
+  void SetPosition(std::int32_t position) override {
+    position_ = ClampedPosition(position, 0, maximum_);
+  }
+  void StepIt() override { SetPosition(SteppedPosition(position_, 1, 0, maximum_)); }
+
+ private:
+  std::int32_t maximum_;
+  std::int32_t position_ = 0;
+};
+
 }  // namespace strata

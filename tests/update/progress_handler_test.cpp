@@ -7,34 +7,13 @@
 namespace strata {
 namespace {
 
-// A bar with the clamping and stepping rules of the displays.
-class FakeBar : public ProgressDisplay {
- public:
-  explicit FakeBar(std::int32_t maximum) : maximum_(maximum) {}
-  std::int32_t Minimum() const override { return 0; }
-  std::int32_t Maximum() const override { return maximum_; }
-  void SetMaximum(std::int32_t maximum) override {
-    maximum_ = maximum;
-    position_ = ClampedPosition(position_, 0, maximum_);
-  }
-  std::int32_t Position() const override { return position_; }
-  void SetPosition(std::int32_t position) override {
-    position_ = ClampedPosition(position, 0, maximum_);
-  }
-  void StepIt() override { position_ = SteppedPosition(position_, 1, 0, maximum_); }
-
- private:
-  std::int32_t maximum_;
-  std::int32_t position_ = 0;
-};
-
 class AlterProgressTest : public ::testing::Test {
  protected:
   void TearDown() override { RestructureBar = nullptr; }
   TProgressHandler handler_;
-  FakeBar hundred_{100};
-  FakeBar fifty_{50};
-  FakeBar three_{3};
+  ProgressCounter hundred_{100};
+  ProgressCounter fifty_{50};
+  ProgressCounter three_{3};
 };
 
 TEST_F(AlterProgressTest, PercentBecomesThePositionOfAHundredStepBar) {

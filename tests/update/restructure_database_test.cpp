@@ -23,23 +23,15 @@
 namespace strata {
 namespace {
 
-class RecordingBar : public ProgressDisplay {
+// Records every position the run sets.
+class RecordingBar : public ProgressCounter {
  public:
-  explicit RecordingBar(std::int32_t maximum) : maximum_(maximum) {}
-  std::int32_t Minimum() const override { return 0; }
-  std::int32_t Maximum() const override { return maximum_; }
-  void SetMaximum(std::int32_t maximum) override { maximum_ = maximum; }
-  std::int32_t Position() const override { return position_; }
+  using ProgressCounter::ProgressCounter;
   void SetPosition(std::int32_t position) override {
-    position_ = position;
-    positions.push_back(position);
+    ProgressCounter::SetPosition(position);
+    positions.push_back(Position());
   }
-  void StepIt() override { SetPosition(SteppedPosition(position_, 1, 0, maximum_)); }
   std::vector<std::int32_t> positions;
-
- private:
-  std::int32_t maximum_;
-  std::int32_t position_ = 0;
 };
 
 class RecordingLabel : public TextDisplay {
