@@ -246,6 +246,15 @@ class TDataCursor {
 
  private:
   void RequireOpen() const;
+  // The index page and BLOB block sizes of a new structure, rounded up to
+  // multiples of 8, once the whole structure has been validated with them.
+  struct StructureSizes {
+    std::int32_t PageSize;
+    std::int32_t BlockSize;
+  };
+  StructureSizes ValidateNewStructure(const TableProperties& properties,
+                                      std::span<FieldDescriptor> fields, IndexSlots indexes,
+                                      int secondaryIndexCount) const;
   void FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
                    std::int32_t pageSize, std::int32_t blockSize,
                    std::span<FieldDescriptor> fields, IndexSlots indexes, int secondaryIndexCount);

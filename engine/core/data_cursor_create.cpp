@@ -12,6 +12,18 @@
 
 namespace strata {
 
+TDataCursor::StructureSizes TDataCursor::ValidateNewStructure(const TableProperties& properties,
+                                                             std::span<FieldDescriptor> fields,
+                                                             IndexSlots indexes,
+                                                             int secondaryIndexCount) const {
+  const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(properties.IndexPageSize));
+  const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(properties.BlobBlockSize));
+  ValidateStructure(properties.LocaleID, properties.Encrypted, properties.Password, pageSize,
+                    blockSize, fields, indexes, secondaryIndexCount,
+                    {displayName_, directory_.ErrorDatabaseName()});
+  return {pageSize, blockSize};
+}
+
 void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
                                    std::span<FieldDescriptor> fields, IndexSlots indexes,
                                    int secondaryIndexCount) {
@@ -20,11 +32,8 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
   if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
   if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
 
-  const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(options.IndexPageSize));
-  const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(options.BlobBlockSize));
-  const std::string databaseName = directory_.ErrorDatabaseName();
-  ValidateStructure(options.LocaleID, options.Encrypted, options.Password, pageSize, blockSize,
-                    fields, indexes, secondaryIndexCount, {displayName_, databaseName});
+  const auto [pageSize, blockSize] =
+      ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
 
   const bool exists = directory_.FindTable(tableName_) != nullptr ||
                       directory_.TableExists(tableName_, modes_.Temporary);

@@ -222,11 +222,9 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
   if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
   if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
 
-  const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(options.IndexPageSize));
-  const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(options.BlobBlockSize));
+  const auto [pageSize, blockSize] =
+      ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
   const std::string databaseName = directory_.ErrorDatabaseName();
-  ValidateStructure(options.LocaleID, options.Encrypted, options.Password, pageSize, blockSize,
-                    fields, indexes, secondaryIndexCount, {displayName_, databaseName});
 
   // The restructure's own opening skips the header consistency checks: it
   // replaces the structure they would judge.
