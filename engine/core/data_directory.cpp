@@ -160,7 +160,7 @@ TDataTable& TDataDirectory::CreateTable(std::string_view name, std::string_view 
   return table;
 }
 
-void TDataDirectory::DeleteTable(std::string_view name) {
+std::string TDataDirectory::ReleaseForFileChange(std::string_view name) {
   const std::string tableName = TableNameFor(name);
   if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, tableName);
   if (const auto found = Find(tableName); found != tables_.end()) {
@@ -169,19 +169,17 @@ void TDataDirectory::DeleteTable(std::string_view name) {
     table.Close(false, true);
     Remove(table);
   }
+  return tableName;
+}
+
+void TDataDirectory::DeleteTable(std::string_view name) {
+  const std::string tableName = ReleaseForFileChange(name);
   TDataTable(*this, tableName, tableName, false, false, false).DeleteFiles();
 }
 
 void TDataDirectory::RenameTable(std::string_view name, std::string_view targetDirectory,
                                  bool toBackup, std::string_view newName) {
-  const std::string tableName = TableNameFor(name);
-  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, tableName);
-  if (const auto found = Find(tableName); found != tables_.end()) {
-    TDataTable& table = **found;
-    if (table.OpenCount() > 0 || table.InTransaction()) RaiseTableError(STRATA_OSEACCES, tableName);
-    table.Close(false, true);
-    Remove(table);
-  }
+  const std::string tableName = ReleaseForFileChange(name);
   TDataTable(*this, tableName, tableName, false, false, false)
       .RenameFiles(targetDirectory, TableNameFor(newName), toBackup);
 }

@@ -115,6 +115,10 @@ class TDataDirectory {
   std::vector<std::unique_ptr<TDataTable>>::iterator Find(std::string_view name);
   void Insert(std::unique_ptr<TDataTable> table);
   void Remove(TDataTable& table);
+  // Before a table's files are deleted or renamed: refused (11013) in a
+  // read-only database or while the table is open or in a transaction;
+  // a table kept open is closed and forgotten. Returns the table name.
+  std::string ReleaseForFileChange(std::string_view name);
   void ReleaseIfUnused(TDataTable& table);
   void EndTransaction();
 
