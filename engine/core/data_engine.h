@@ -48,12 +48,12 @@ struct DataEngineOptions {
   std::string TableIndexTempExtension = ".idx";
   std::string TableBlobTempExtension = ".blb";
   bool CreateTempTablesInDatabase = false;
-  std::int32_t MaxTableDataBufferSize = 32768;
-  std::int32_t MaxTableDataBufferCount = 8192;
-  std::int32_t MaxTableIndexBufferSize = 65536;
-  std::int32_t MaxTableIndexBufferCount = 8192;
-  std::int32_t MaxTableBlobBufferSize = 32768;
-  std::int32_t MaxTableBlobBufferCount = 8192;
+  std::int32_t MaxTableDataBufferSize = EngineLimits{}.MaxTableDataBufferSize;
+  std::int32_t MaxTableDataBufferCount = EngineLimits{}.MaxTableDataBufferCount;
+  std::int32_t MaxTableIndexBufferSize = EngineLimits{}.MaxTableIndexBufferSize;
+  std::int32_t MaxTableIndexBufferCount = EngineLimits{}.MaxTableIndexBufferCount;
+  std::int32_t MaxTableBlobBufferSize = EngineLimits{}.MaxTableBlobBufferSize;
+  std::int32_t MaxTableBlobBufferCount = EngineLimits{}.MaxTableBlobBufferCount;
   std::int32_t TableFilterIndexThreshhold = 1;
   std::int32_t TableMaxReadLockCount = 100;
   // Table read, write and transaction lock waits and retries.
