@@ -290,6 +290,16 @@ void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVer
                           handOver->secondaryCount);
 }
 
+std::unique_ptr<TableHandOver> TStrataTable::PrepareAlter(TDataCursor& cursor,
+                                                         std::string_view textIndexFields) {
+  NumberForAlter();
+  std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
+  cursor.OnProgress = [this](std::uint16_t percent, std::string_view) {
+    if (OnAlterProgress) OnAlterProgress(*this, percent);
+  };
+  return handOver;
+}
+
 void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVersion,
                               std::uint16_t userMinorVersion, bool encrypted,
                               std::string_view password, std::string_view description,
@@ -302,12 +312,7 @@ void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVers
   DatabaseUse use(*this);
   TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
                      CursorModes{.Exclusive = true, .ReadOnly = false});
-  NumberForAlter();
-  const std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
-
-  cursor.OnProgress = [this](std::uint16_t percent, std::string_view) {
-    if (OnAlterProgress) OnAlterProgress(*this, percent);
-  };
+  const std::unique_ptr<TableHandOver> handOver = PrepareAlter(cursor, textIndexFields);
   cursor.OnDataLost = [this](TDataLossCause cause, std::string_view context, bool& stopAsking,
                              bool& continueOperation) {
     if (OnDataLost) OnDataLost(*this, cause, context, continueOperation, stopAsking);
@@ -321,6 +326,27 @@ void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVers
   options.SuppressBackups = suppressBackups;
   cursor.RestructureTable(options, handOver->Fields(), handOver->indexes,
                           handOver->secondaryCount);
+}
+
+RestructurePreview TStrataTable::PreviewAlterTable(
+    std::int32_t localeId, std::uint16_t userMajorVersion, std::uint16_t userMinorVersion,
+    bool encrypted, std::string_view password, std::string_view description,
+    std::int32_t indexPageSize, std::int32_t blobBlockSize, std::int32_t lastAutoIncValue,
+    std::string_view textIndexFields,
+    const std::optional<std::vector<std::string>>& textIndexStopWords,
+    std::string_view textIndexSpaceChars, std::string_view textIndexIncludeChars) {
+  CheckInactive();
+  DatabaseUse use(*this);
+  TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
+                     CursorModes{.ReadOnly = true});
+  const std::unique_ptr<TableHandOver> handOver = PrepareAlter(cursor, textIndexFields);
+  RestructureOptions options;
+  static_cast<TableProperties&>(options) = Properties(
+      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
+      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
+      textIndexIncludeChars);
+  return cursor.PreviewRestructure(options, handOver->Fields(), handOver->indexes,
+                                   handOver->secondaryCount);
 }
 
 }  // namespace strata

@@ -119,6 +119,18 @@ class TStrataTable {
                   std::string_view textIndexSpaceChars, std::string_view textIndexIncludeChars,
                   bool suppressBackups);
 
+  // What AlterTable with the same arguments would do, worked out on the
+  // table opened shared and read-only: nothing is written (see
+  // TDataCursor::PreviewRestructure). The definitions are numbered as for
+  // AlterTable; the progress goes to OnAlterProgress.
+  RestructurePreview PreviewAlterTable(
+      std::int32_t localeId, std::uint16_t userMajorVersion, std::uint16_t userMinorVersion,
+      bool encrypted, std::string_view password, std::string_view description,
+      std::int32_t indexPageSize, std::int32_t blobBlockSize, std::int32_t lastAutoIncValue,
+      std::string_view textIndexFields,
+      const std::optional<std::vector<std::string>>& textIndexStopWords,
+      std::string_view textIndexSpaceChars, std::string_view textIndexIncludeChars);
+
   TProgressEvent OnAlterProgress;
   TDataLostEvent OnDataLost;
 
@@ -139,6 +151,9 @@ class TStrataTable {
   // index definition placed first.
   std::unique_ptr<TableHandOver> BuildHandOver(const TDataCursor& cursor,
                                                std::string_view textIndexFields);
+  // AlterTable's numbering and hand-over, with the progress relayed.
+  std::unique_ptr<TableHandOver> PrepareAlter(TDataCursor& cursor,
+                                              std::string_view textIndexFields);
 
   std::string databaseName_;
   std::string sessionName_;

@@ -174,34 +174,13 @@ void TDataCursor::SetField(std::span<std::uint8_t> buffer, std::uint16_t number,
     SetFieldNull(buffer, *field);
     return;
   }
-  switch (field->EngineType) {
-    case kTypeString: {
-      const auto zero = std::find(value->begin(), value->end(), 0);
-      // An empty value may come without storage; the text keeps a valid one.
-      const std::string_view text =
-          zero == value->begin()
-              ? std::string_view("", 0)
-              : std::string_view(reinterpret_cast<const char*>(value->data()),
-                                 static_cast<std::size_t>(zero - value->begin()));
-      WriteString(buffer, *field, text, Collation::For(table_->DataFile()->LocaleID()));
-      return;
-    }
-    case kTypeBlob: {
-      std::uint8_t reference[4] = {};
-      std::copy_n(value->begin(), std::min<std::size_t>(4, value->size()), reference);
-      SetBlobField(buffer, number, LoadI32(reference), true);
-      return;
-    }
-    default:
-      break;
+  if (field->EngineType == kTypeBlob) {
+    std::uint8_t reference[4] = {};
+    std::copy_n(value->begin(), std::min<std::size_t>(4, value->size()), reference);
+    SetBlobField(buffer, number, LoadI32(reference), true);
+    return;
   }
-  const RecordImage slot = buffer.subspan(field->FieldOffset + 1u, field->PhysicalSize);
-  std::fill(slot.begin(), slot.end(), 0);
-  std::copy_n(value->begin(), std::min<std::size_t>(slot.size(), value->size()), slot.begin());
-  if (field->EngineType == kTypeBoolean && slot.size() >= 2) {
-    StoreU16(slot.data(), LoadU16(slot.data()) != 0 ? 1 : 0);
-  }
-  buffer[field->FieldOffset] = 1;
+  WriteFieldBytes(buffer, *field, *value, Collation::For(table_->DataFile()->LocaleID()));
 }
 
 void TDataCursor::SetBlobField(std::span<std::uint8_t> buffer, std::uint16_t number,

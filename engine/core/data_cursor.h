@@ -33,6 +33,7 @@
 
 #include "engine/core/restructure_options.h"
 #include "engine/core/restructure_plan.h"
+#include "engine/core/restructure_preview.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
 #include "engine/formats/field_descriptor.h"
@@ -150,6 +151,15 @@ class TDataCursor {
   RestructureLevel RestructureTable(const RestructureOptions& options,
                                     std::span<FieldDescriptor> fields, IndexSlots indexes,
                                     int secondaryIndexCount);
+
+  // What RestructureTable would do with the same arguments (see
+  // restructure_preview.h), worked out without writing anything: the
+  // descriptors are checked and completed in place, then the table is opened
+  // shared and read-only, whatever the cursor's modes, and each record is
+  // read once (progress to OnProgress). The cursor must be closed (10031).
+  RestructurePreview PreviewRestructure(const RestructureOptions& options,
+                                        std::span<FieldDescriptor> fields, IndexSlots indexes,
+                                        int secondaryIndexCount);
 
   // Checks the table the cursor names against its file formats and returns
   // true when nothing was found; with repair it also fixes what it finds

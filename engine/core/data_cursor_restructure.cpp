@@ -13,6 +13,7 @@
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
+#include "engine/core/restructure_decision.h"
 #include "engine/core/table_full_text_params.h"
 #include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
@@ -224,7 +225,6 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
 
   const auto [pageSize, blockSize] =
       ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
-  const std::string databaseName = directory_.ErrorDatabaseName();
 
   // The restructure's own opening skips the header consistency checks: it
   // replaces the structure they would judge.
@@ -232,36 +232,16 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
   CloseOnExit closeTable(*this);
   if (table_->ReadOnly()) Raise(STRATA_OSEACCES);
 
-  TDataFile& data = *table_->DataFile();
-  TIndexFile& index = *table_->IndexFile();
-  const std::int32_t lastAutoInc =
-      options.LastAutoIncValue == -1 ? data.LastAutoIncValue() : options.LastAutoIncValue;
-  const FullTextParams currentText = ReadFullTextParams(index, this);
+  const std::int32_t lastAutoInc = options.LastAutoIncValue == -1
+                                      ? table_->DataFile()->LastAutoIncValue()
+                                      : options.LastAutoIncValue;
+  const RestructureDecision decision = DecideRestructure(
+      *table_, this, options, fields, indexes, secondaryIndexCount, pageSize, blockSize,
+      displayName_);
+  const RestructureLevel level = decision.Level;
+  const FullTextParams& currentText = decision.CurrentText;
+  const FullTextParams& wantedText = decision.WantedText;
   const auto localeId = static_cast<std::uint32_t>(options.LocaleID);
-  const FullTextParams wantedText = ReplaceFullTextParams(
-      currentText, localeId, options.StopWords, options.SpaceChars, options.IncludeChars);
-
-  std::array<IndexDescriptor, kIndexSlotCount> stored{};
-  for (std::size_t slot = 0; slot < kIndexSlotCount; ++slot) {
-    stored[slot] = index.Descriptor(static_cast<int>(slot));
-  }
-  bool passwordDiffers = !options.Password.empty();
-  if (data.Encrypted()) {
-    passwordDiffers = Session().Engine().Crypto().PasswordCheck(options.Password) !=
-                      data.Header().PasswordCheck;
-  }
-  const TableShape current{data.Fields(),
-                           stored,
-                           index.SecondaryIndexCount(),
-                           data.LocaleID(),
-                           data.Header().IndexPageSize,
-                           data.Header().BlobBlockSize,
-                           data.Encrypted(),
-                           &currentText};
-  const TableShape wanted{fields,   indexes,   secondaryIndexCount, localeId,
-                          pageSize, blockSize, options.Encrypted,   &wantedText};
-  const RestructureLevel level =
-      ChooseRestructureLevel(current, wanted, passwordDiffers, displayName_, databaseName);
 
   if (level == RestructureLevel::HeaderOnly) {
     UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);

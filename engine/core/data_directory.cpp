@@ -11,7 +11,7 @@
 namespace strata {
 
 TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, std::string path,
-                               bool keepTablesOpen, bool inMemory)
+                               bool keepTablesOpen, bool inMemory, bool forReading)
     : session_(session),
       databaseName_(std::move(databaseName)),
       path_(std::move(path)),
@@ -21,8 +21,12 @@ TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, 
   locks_ = std::make_unique<TDataDirectoryLocks>(
       Engine().Registry(), path_, ErrorDatabaseName(), Engine().Offsets(), options.TableLocks,
       options.LockFileName, inMemory_, options.TableDataExtension, options.LockFile);
-  locks_->OpenLockFile();
-  readOnlyDatabase_ = locks_->Disabled();
+  if (forReading) {
+    locks_->OpenLockFileForReading();
+  } else {
+    locks_->OpenLockFile();
+  }
+  readOnlyDatabase_ = forReading || locks_->Disabled();
 }
 
 TDataDirectory::~TDataDirectory() {

@@ -42,9 +42,10 @@ class TDataDirectory {
  public:
   static constexpr const char* kMemoryDatabase = "Memory";
 
-  // Opens (or creates) the lock file of a local directory at once.
+  // Opens (or, unless forReading, creates) the lock file of a local
+  // directory at once.
   TDataDirectory(TDataSession& session, std::string databaseName, std::string path,
-                 bool keepTablesOpen, bool inMemory);
+                 bool keepTablesOpen, bool inMemory, bool forReading = false);
   // Rolls back a running transaction, closes and frees the tables and closes
   // the lock file.
   ~TDataDirectory();

@@ -73,10 +73,19 @@ void TDataDirectoryLocks::RaiseDamaged() const {
 // ---------------------------------------------------------------------------
 // Opening and closing
 
+void TDataDirectoryLocks::OpenLockFileForReading() {
+  forReading_ = true;
+  if (!lockFile_.Exists()) {
+    disabled_ = true;
+    return;
+  }
+  OpenLockFile();
+}
+
 void TDataDirectoryLocks::OpenLockFile() {
   disabled_ = false;
   bool entriesKnown = false;
-  if (!lockFile_.Exists()) {
+  if (!lockFile_.Exists() && !forReading_) {
     entriesKnown = CreateLockFile();
     disabled_ = !entriesKnown;
   }
@@ -164,6 +173,7 @@ void TDataDirectoryLocks::CloseLockFile() {
   } catch (const EStrataEngineError&) {
   }
   entries_.clear();
+  unlisted_.reset();
   cachedStamp_ = 0;
   if (lockFile_.IsOpen()) lockFile_.Close();
 }
@@ -207,6 +217,7 @@ TDataTableLocks& TDataDirectoryLocks::EntryFor(std::string_view tableName) {
     if (full()) Raise(STRATA_DATABASEFULL);
     return Append(name);
   }
+  if (forReading_) return ListedOrUnlisted(name);
   WriteLockLockFile();
   TDataTableLocks* entry = nullptr;
   try {
@@ -231,6 +242,30 @@ TDataTableLocks& TDataDirectoryLocks::EntryFor(std::string_view tableName) {
   }
   WriteUnlockLockFile();
   return *entry;
+}
+
+TDataTableLocks& TDataDirectoryLocks::ListedOrUnlisted(std::string_view name) {
+  ReadLockLockFile();
+  TDataTableLocks* entry = nullptr;
+  try {
+    RefreshEntries();
+    entry = Find(name);
+  } catch (const EStrataEngineError&) {
+    try {
+      ReadUnlockLockFile();
+    } catch (const EStrataEngineError&) {
+    }
+    throw;
+  }
+  ReadUnlockLockFile();
+  if (entry != nullptr) return *entry;
+  if (!unlisted_) {
+    unlisted_ = std::make_unique<TDataDirectoryLocks>(lockFile_.Registry(), path_, databaseName_,
+                                                      offsets_, settings_, "", lockFile_.InMemory(),
+                                                      dataExtension_, timing_);
+    unlisted_->disabled_ = true;
+  }
+  return unlisted_->EntryFor(name);
 }
 
 void TDataDirectoryLocks::RefreshEntries() {

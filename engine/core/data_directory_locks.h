@@ -14,6 +14,14 @@
 // read-only attribute, is a read-only database: Disabled is set and every
 // lock then succeeds at once without locking anything.
 //
+// OpenLockFileForReading serves a directory opened for reading only: it
+// never creates the lock file and never rewrites it. Without a lock file no
+// program has the directory open (each one that opens it creates the file),
+// so the manager is Disabled. An existing file is opened as usual and its
+// byte-range locks are taken, so readers wait for writers of other programs;
+// a table the list does not name yet gets an entry held apart that locks
+// nothing (no other user has it open shared).
+//
 // The lock file's own locks (a random read byte of its window, or the whole
 // window) guard reading and rewriting the list; their retries are fixed
 // (LockFileTiming). A damaged list raises 8961 naming the lock file and is
@@ -53,6 +61,8 @@ class TDataDirectoryLocks {
 
   // Never raises: every failure ends in Disabled.
   void OpenLockFile();
+  // As OpenLockFile, for reading only (see above). Never raises.
+  void OpenLockFileForReading();
   // Gives back every lock still held through this object, then closes the
   // file. The entries are dropped: references from EntryFor end here.
   void CloseLockFile();
@@ -103,6 +113,8 @@ class TDataDirectoryLocks {
   bool CreateLockFile();
   void ReadEntriesShared();
   TDataTableLocks* Find(std::string_view name) const;
+  // For reading: the listed entry, else one from unlisted_.
+  TDataTableLocks& ListedOrUnlisted(std::string_view name);
   TDataTableLocks& Append(std::string_view name);
   void CloseQuietly() noexcept;
 
@@ -121,6 +133,10 @@ class TDataDirectoryLocks {
   bool allTablesLocked_ = false;
   std::vector<std::unique_ptr<TDataTableLocks>> entries_;
   bool disabled_ = false;
+  bool forReading_ = false;
+  // For reading only: the entries of tables the list does not name, in a
+  // disabled manager of their own.
+  std::unique_ptr<TDataDirectoryLocks> unlisted_;
   std::minstd_rand random_;
 };
 

@@ -41,6 +41,19 @@ TDataDirectory& TDataSession::OpenDirectory(std::string_view databaseName,
   return *directories_.emplace_back(std::move(created));
 }
 
+TDataDirectory& TDataSession::OpenDirectoryForReading(std::string_view directory) {
+  std::string path = DirectoryWithSlash(directory);
+  if (path.empty()) path = platform::CurrentDirectory();
+  for (const auto& existing : directories_) {
+    if (existing->InMemory() || !SameTableName(existing->Path(), path)) continue;
+    existing->AddReference();
+    return *existing;
+  }
+  auto created = std::make_unique<TDataDirectory>(*this, DatabaseNameOfPath(path), path, false,
+                                                  false, true);
+  return *directories_.emplace_back(std::move(created));
+}
+
 void TDataSession::CloseDirectory(TDataDirectory& directory) {
   const auto it = std::find_if(directories_.begin(), directories_.end(),
                                [&](const auto& d) { return d.get() == &directory; });

@@ -37,6 +37,10 @@ class TDataSession {
   // database "Memory" (letter case ignored) lives in memory.
   TDataDirectory& OpenDirectory(std::string_view databaseName, std::string_view directory,
                                 bool matchName = false, bool keepTablesOpen = false);
+  // A directory for reading only (TDataDirectory's forReading): its tables
+  // open read-only, and no lock file is created or changed. A directory of
+  // that path open already in the session is shared as it is.
+  TDataDirectory& OpenDirectoryForReading(std::string_view directory);
   // One reference less; the last one frees the directory.
   void CloseDirectory(TDataDirectory& directory);
   std::size_t DirectoryCount() const { return directories_.size(); }

@@ -212,6 +212,28 @@ bool WriteBcd(RecordImage record, const FieldDescriptor& field, Currency value) 
   return true;
 }
 
+void WriteFieldBytes(RecordImage record, const FieldDescriptor& field,
+                     std::span<const std::uint8_t> value, const Collation& collation) {
+  if (field.EngineType == kTypeString) {
+    const auto zero = std::find(value.begin(), value.end(), 0);
+    // An empty value may come without storage; the text keeps a valid one.
+    const std::string_view text =
+        zero == value.begin()
+            ? std::string_view("", 0)
+            : std::string_view(reinterpret_cast<const char*>(value.data()),
+                               static_cast<std::size_t>(zero - value.begin()));
+    WriteString(record, field, text, collation);
+    return;
+  }
+  const RecordImage slot = Slot(record, field);
+  std::fill(slot.begin(), slot.end(), 0);
+  std::copy_n(value.begin(), std::min<std::size_t>(slot.size(), value.size()), slot.begin());
+  if (field.EngineType == kTypeBoolean && slot.size() >= 2) {
+    StoreU16(slot.data(), LoadU16(slot.data()) != 0 ? 1 : 0);
+  }
+  record[field.FieldOffset] = 1;
+}
+
 void WriteBytes(RecordImage record, const FieldDescriptor& field,
                 std::span<const std::uint8_t> bytes) {
   Put<0>(record, field, [&](std::uint8_t* p) {

@@ -96,6 +96,13 @@ bool WriteBcd(RecordImage record, const FieldDescriptor& field, Currency value);
 void WriteBytes(RecordImage record, const FieldDescriptor& field,
                 std::span<const std::uint8_t> bytes);
 
+// A value in the stored encoding of the field's type, as a field set takes
+// it: a string up to its first zero byte (through WriteString), a boolean as
+// 0 or 1, any other type as PhysicalSize bytes (a shorter value zero-padded)
+// with the NullFlag set. Not for BLOB and system fields.
+void WriteFieldBytes(RecordImage record, const FieldDescriptor& field,
+                     std::span<const std::uint8_t> value, const Collation& collation);
+
 // BLOB references; the NullFlag is 1 exactly when the first block is not 0.
 BlobReference ReadBlobReference(ConstRecordImage record, const FieldDescriptor& field);
 void WriteBlobReference(RecordImage record, const FieldDescriptor& field,
