@@ -6,33 +6,17 @@
 #include "components/default_components.h"
 #include "components/strata_table.h"
 #include "update/catalogue.h"
+#include "update/catalogue_definitions.h"
 #include "update/progress_handler.h"
 
 namespace strata {
 
 namespace {
 
-// The arguments every table operation of the run shares.
-constexpr std::int32_t kIndexPageSize = 4096;
-constexpr std::int32_t kBlobBlockSize = 512;
-constexpr std::int32_t kNoAutoIncValue = -1;
-
 void ShowText(TextDisplay* label, std::string_view text) {
   if (label == nullptr) return;
   label->SetText(text);
   label->Repaint();
-}
-
-void TakeDefinitions(TStrataTable& table, const CatalogueEntry& entry) {
-  table.FieldDefs().Clear();
-  for (const CatalogueField& f : entry.Fields) {
-    table.FieldDefs().Add(f.Name, f.DataType, f.Size, f.Required, f.DefaultValue, "", "", "",
-                          f.CharCase, 0);
-  }
-  table.IndexDefs().Clear();
-  for (const CatalogueIndex& x : entry.Indexes) {
-    table.IndexDefs().Add(x.Name, x.Fields, x.Options, x.DescFields, x.Compression);
-  }
 }
 
 }  // namespace
@@ -63,7 +47,7 @@ void RestructureDatabase(const std::string& directory, ProgressDisplay* overallB
         table.CreateTable(0, 1, 0, false, "", "", kIndexPageSize, kBlobBlockSize,
                           kNoAutoIncValue, "", noStopWords, "", "");
       }
-      TakeDefinitions(table, entry);
+      TakeCatalogueDefinitions(table, entry);
       table.AlterTable(static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0,
                        false, "", entry.Description, kIndexPageSize, kBlobBlockSize,
                        kNoAutoIncValue, "", noStopWords, "", "", false);
