@@ -1,8 +1,12 @@
 #include "tools/command_line.h"
 
+#include <CLI/CLI.hpp>
+
 #include <exception>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -10,16 +14,27 @@
 
 #include "app/registry_lookup.h"
 #include "components/default_components.h"
+#include "engine/core/data_session.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
+#include "tools/database_folder.h"
+#include "tools/directory_reference.h"
+#include "tools/export_command.h"
+#include "tools/output_sink.h"
+#include "tools/progress_line.h"
 #include "tools/sample_database.h"
+#include "tools/schema_sql.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
+#include "tools/tables_command.h"
 #include "tools/update_command.h"
+#include "tools/update_plan_output.h"
 #include "tools/verify_command.h"
+#include "update/catalogue.h"
+#include "update/update_plan.h"
 
 namespace strata::tools {
 
@@ -33,39 +48,65 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a command's options are read into, and what runs it.
+struct Arguments {
+  std::string Dir;
+  std::string Table;
+  std::vector<std::string> Tables;
+  std::vector<std::string> Passwords;
+  bool Json = false;
+  bool DryRun = false;
+  bool Force = false;
+  bool Replace = false;
+  std::string Rows;
+  std::optional<std::string> Set;
+  std::string Dialect = "sqlite";
+  ExportRequest Export;
+  std::string Output;
+  std::string NullText;
+  std::string Database;
+};
+
 struct Command {
   std::string_view Name;
   std::string_view Synopsis;  // arguments after the name
   std::string_view Summary;
-  std::function<int(std::span<const std::string>, std::ostream&)> Run;
+  std::function<void(CLI::App&, Arguments&)> Define;
+  std::function<int(Arguments&, std::ostream&)> Run;
 };
 
-// The session component the subcommands work in, switched on.
+std::ostream* ProgressStream() {
+  return platform::StandardErrorIsTerminal() ? &std::cerr : nullptr;
+}
+
+// The session component the subcommands work in, switched on, with the
+// passwords given.
 class ActiveComponents {
  public:
-  ActiveComponents() { components_.Session().SetActive(true); }
+  explicit ActiveComponents(const std::vector<std::string>& passwords) {
+    components_.Session().SetActive(true);
+    for (const std::string& password : passwords) DataSession().AddPassword(password);
+  }
   TDataSession& DataSession() const { return components_.Session().DataSession(); }
 
  private:
   DefaultComponents components_;
 };
 
-int RunInfo(std::span<const std::string> args, std::ostream& out) {
-  std::vector<std::string> operands;
-  bool json = false;
-  for (const std::string& arg : args) {
-    if (arg == "--json") {
-      json = true;
-    } else if (arg.size() > 1 && arg.starts_with("-")) {
-      throw UsageError("info: unknown option '" + arg + "'");
-    } else {
-      operands.push_back(arg);
-    }
-  }
-  if (operands.size() != 2) throw UsageError("info: expected a directory and a table name");
-  ActiveComponents components;
-  const TableReport report = ReadTableReport(components.DataSession(), operands[0], operands[1]);
-  if (json) {
+void AddDir(CLI::App& app, Arguments& a) {
+  app.add_option("DIR", a.Dir, "the database folder (a path, relative or absolute)")->required();
+}
+
+void AddPassword(CLI::App& app, Arguments& a) {
+  app.add_option("--password", a.Passwords, "password of encrypted tables (repeatable)")
+      ->allow_extra_args(false);
+}
+
+int RunInfo(Arguments& a, std::ostream& out) {
+  ActiveComponents components(a.Passwords);
+  const TableReport report =
+      ReadTableReport(components.DataSession(), DatabaseFolder(a.Dir), a.Table);
+  if (a.Json) {
     PrintTableReportJson(report, out);
   } else {
     PrintTableReport(report, out);
@@ -73,111 +114,235 @@ int RunInfo(std::span<const std::string> args, std::ostream& out) {
   return kExitSuccess;
 }
 
-int RunUpdateCommand(std::span<const std::string> args, std::ostream& out) {
-  for (const std::string& arg : args) {
-    if (arg.size() > 1 && arg.starts_with("-")) {
-      throw UsageError("update: unknown option '" + arg + "'");
-    }
-  }
-  if (args.size() != 1) throw UsageError("update: expected a directory");
-  DefaultComponents components;
-  RunUpdate(args[0], out);
+int RunTablesCommand(Arguments& a, std::ostream& out) {
+  ActiveComponents components(a.Passwords);
+  RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Json, out);
   return kExitSuccess;
 }
 
-int RunSampleDb(std::span<const std::string> args, std::ostream& out) {
-  std::vector<std::string> operands;
-  std::int32_t rows = kDefaultSampleRows;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--rows") {
-      if (i + 1 == args.size()) throw UsageError("sample-db: --rows needs a number");
-      const std::string& text = args[++i];
-      std::size_t used = 0;
-      long value = -1;
-      try {
-        value = std::stol(text, &used);
-      } catch (const std::exception&) {
-      }
-      if (used != text.size() || value < 0 || value > kMaxSampleRows) {
-        throw UsageError("sample-db: --rows takes a number from 0 to " +
-                         std::to_string(kMaxSampleRows) + ", not '" + text + "'");
-      }
-      rows = static_cast<std::int32_t>(value);
-    } else if (args[i].size() > 1 && args[i].starts_with("-")) {
-      throw UsageError("sample-db: unknown option '" + args[i] + "'");
-    } else {
-      operands.push_back(args[i]);
-    }
+int RunSchema(Arguments& a, std::ostream& out) {
+  const SqlDialect dialect = SqlDialectNamed(a.Dialect);
+  ActiveComponents components(a.Passwords);
+  DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
+  const std::vector<std::string> tables = a.Tables.empty() ? (*reference).ListTables() : a.Tables;
+  std::string text;
+  for (const std::string& table : tables) {
+    const TableReport report = ReadTableReport(*reference, table);
+    text += CreateTableSql(report, dialect);
+    for (const std::string& index : CreateIndexSql(report, dialect)) text += index;
   }
-  if (operands.size() != 1) throw UsageError("sample-db: expected a directory");
-  if (!platform::CreateDirectories(operands[0])) {
-    throw EDatabaseError("Cannot create the directory '" + operands[0] +
+  out << text;
+  return kExitSuccess;
+}
+
+int RunCount(Arguments& a, std::ostream& out) {
+  ActiveComponents components(a.Passwords);
+  DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
+  std::string text;
+  for (const std::string& table : a.Tables) {
+    const TableReport report = ReadTableReport(*reference, table);
+    text += std::to_string(report.Header.RecordCount) + " " + Windows1252ToUtf8(report.Table) + "\n";
+  }
+  out << text;
+  return kExitSuccess;
+}
+
+int RunExportCommand(Arguments& a, std::ostream& out) {
+  ActiveComponents components(a.Passwords);
+  a.Export.Folder = DatabaseFolder(a.Dir);
+  a.Export.Table = Utf8ToWindows1252(a.Table);
+  a.Export.Dialect = a.Dialect;
+  if (!a.Output.empty()) a.Export.Output = a.Output;
+  RunExport(components.DataSession(), a.Export, out, ProgressStream());
+  return kExitSuccess;
+}
+
+int RunExportSqliteCommand(Arguments& a, std::ostream&) {
+  ActiveComponents components(a.Passwords);
+  SqliteExportRequest request;
+  request.Folder = DatabaseFolder(a.Dir);
+  request.Database = a.Database;
+  for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
+  request.Replace = a.Replace;
+  RunExportSqlite(components.DataSession(), request, ProgressStream());
+  return kExitSuccess;
+}
+
+int RunUpdateCommand(Arguments& a, std::ostream& out) {
+  const std::string folder = DatabaseFolder(a.Dir);
+  const std::string first = Catalogue().front().FileName;
+  if (!platform::CurrentFileSystem().FileExists(folder + first)) {
+    throw EDatabaseError("the folder '" + a.Dir + "' holds no " + first +
+                         ", the first table of the database; the update needs a database of "
+                         "the home organiser there");
+  }
+  ActiveComponents components(a.Passwords);
+  if (!a.DryRun) {
+    RunUpdate(folder, out);
+    return kExitSuccess;
+  }
+  ProgressLine line(ProgressStream());
+  std::string table;
+  PlanProgress progress;
+  progress.OnTable = [&](std::size_t, const CatalogueEntry& entry) { table = entry.FileName; };
+  progress.OnPercent = [&](std::uint16_t percent) { line.Show(table, percent); };
+  const std::vector<TablePlan> plans = PlanDatabaseUpdate(folder, progress);
+  line.Clear();
+  PrintUpdatePlan(plans, out);
+  return PlanLosesValues(plans) ? kExitFinding : kExitSuccess;
+}
+
+int RunVerifyCommand(Arguments& a, std::ostream& out, bool repair) {
+  VerifyRequest request;
+  request.Repair = repair;
+  request.ForceIndexRebuild = a.Force;
+  request.Directory = DatabaseFolder(a.Dir);
+  for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
+  ActiveComponents components(a.Passwords);
+  return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+}
+
+int RunSampleDb(Arguments& a, std::ostream& out) {
+  std::int32_t rows = kDefaultSampleRows;
+  if (!a.Rows.empty()) {
+    std::size_t used = 0;
+    long value = -1;
+    try {
+      value = std::stol(a.Rows, &used);
+    } catch (const std::exception&) {
+    }
+    if (used != a.Rows.size() || value < 0 || value > kMaxSampleRows) {
+      throw UsageError("--rows takes a number from 0 to " + std::to_string(kMaxSampleRows) +
+                       ", not '" + a.Rows + "'");
+    }
+    rows = static_cast<std::int32_t>(value);
+  }
+  if (!platform::CreateDirectories(a.Dir)) {
+    throw EDatabaseError("Cannot create the directory '" + a.Dir +
                          "': " + std::generic_category().message(platform::LastErrorNumber()));
   }
   DefaultComponents components;
-  WriteSampleDatabase(operands[0], rows);
-  out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to "
-      << operands[0] << "\n";
+  WriteSampleDatabase(DatabaseFolder(a.Dir), rows);
+  out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to " << a.Dir
+      << "\n";
   return kExitSuccess;
 }
 
 // The data directory in the current user's registry, read as the window
 // reads it; with --set DIR, registers DIR when none is registered yet.
-int RunDataPath(std::span<const std::string> args, std::ostream& out) {
+int RunDataPath(Arguments& a, std::ostream& out) {
   platform::RegistryStore store(platform::RegistryStore::DefaultPath());
   const std::string registered = ReadRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, "");
-  if (args.empty()) {
+  if (!a.Set) {
     if (registered.empty()) return kExitFinding;
     out << registered << "\n";
     return kExitSuccess;
   }
-  if (args.size() != 2 || args[0] != "--set") throw UsageError("data-path: unexpected arguments");
   if (!registered.empty()) {
     throw EDatabaseError("A data directory is already registered ('" + registered +
                          "'); it is left as it is");
   }
-  if (args[1].empty()) throw UsageError("data-path: the directory is empty");
-  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, args[1])) {
+  if (a.Set->empty()) throw UsageError("the directory is empty");
+  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, *a.Set)) {
     throw EDatabaseError("Cannot write the registry file '" + store.FilePath() + "'");
   }
   return kExitSuccess;
 }
 
-int RunVerifyCommand(std::span<const std::string> args, std::ostream& out, bool repair) {
-  VerifyRequest request;
-  try {
-    request = ParseVerifyArguments(args, repair);
-  } catch (const std::invalid_argument& error) {
-    throw UsageError(error.what());
-  }
-  ActiveComponents components;
-  return RunVerify(components.DataSession(), request, out, std::cerr,
-                   platform::StandardErrorIsTerminal() ? &std::cerr : nullptr);
-}
-
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"tables", "DIR [--json]",
+       "list every table with its record count, file sizes, version and encryption, and the "
+       "update each table of a home-organiser database needs",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_flag("--json", a.Json, "one JSON array");
+       },
+       RunTablesCommand},
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Table, "the table")->required();
+         app.add_flag("--json", a.Json, "one JSON object");
+       },
        RunInfo},
-      {"update", "DIR",
-       "bring every table of the directory to the current structure, as the window does",
+      {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql]",
+       "print CREATE TABLE and CREATE INDEX statements that reproduce the tables",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+         app.add_option("--dialect", a.Dialect, "sqlite (default) or postgresql");
+       },
+       RunSchema},
+      {"count", "DIR TABLE...", "print the record count of each table",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Tables, "tables")->required();
+       },
+       RunCount},
+      {"export",
+       "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE] [--fields A,B,...] [--null TEXT] "
+       "[--dialect sqlite|postgresql]",
+       "write a table's records as CSV, JSON, JSON lines or SQL",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Table, "the table")->required();
+         app.add_option("--format", a.Export.Format, "csv (default), json, jsonl or sql");
+         app.add_option("--output", a.Output, "the file to write (default: standard output)");
+         app.add_option("--fields", a.Export.Fields, "the fields to export, in this order")
+             ->delimiter(',')
+             ->allow_extra_args(false);
+         app.add_option("--null", a.Export.NullText, "the CSV text of NULL (default: empty)");
+         app.add_option("--dialect", a.Dialect, "the SQL dialect: sqlite (default) or postgresql");
+       },
+       RunExportCommand},
+      {"export-sqlite", "DIR OUT.db [TABLE...] [--replace]",
+       "copy every table (or those named) into a new SQLite database",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("OUT.db", a.Database, "the SQLite database to write")->required();
+         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+         app.add_flag("--replace", a.Replace, "replace an existing OUT.db");
+       },
+       RunExportSqliteCommand},
+      {"update", "DIR [--dry-run]",
+       "bring every table of the folder to the current structure, as the window does; with "
+       "--dry-run only say what that would do (status 1 when values could be lost)",
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_flag("--dry-run", a.DryRun, "write nothing; list the work per table");
+       },
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",
        "check tables (every table of DIR when none is named) and print each finding",
-       [](std::span<const std::string> args, std::ostream& out) {
-         return RunVerifyCommand(args, out, false);
-       }},
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+       },
+       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, false); }},
       {"repair", "DIR [TABLE...] [--force-index-rebuild]",
        "check tables and fix what is found, printing each finding",
-       [](std::span<const std::string> args, std::ostream& out) {
-         return RunVerifyCommand(args, out, true);
-       }},
+       [](CLI::App& app, Arguments& a) {
+         AddDir(app, a);
+         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+         app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
+       },
+       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, true); }},
       {"sample-db", "DIR [--rows N]",
        "write a database of an earlier structure into DIR, for trying the update",
+       [](CLI::App& app, Arguments& a) {
+         app.add_option("DIR", a.Dir, "the folder to write")->required();
+         app.add_option("--rows", a.Rows, "rows per table (default 300)");
+       },
        RunSampleDb},
       {"data-path", "[--set DIR]",
        "print the registered data directory (status 1 when there is none), or register DIR "
        "when none is registered",
+       [](CLI::App& app, Arguments& a) {
+         app.add_option_function<std::string>(
+             "--set", [&a](const std::string& folder) { a.Set = folder; },
+             "the folder to register");
+       },
        RunDataPath},
   };
   return commands;
@@ -190,6 +355,28 @@ const Command* FindCommand(std::string_view name) {
   return nullptr;
 }
 
+bool TakesPassword(const Command& command) {
+  return command.Name != "sample-db" && command.Name != "data-path";
+}
+
+// The command's own parser: its operands and options, --password for the
+// commands that open tables, and --help.
+std::unique_ptr<CLI::App> ParserFor(const Command& command, Arguments& arguments) {
+  auto app = std::make_unique<CLI::App>(std::string(command.Summary),
+                                        std::string(kProgram) + " " + std::string(command.Name));
+  command.Define(*app, arguments);
+  if (TakesPassword(command)) AddPassword(*app, arguments);
+  app->allow_extras();
+  return app;
+}
+
+std::string HelpOf(const Command& command) {
+  Arguments arguments;
+  const auto app = ParserFor(command, arguments);
+  return "strata " + std::string(command.Name) + " " + std::string(command.Synopsis) + "\n" +
+         app->help();
+}
+
 // One line, whatever the message holds.
 void PrintError(std::ostream& err, std::string message) {
   for (char& c : message) {
@@ -198,16 +385,40 @@ void PrintError(std::ostream& err, std::string message) {
   err << kProgram << ": " << message << '\n';
 }
 
+std::string Version() { return std::string(kProgram) + " " + STRATA_VERSION + "\n"; }
+
+// The command's arguments read; UsageError for what does not fit.
+void Parse(const Command& command, Arguments& arguments, std::span<const std::string> args) {
+  const auto app = ParserFor(command, arguments);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app->parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    std::string message = error.what();
+    if (!message.empty()) message[0] = static_cast<char>(std::tolower(message[0]));
+    throw UsageError(std::string(command.Name) + ": " + message);
+  }
+  for (const std::string& extra : app->remaining()) {
+    if (extra.size() > 1 && extra.front() == '-') {
+      throw UsageError(std::string(command.Name) + ": unknown option '" + extra + "'");
+    }
+    throw UsageError(std::string(command.Name) + ": unexpected argument '" + extra + "'");
+  }
+}
+
 }  // namespace
 
 std::string UsageText() {
   std::string text = "usage: strata <command> [arguments]\n\ncommands:\n";
   for (const Command& command : Commands()) {
-    text += "  strata " + std::string(command.Name) + " " + std::string(command.Synopsis) +
-            "\n      " + std::string(command.Summary) + "\n";
+    text += "  strata " + std::string(command.Name) + " " + std::string(command.Synopsis);
+    if (TakesPassword(command)) text += " [--password PW]...";
+    text += "\n      " + std::string(command.Summary) + "\n";
   }
-  text += "  strata help\n      print this text\n";
-  text += "\nexit status: 0 success, 1 a finding, 2 an error or bad usage\n";
+  text += "  strata help [COMMAND]\n      print this text, or the options of a command\n";
+  text += "  strata --version\n      print the program's version\n";
+  text += "\nDIR is always a folder path, relative to the current directory or absolute.\n";
+  text += "exit status: 0 success, 1 a finding, 2 an error or bad usage\n";
   return text;
 }
 
@@ -217,8 +428,21 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
     return kExitError;
   }
   const std::string& name = args.front();
+  if (name == "--version") {
+    out << Version();
+    return kExitSuccess;
+  }
   if (name == "help" || name == "--help" || name == "-h") {
-    out << UsageText();
+    if (args.size() == 1) {
+      out << UsageText();
+      return kExitSuccess;
+    }
+    const Command* command = FindCommand(args[1]);
+    if (command == nullptr || args.size() > 2) {
+      PrintError(err, "help: unknown command '" + args[1] + "'; try 'strata help'");
+      return kExitError;
+    }
+    out << HelpOf(*command);
     return kExitSuccess;
   }
   const Command* command = FindCommand(name);
@@ -226,11 +450,22 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
     PrintError(err, "unknown command '" + name + "'; try 'strata help'");
     return kExitError;
   }
+  const std::span<const std::string> rest = args.subspan(1);
+  for (const std::string& arg : rest) {
+    if (arg == "--help" || arg == "-h") {
+      out << HelpOf(*command);
+      return kExitSuccess;
+    }
+  }
   try {
-    return command->Run(args.subspan(1), out);
+    Arguments arguments;
+    Parse(*command, arguments, rest);
+    return command->Run(arguments, out);
   } catch (const UsageError& error) {
     PrintError(err, std::string(error.what()) + " (usage: strata " + std::string(command->Name) +
                         " " + std::string(command->Synopsis) + ")");
+  } catch (const std::invalid_argument& error) {
+    PrintError(err, std::string(command->Name) + ": " + error.what());
   } catch (const EDatabaseError& error) {
     PrintError(err, Windows1252ToUtf8(error.Message()));
   } catch (const std::exception& error) {

@@ -63,7 +63,23 @@ std::optional<std::string> LastUpdatedText(double stored) {
 TableReport ReadTableReport(TDataSession& session, std::string_view directory,
                             std::string_view table) {
   DirectoryReference reference(session, directory);
-  TDataDirectory& dir = *reference;
+  return ReadTableReport(*reference, table);
+}
+
+void RequireIndexFile(TDataDirectory& dir, std::string_view table) {
+  const std::string name = dir.TableNameFor(table);
+  if (!dir.TableExists(name)) return;
+  const TDataTable probe(dir, name, name, false, false, /*readOnly=*/true);
+  const std::string indexPath = probe.FilePath(TableFileKind::Index);
+  if (FileLength(indexPath) < kFirstIndexPageOffset) {
+    throw TableReportError("the index file '" + indexPath +
+                           "' is missing or truncated; strata leaves the table as it is "
+                           "and does not rebuild it");
+  }
+}
+
+TableReport ReadTableReport(TDataDirectory& dir, std::string_view table) {
+  TDataSession& session = dir.Session();
   TableReport report;
   report.Directory = dir.Path();
   report.Table = dir.TableNameFor(table);
@@ -72,14 +88,7 @@ TableReport ReadTableReport(TDataSession& session, std::string_view directory,
   // for reading only.
   auto opened = std::make_unique<TDataTable>(dir, report.Table, report.Table, false, false,
                                              /*readOnly=*/true);
-  if (dir.TableExists(report.Table)) {
-    const std::string indexPath = opened->FilePath(TableFileKind::Index);
-    if (FileLength(indexPath) < kFirstIndexPageOffset) {
-      throw TableReportError("the index file '" + indexPath +
-                             "' is missing or truncated; info leaves the table as it is "
-                             "and does not rebuild it");
-    }
-  }
+  RequireIndexFile(dir, report.Table);
   opened->Open();
 
   const TDataFile& data = *opened->DataFile();
@@ -91,6 +100,11 @@ TableReport ReadTableReport(TDataSession& session, std::string_view directory,
       report.LocaleName = locale.LocaleName;
       break;
     }
+  }
+  report.DataFileSize = FileLength(opened->FilePath(TableFileKind::Data));
+  report.IndexFileSize = FileLength(opened->FilePath(TableFileKind::Index));
+  if (opened->BlobFile() != nullptr) {
+    report.BlobFileSize = FileLength(opened->FilePath(TableFileKind::Blob));
   }
   report.Indexes.push_back(ReportIndex(index, data, 0));
   for (int slot = 1; slot <= index.SecondaryIndexCount(); ++slot) {

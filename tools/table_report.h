@@ -2,9 +2,10 @@
 // the field descriptors and the defined indexes, read without changing a
 // byte of the table's files. Texts stay Windows-1252 bytes, as stored.
 //
-// ReadTableReport opens the table read-only and shared in a session (so a
-// writer in another program is excluded only while the headers are read),
-// copies what it needs and closes it again. The engine recreates a missing
+// ReadTableReport opens the table read-only and shared in a directory opened
+// for reading (so a writer in another program is excluded only while the
+// headers are read, and no lock file appears), copies what it needs and
+// closes it again. The engine recreates a missing
 // or truncated index file when it opens a table; that would change the
 // table, so the report refuses such a table with a TableReportError naming
 // the index file instead. The engine's own errors (11010 for a missing
@@ -18,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/formats/data_file_header.h"
 #include "engine/formats/field_descriptor.h"
@@ -56,8 +58,18 @@ struct TableReport {
   // The primary index, the secondary indexes in slot order and, when it has
   // fields, the full-text index.
   std::vector<IndexReport> Indexes;
+  // The sizes of the data, index and BLOB file (0 for a BLOB file the table
+  // does not have).
+  std::int64_t DataFileSize = 0;
+  std::int64_t IndexFileSize = 0;
+  std::int64_t BlobFileSize = 0;
 };
 
+TableReport ReadTableReport(TDataDirectory& directory, std::string_view table);
+// The check ReadTableReport makes before it opens a table: a
+// TableReportError when the table's index file is missing or truncated
+// (opening would recreate it).
+void RequireIndexFile(TDataDirectory& directory, std::string_view table);
 TableReport ReadTableReport(TDataSession& session, std::string_view directory,
                             std::string_view table);
 

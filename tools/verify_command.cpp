@@ -10,41 +10,14 @@
 #include "engine/locale/windows1252.h"
 #include "tools/command_line.h"
 #include "tools/directory_reference.h"
+#include "tools/progress_line.h"
+#include "tools/table_report.h"
 
 namespace strata::tools {
 
 namespace {
 
 constexpr std::string_view kForceOption = "--force-index-rebuild";
-
-// The progress of one table on one terminal line, rewritten in place and
-// blanked when the table is done; nothing without a terminal.
-class ProgressLine {
- public:
-  explicit ProgressLine(std::ostream* terminal) : terminal_(terminal) {}
-  ~ProgressLine() { Clear(); }
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void Show(std::string_view table, std::uint16_t percent, std::string_view text) {
-    if (terminal_ == nullptr) return;
-    std::string line =
-        Windows1252ToUtf8(table) + ": " + std::string(text) + " " + std::to_string(percent) + "%";
-    const std::size_t shown = line.size();
-    if (line.size() < width_) line.append(width_ - line.size(), ' ');
-    width_ = shown;
-    *terminal_ << '\r' << line << std::flush;
-  }
-  void Clear() {
-    if (width_ == 0) return;
-    *terminal_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
-    width_ = 0;
-  }
-
- private:
-  std::ostream* terminal_;
-  std::size_t width_ = 0;
-};
 
 }  // namespace
 
@@ -70,7 +43,7 @@ VerifyRequest ParseVerifyArguments(std::span<const std::string> args, bool repai
 
 int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream& out,
               std::ostream& err, std::ostream* terminal) {
-  DirectoryReference reference(session, request.Directory);
+  DirectoryReference reference(session, request.Directory, request.Repair);
   TDataDirectory& directory = *reference;
   const std::vector<std::string> tables =
       request.Tables.empty() ? directory.ListTables() : request.Tables;
@@ -79,6 +52,7 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
   for (const std::string& table : tables) {
     ProgressLine progress(terminal);
     try {
+      if (!request.Repair) RequireIndexFile(directory, table);
       TDataCursor cursor(directory, table,
                          CursorModes{.Exclusive = true, .ReadOnly = !request.Repair});
       cursor.OnLog = [&](std::string_view line) {
@@ -86,12 +60,16 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
         out << Windows1252ToUtf8(line) << '\n' << std::flush;
       };
       cursor.OnProgress = [&](std::uint16_t percent, std::string_view text) {
-        progress.Show(table, percent, text);
+        progress.Show(Windows1252ToUtf8(table) + ": " + std::string(text), percent);
       };
       if (!cursor.VerifyOrRepairTable(request.Repair, request.ForceIndexRebuild)) finding = true;
     } catch (const EDatabaseError& error) {
       progress.Clear();
       err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+      failed = true;
+    } catch (const TableReportError& error) {
+      progress.Clear();
+      err << "strata: " << error.what() << '\n';
       failed = true;
     }
   }

@@ -1,0 +1,48 @@
+// `strata export DIR TABLE [--format csv|json|jsonl|sql] [--output FILE]
+// [--fields A,B,...] [--null TEXT] [--dialect sqlite|postgresql]`: one
+// table's records in one of the row formats (row_writer.h), to standard
+// output or to FILE (written whole or not at all). Reads only.
+//
+// `strata export-sqlite DIR OUT.db [TABLE...] [--replace]`: every table (or
+// those named) into one new SQLite database: the SQLite schema
+// (schema_sql.h), each table's rows in one transaction, then its indexes;
+// values as the SQL export gives them. An existing OUT.db is refused
+// unless --replace; the database is built under a temporary name and takes
+// its name only when complete.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace strata {
+class TDataSession;
+}
+
+namespace strata::tools {
+
+struct ExportRequest {
+  std::string Folder;
+  std::string Table;
+  std::string Format = "csv";
+  std::optional<std::string> Output;
+  std::vector<std::string> Fields;
+  std::optional<std::string> NullText;
+  std::string Dialect = "sqlite";
+};
+
+void RunExport(TDataSession& session, const ExportRequest& request, std::ostream& out,
+               std::ostream* progress);
+
+struct SqliteExportRequest {
+  std::string Folder;
+  std::string Database;
+  std::vector<std::string> Tables;  // none: every table of the folder
+  bool Replace = false;
+};
+
+void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
+                     std::ostream* progress);
+
+}  // namespace strata::tools

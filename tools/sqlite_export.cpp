@@ -1,0 +1,151 @@
+// `strata export-sqlite`: the tables of a folder into one SQLite database.
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "engine/core/data_directory.h"
+#include "engine/locale/windows1252.h"
+#include "tools/directory_reference.h"
+#include "tools/export_command.h"
+#include "tools/output_sink.h"
+#include "tools/progress_line.h"
+#include "tools/schema_sql.h"
+#include "tools/table_rows.h"
+
+namespace strata::tools {
+
+namespace {
+
+using Kind = ExportValue::Kind;
+
+// The database under construction: removed again unless it is kept.
+class SqliteFile {
+ public:
+  explicit SqliteFile(std::string path) : path_(std::move(path)) {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+      Fail("cannot create");
+    }
+  }
+  ~SqliteFile() {
+    sqlite3_close(db_);
+    if (!kept_) {
+      std::error_code ignored;
+      std::filesystem::remove(path_, ignored);
+      std::filesystem::remove(path_ + "-journal", ignored);
+    }
+  }
+  SqliteFile(const SqliteFile&) = delete;
+  SqliteFile& operator=(const SqliteFile&) = delete;
+
+  sqlite3* Handle() const { return db_; }
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw OutputError(what + " the SQLite database '" + path_ + "': " +
+                      (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory"));
+  }
+  void Execute(const std::string& sql) {
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail("cannot write");
+  }
+  void Close() {
+    if (sqlite3_close(db_) != SQLITE_OK) Fail("cannot close");
+    db_ = nullptr;
+  }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  bool kept_ = false;
+};
+
+class Insert {
+ public:
+  Insert(SqliteFile& file, const std::string& sql) : file_(file) {
+    if (sqlite3_prepare_v2(file.Handle(), sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) {
+      file.Fail("cannot write");
+    }
+  }
+  ~Insert() { sqlite3_finalize(statement_); }
+  Insert(const Insert&) = delete;
+  Insert& operator=(const Insert&) = delete;
+
+  void Row(std::span<const ExportValue* const> values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const int at = static_cast<int>(i + 1);
+      const ExportValue& value = *values[i];
+      switch (value.Type) {
+        case Kind::Null: sqlite3_bind_null(statement_, at); break;
+        case Kind::Integer: sqlite3_bind_int64(statement_, at, value.Integer); break;
+        case Kind::Float: sqlite3_bind_double(statement_, at, value.Float); break;
+        case Kind::Boolean: sqlite3_bind_int(statement_, at, value.Boolean ? 1 : 0); break;
+        case Kind::Binary:
+          sqlite3_bind_blob64(statement_, at, value.Text.data(), value.Text.size(),
+                              SQLITE_TRANSIENT);
+          break;
+        default:
+          sqlite3_bind_text64(statement_, at, value.Text.data(), value.Text.size(),
+                              SQLITE_TRANSIENT, SQLITE_UTF8);
+          break;
+      }
+    }
+    if (sqlite3_step(statement_) != SQLITE_DONE) file_.Fail("cannot write");
+    sqlite3_reset(statement_);
+  }
+
+ private:
+  SqliteFile& file_;
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+}  // namespace
+
+void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
+                     std::ostream* progress) {
+  std::error_code code;
+  if (!request.Replace && std::filesystem::exists(request.Database, code)) {
+    throw OutputError("'" + request.Database + "' exists already; --replace replaces it");
+  }
+  DirectoryReference reference(session, request.Folder);
+  TDataDirectory& directory = *reference;
+  const std::vector<std::string> tables =
+      request.Tables.empty() ? directory.ListTables() : request.Tables;
+
+  SqliteFile file(TemporaryNameFor(request.Database));
+  file.Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+  ProgressLine line(progress);
+  for (const std::string& table : tables) {
+    std::unique_ptr<Insert> insert;
+    std::vector<std::string> indexes;
+    RowCallbacks callbacks;
+    callbacks.Begin = [&](const TableReport& report, std::span<const std::string> names) {
+      file.Execute(CreateTableSql(report, SqlDialect::Sqlite));
+      indexes = CreateIndexSql(report, SqlDialect::Sqlite);
+      std::string sql = "INSERT INTO " + QuoteIdentifier(Windows1252ToUtf8(report.Table)) + " (";
+      std::string marks;
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        sql += (i > 0 ? ", " : "") + QuoteIdentifier(names[i]);
+        marks += i > 0 ? ", ?" : "?";
+      }
+      insert = std::make_unique<Insert>(file, sql + ") VALUES (" + marks + ")");
+      file.Execute("BEGIN");
+    };
+    callbacks.Row = [&](std::span<const ExportValue* const> values) { insert->Row(values); };
+    callbacks.Progress = [&](std::uint16_t percent) {
+      line.Show(Windows1252ToUtf8(table), percent);
+    };
+    ReadTableRows(directory, table, {}, callbacks);
+    insert.reset();
+    file.Execute("COMMIT");
+    for (const std::string& index : indexes) file.Execute(index);
+  }
+  file.Close();
+  std::filesystem::rename(TemporaryNameFor(request.Database), request.Database, code);
+  if (code) throw OutputError("cannot write '" + request.Database + "': " + code.message());
+  file.Keep();
+}
+
+}  // namespace strata::tools
