@@ -34,7 +34,7 @@ class RowWriter {
 
 std::unique_ptr<RowWriter> MakeCsvWriter(OutputSink& sink, std::optional<std::string> nullText);
 std::unique_ptr<RowWriter> MakeJsonWriter(OutputSink& sink, bool oneObjectPerLine);
-// table holds only the selected fields.
+// table holds only the selected fields; the writer keeps a copy.
 std::unique_ptr<RowWriter> MakeSqlWriter(OutputSink& sink, const TableReport& table,
                                          SqlDialect dialect);
 

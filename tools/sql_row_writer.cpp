@@ -39,7 +39,7 @@ class SqlRowWriter final : public RowWriter {
 
  private:
   OutputSink& sink_;
-  const TableReport& table_;
+  TableReport table_;
   SqlDialect dialect_;
   std::string insert_;
 };
