@@ -332,3 +332,91 @@ TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
 
 }  // namespace
 }  // namespace strata
+
+namespace strata {
+namespace {
+
+// The preview of each kind of change: it writes nothing, names the level
+// the restructure then takes and counts what the restructure then reports.
+TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    RestructureLevel level;
+    bool headerChanges;
+    std::int64_t keyViolations;
+    std::int64_t validityFailures;
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> fields;  // name, dropped, lost, cut
+  };
+  const std::vector<Case> cases = {
+      {"same structure", [] {}, RestructureLevel::HeaderOnly, false, 0, 0, {}},
+      {"renamed field", [this] { fields_[1].Name = "FullName"; },
+       RestructureLevel::HeaderOnly, true, 0, 0, {}},
+      {"text to integer", [this] { fields_[2] = Field(3, "Code", kTypeInteger); },
+       RestructureLevel::Full, false, 0, 0, {{"Code", false, 2, 0}}},
+      {"dropped memo, shorter name",
+       [this] {
+         fields_.pop_back();
+         fields_[1] = Field(2, "Name", kTypeString, 2);
+       },
+       RestructureLevel::Full, false, 0, 0, {{"Name", false, 0, 1}, {"Notes", true, 3, 0}}},
+      {"required code", [this] { fields_[2].Required = 1; },
+       RestructureLevel::Full, false, 0, 1, {}},
+      {"unique index on code",
+       [this] {
+         indexes_[1] = MakeIndex({"ByCode", {3}, true});
+         secondaryCount_ = 1;
+       },
+       RestructureLevel::IndexOnly, false, 1, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* file : {"people.dat", "people.idx", "people.blb", "people.dbk", "people.ibk",
+                             "people.bbk"}) {
+      std::filesystem::remove(dir_ + file);
+    }
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    secondaryCount_ = 0;
+    CreatePeople({{1, "Ann", "A"}, {2, "Bo", ""}, {3, "Cy", "A"}});
+    c.change();
+    const auto before = Files();
+
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    std::vector<FieldDescriptor> fields = fields_;
+    std::array<IndexDescriptor, kIndexSlotCount> indexes = indexes_;
+    const RestructurePreview preview =
+        cursor.PreviewRestructure({}, fields, indexes, secondaryCount_);
+    EXPECT_TRUE(Files() == before);
+    EXPECT_EQ(preview.Records, 3);
+    EXPECT_EQ(preview.Level, c.level);
+    EXPECT_EQ(preview.HeaderChanges, c.headerChanges);
+    EXPECT_EQ(preview.KeyViolations, c.keyViolations);
+    EXPECT_EQ(preview.ValidityFailures, c.validityFailures);
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> changes;
+    for (const FieldChangePreview& f : preview.Fields) {
+      changes.emplace_back(f.Name, f.Dropped, f.Lost, f.Cut);
+    }
+    EXPECT_EQ(changes, c.fields);
+    EXPECT_GT(preview.BytesToRewrite, 0);
+
+    losses_.clear();
+    EXPECT_EQ(Restructure(), c.level);
+    std::int64_t keyLosses = 0, validityLosses = 0, valueLosses = 0;
+    for (const Loss& loss : losses_) {
+      keyLosses += loss.Cause == dlKeyViolation;
+      validityLosses += loss.Cause == dlValidityCheckFail;
+      valueLosses += loss.Cause == dlFieldConversion || loss.Cause == dlFieldDeletion;
+    }
+    EXPECT_EQ(keyLosses, c.keyViolations);
+    EXPECT_EQ(validityLosses, c.validityFailures);
+    std::int64_t lost = 0;
+    for (const auto& field : c.fields) lost += std::get<2>(field);
+    EXPECT_EQ(valueLosses, lost);
+  }
+}
+
+}  // namespace
+}  // namespace strata
