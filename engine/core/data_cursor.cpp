@@ -134,7 +134,15 @@ bool TDataCursor::ReadRecord(std::int32_t record, std::span<std::uint8_t> buffer
       RaiseTableError(STRATA_RECNOTFOUND, table.ErrorTableName(), table.ErrorDatabaseName());
     }
     BufferPin pin;
-    if (!data.GetBuffer(this, TBufferedFile::kNoDirection, false, record, pin)) {
+    bool got = false;
+    if (modes_.SequentialScan) {
+      data.SetRecordsAhead(data.UnitCount() - record + 1);
+      got = data.GetBuffer(this, TBufferedFile::kForward, true, record, pin);
+      data.SetRecordsAhead(1);
+    } else {
+      got = data.GetBuffer(this, TBufferedFile::kNoDirection, false, record, pin);
+    }
+    if (!got) {
       checked = true;
       continue;  // changed by another user: the caches were dropped
     }

@@ -67,6 +67,9 @@ struct CursorModes {
   bool NoTriggers = false;
   // Field numbers name the descriptors' stored numbers, not positions.
   bool FieldsByNumber = false;
+  // Records are read in ascending order: a cache miss reads ahead the
+  // records after the one asked for, up to the file's read-ahead limit.
+  bool SequentialScan = false;
 };
 
 using ProgressHook = std::function<void(std::uint16_t percent, std::string_view text)>;

@@ -162,7 +162,7 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   const auto [pageSize, blockSize] =
       ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
 
-  ModesScope modes(modes_, CursorModes{.ReadOnly = true});
+  ModesScope modes(modes_, CursorModes{.ReadOnly = true, .SequentialScan = true});
   Open(false);
   struct CloseAtEnd {
     TDataCursor& cursor;

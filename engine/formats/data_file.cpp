@@ -53,6 +53,11 @@ std::int32_t TDataFile::CacheLimit() { return DataCacheLimit(owner_.Limits(), he
 
 std::int32_t TDataFile::DefaultReadAheadLimit() { return std::max(1, CacheCapacity() / 2); }
 
+std::int32_t TDataFile::ReadAheadCount(TDataCursor* /*cursor*/, std::int32_t /*unit*/,
+                                       int /*direction*/) {
+  return std::clamp(recordsAhead_, 1, ReadAheadLimit());
+}
+
 void TDataFile::CheckSignature() const {
   if (header_.FormatVersion != kCurrentFormatVersion) {
     Raise(header_.FormatVersion < kCurrentFormatVersion ? STRATA_OLDVERSION : STRATA_BADSIGNATURE);

@@ -70,6 +70,11 @@ class TDataFile : public TBufferedFile {
   void UnitAppended() override;
   std::int32_t CacheLimit() override;
   std::int32_t DefaultReadAheadLimit() override;
+  // The records a forward read with read-ahead brings in: as many as the
+  // reader asked for with SetRecordsAhead (1 unless asked), at most the
+  // read-ahead limit.
+  std::int32_t ReadAheadCount(TDataCursor* cursor, std::int32_t unit, int direction) override;
+  void SetRecordsAhead(std::int32_t records) { recordsAhead_ = records; }
   std::int32_t UnitSize() const override { return header_.RecordSize; }
   std::int32_t PayloadSize() const override { return header_.RecordSize; }
   std::int64_t FirstUnitOffset() const override;
@@ -181,6 +186,7 @@ class TDataFile : public TBufferedFile {
   DataFileHeader header_;
   std::vector<FieldDescriptor> fields_;
   bool descriptorsChanged_ = false;
+  std::int32_t recordsAhead_ = 1;
 };
 
 }  // namespace strata

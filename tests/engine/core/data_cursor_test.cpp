@@ -117,6 +117,40 @@ TEST_F(CursorTest, ReadsRecordsOthersAppended) {
   EXPECT_EQ(directory_->TableCount(), 0u);
 }
 
+// A sequential scan reads runs of records in one call; a cursor without it
+// reads each record on its own. Both see every record and what a writer of
+// another session appends meanwhile.
+TEST_F(CursorTest, SequentialScanReadsAheadAndStillSeesOtherWriters) {
+  TDataSession& other = QuickSession(engine_);
+  TDataDirectory& otherDirectory = other.OpenDirectory("books", dir_);
+  TDataTable& writer = otherDirectory.OpenTable("asset", "asset");
+  for (std::int32_t id = 1; id <= 200; ++id) strata::testing::AppendRecord(writer, id);
+
+  for (const bool sequential : {false, true}) {
+    SCOPED_TRACE(sequential ? "sequential" : "one by one");
+    TDataCursor reader(*directory_, "asset", CursorModes{.SequentialScan = sequential});
+    reader.Open();
+    Bytes record = reader.NewRecordBuffer();
+    const std::int64_t readsBefore = reader.Table()->DataFile()->Stats().PhysicalReads;
+    for (std::int32_t n = 1; n <= 200; ++n) {
+      ASSERT_TRUE(reader.ReadRecord(n, record));
+      EXPECT_EQ(reader.GetField(record, kRecordIdFieldNumber), Int32(n));
+    }
+    const std::int64_t reads = reader.Table()->DataFile()->Stats().PhysicalReads - readsBefore;
+    if (sequential) {
+      EXPECT_LT(reads, 20);
+    } else {
+      EXPECT_EQ(reads, 200);
+    }
+    strata::testing::AppendRecord(writer, 201 + sequential);
+    ASSERT_TRUE(reader.ReadRecord(201 + sequential, record));
+    EXPECT_EQ(reader.GetField(record, kRecordIdFieldNumber), Int32(201 + sequential));
+    reader.Close();
+  }
+  otherDirectory.CloseTable(writer);
+  other.CloseDirectory(otherDirectory);
+}
+
 TEST_F(CursorTest, ExclusiveCursorRefusesSharers) {
   TDataCursor owner(*directory_, "asset", {.Exclusive = true});
   owner.Open();
