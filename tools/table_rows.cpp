@@ -66,7 +66,7 @@ void ReadTableRows(TDataDirectory& directory, std::string_view table,
   std::vector<std::string> names;
   for (const FieldDescriptor& field : reduced.Fields) names.push_back(Windows1252ToUtf8(field.Name));
 
-  TDataCursor cursor(directory, report.Table, CursorModes{.ReadOnly = true});
+  TDataCursor cursor(directory, report.Table, CursorModes{.ReadOnly = true, .SequentialScan = true});
   cursor.Open(true);
   RecordValueReader reader(cursor, report.Table);
   if (callbacks.Begin) callbacks.Begin(reduced, names);
