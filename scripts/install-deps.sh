@@ -8,7 +8,8 @@ packages=(
   zlib1g-dev libicu-dev
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev
+  libsqlite3-dev sqlite3
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()
