@@ -245,20 +245,8 @@ TDataTableLocks& TDataDirectoryLocks::EntryFor(std::string_view tableName) {
 }
 
 TDataTableLocks& TDataDirectoryLocks::ListedOrUnlisted(std::string_view name) {
-  ReadLockLockFile();
-  TDataTableLocks* entry = nullptr;
-  try {
-    RefreshEntries();
-    entry = Find(name);
-  } catch (const EStrataEngineError&) {
-    try {
-      ReadUnlockLockFile();
-    } catch (const EStrataEngineError&) {
-    }
-    throw;
-  }
-  ReadUnlockLockFile();
-  if (entry != nullptr) return *entry;
+  ReadEntriesShared();
+  if (TDataTableLocks* entry = Find(name)) return *entry;
   if (!unlisted_) {
     unlisted_ = std::make_unique<TDataDirectoryLocks>(lockFile_.Registry(), path_, databaseName_,
                                                       offsets_, settings_, "", lockFile_.InMemory(),

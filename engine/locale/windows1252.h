@@ -28,6 +28,8 @@ std::optional<char> UnicodeToWindows1252(char32_t codePoint);
 
 // Windows-1252 bytes -> UTF-8.
 std::string Windows1252ToUtf8(std::string_view text);
+// Appends the UTF-8 form of a code point (up to U+10FFFF).
+void AppendUtf8(std::string& out, char32_t codePoint);
 
 // UTF-8 -> Windows-1252 bytes. Characters without a byte, and malformed
 // UTF-8 sequences, each become one `replacement` byte.

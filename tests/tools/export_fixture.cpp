@@ -179,13 +179,7 @@ void CreateEverything(const std::string& directory) {
 }
 
 void CreateSecret(const std::string& directory) {
-  TStrataTable table;
-  table.SetDatabaseName(directory);
-  table.SetTableName("Secret");
-  table.SetExclusive(true);
-  table.FieldDefs().Add("Code", ftInteger);
-  table.FieldDefs().Add("Word", ftString, 10);
-  table.CreateTable(0, 1, 0, true, "pw", "", 4096, 512, -1, "", std::nullopt, "", "");
+  CreateNumberAndTextTable(directory, "Secret", "Code", "Word", 10, "pw");
   TDataSession& session = DefaultSession().DataSession();
   session.AddPassword("pw");
   TDataDirectory& dir = session.OpenDirectory("", directory);
@@ -206,6 +200,19 @@ void CreateSecret(const std::string& directory) {
 }
 
 }  // namespace
+
+void CreateNumberAndTextTable(const std::string& directory, const std::string& name,
+                              const std::string& numberField, const std::string& textField,
+                              std::int32_t size, const std::string& password) {
+  TStrataTable table;
+  table.SetDatabaseName(directory);
+  table.SetTableName(name);
+  table.SetExclusive(true);
+  table.FieldDefs().Add(numberField, ftInteger);
+  table.FieldDefs().Add(textField, ftString, size);
+  table.CreateTable(0, 1, 0, !password.empty(), password, "", 4096, 512, -1, "", std::nullopt, "",
+                    "");
+}
 
 EngineTable EngineCells(const std::string& directory, const std::string& table,
                         const std::string& password) {

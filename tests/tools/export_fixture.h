@@ -34,6 +34,12 @@ struct EngineTable {
 EngineTable EngineCells(const std::string& directory, const std::string& table,
                         const std::string& password = {});
 
+// Creates an empty table of an integer and a string[size] field through
+// the table component, encrypted when a password is given.
+void CreateNumberAndTextTable(const std::string& directory, const std::string& name,
+                              const std::string& numberField, const std::string& textField,
+                              std::int32_t size, const std::string& password = {});
+
 // Writes the sample database and the two extra tables into directory.
 void WriteExportDatabase(const std::string& directory);
 

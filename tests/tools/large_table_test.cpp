@@ -6,6 +6,7 @@
 
 #include "engine/common/byte_order.h"
 #include "engine/core/data_cursor.h"
+#include "tests/tools/export_fixture.h"
 #include "tests/tools/program_run.h"
 #include "tests/update/update_test_support.h"
 
@@ -19,13 +20,7 @@ class LargeTableTest : public UpdateRunTest {};
 TEST_F(LargeTableTest, CountAndCsvExportCoverEveryRecord) {
   const std::string dir = data_.string() + "/";
   {
-    TStrataTable table;
-    table.SetDatabaseName(dir);
-    table.SetTableName("Large");
-    table.SetExclusive(true);
-    table.FieldDefs().Add("Number", ftInteger);
-    table.FieldDefs().Add("Label", ftString, 12);
-    table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
+    CreateNumberAndTextTable(dir, "Large", "Number", "Label", 12);
     TDataSession& session = DefaultSession().DataSession();
     TDataDirectory& directory = session.OpenDirectory("", dir);
     {
