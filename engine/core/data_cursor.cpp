@@ -176,6 +176,11 @@ void TDataCursor::SetField(std::span<std::uint8_t> buffer, std::uint16_t number,
   }
   switch (field->EngineType) {
     case kTypeString: {
+      if (IsWideString(field->EngineType, field->SubType)) {
+        WriteWideString(buffer, *field, WideUnitsOf(*value),
+                        Collation::For(table_->DataFile()->LocaleID()));
+        return;
+      }
       const auto zero = std::find(value->begin(), value->end(), 0);
       // An empty value may come without storage; the text keeps a valid one.
       const std::string_view text =

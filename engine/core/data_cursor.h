@@ -116,8 +116,9 @@ class TDataCursor {
   // first 4 bytes of its reference. std::out_of_range for an unknown field.
   std::optional<std::vector<std::uint8_t>> GetField(std::span<const std::uint8_t> buffer,
                                                     std::uint16_t number) const;
-  // Sets a field (nullopt: NULL). Strings take the text up to a zero byte,
-  // lose trailing blanks (except fixed-length strings), follow the field's
+  // Sets a field (nullopt: NULL). Strings take the text up to a zero byte
+  // (wide strings their UTF-16LE code units up to a zero unit), lose
+  // trailing blanks (except fixed-length strings), follow the field's
   // character case and store an empty text as NULL; booleans store 0 or 1;
   // other types copy the field's size. RecordID, RecordHash and computed
   // fields are left alone.
