@@ -380,6 +380,10 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     create.OverwriteExisting = true;
     target.CreateTableFiles(create, fields, indexes, secondaryIndexCount);
     target.Open(false);
+    // The numbers become positions before any record goes in: full-text
+    // keys carry the field number, so they are built with the final one.
+    RenumberFields(*target.Table());
+    const std::vector<std::uint16_t> targetNumbers = NewFieldPositions(oldFields, fields);
     TIndexFile& targetIndex = *target.Table()->IndexFile();
     targetIndex.ReserveCapacity(
         static_cast<std::int32_t>(kRebuildIndexCacheBytes / targetIndex.UnitSize()));
@@ -400,7 +404,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
         for (std::size_t i = 0; i < oldFields.size() && continue_; ++i) {
           const FieldDescriptor& old = oldFields[i];
           const auto position = static_cast<std::uint16_t>(i + 1);
-          const FieldDescriptor* field = target.FieldByNumber(old.FieldNumber);
+          const FieldDescriptor* field = target.FieldByNumber(targetNumbers[i]);
           if (field == nullptr) {
             ReportDataLoss(dlFieldDeletion, old.Name);
             continue;
@@ -462,7 +466,6 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     }
 
     TDataTable& newTable = *target.Table();
-    RenumberFields(newTable);
     TDataFile& newData = *newTable.DataFile();
     if (newData.LastAutoIncValue() < lastAutoInc) newData.SetLastAutoIncValue(lastAutoInc);
     newData.SetLastRecordID(oldData.LastRecordID());

@@ -63,6 +63,19 @@ bool IndexDescriptorsDiffer(const IndexDescriptor& oldIndex, const IndexDescript
   return false;
 }
 
+std::vector<std::uint16_t> NewFieldPositions(std::span<const FieldDescriptor> oldFields,
+                                             std::span<const FieldDescriptor> newFields) {
+  std::vector<std::uint16_t> positions;
+  positions.reserve(oldFields.size());
+  for (const FieldDescriptor& old : oldFields) {
+    const FieldDescriptor* match = FindField(newFields, old.FieldNumber);
+    positions.push_back(match == nullptr
+                            ? std::uint16_t{0}
+                            : static_cast<std::uint16_t>(match - newFields.data() + 1));
+  }
+  return positions;
+}
+
 bool FullTextParamsDiffer(const FullTextParams& oldParams, const FullTextParams& newParams,
                           std::uint32_t localeId) {
   if (oldParams.SpaceChars != newParams.SpaceChars ||

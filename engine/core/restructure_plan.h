@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
@@ -41,6 +42,11 @@ bool IndexDescriptorsDiffer(const IndexDescriptor& oldIndex, const IndexDescript
 // ignored; the character sets byte for byte.
 bool FullTextParamsDiffer(const FullTextParams& oldParams, const FullTextParams& newParams,
                           std::uint32_t localeId);
+
+// The field matching of a full rebuild: for each old field, the position
+// (from 1) of the new field with the same number, 0 when there is none.
+std::vector<std::uint16_t> NewFieldPositions(std::span<const FieldDescriptor> oldFields,
+                                             std::span<const FieldDescriptor> newFields);
 
 // What one side of the comparison holds.
 struct TableShape {

@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "engine/core/data_engine.h"
+#include "engine/formats/record_values.h"
+#include "engine/locale/windows1252.h"
 #include "tests/engine/core/write_test_support.h"
 
 namespace strata {
@@ -36,22 +38,68 @@ class RestructureTest : public strata::testing::WriteTest {
     indexes_[0] = MakeIndex({"", {}, true});
   }
 
-  using Row = std::tuple<std::optional<int>, std::string, std::string>;
-  void CreatePeople(const std::vector<Row>& rows) {
-    Create("people", fields_);
+  // Name is Windows-1252 text; Code is either that or UTF-16 text, written
+  // through the field's encoding.
+  struct Row {
+    Row(std::optional<int> id, std::string name, std::string_view code)
+        : Id(id), Name(std::move(name)), Code(Windows1252ToUtf16(code)) {}
+    Row(std::optional<int> id, std::string name, std::u16string code)
+        : Id(id), Name(std::move(name)), Code(std::move(code)) {}
+    std::optional<int> Id;
+    std::string Name;
+    std::u16string Code;
+  };
+  void CreatePeople(const std::vector<Row>& rows, std::vector<IndexDefinition> secondary = {},
+                    std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
+    Create("people", fields_, {}, secondary, textFields, options);
     TDataCursor cursor(*directory_, "people");
     cursor.Open();
     for (const auto& [id, name, code] : rows) {
       Bytes record = cursor.NewRecordBuffer();
       cursor.ApplyDefaults(record);
       if (id) cursor.SetField(record, 1, Int32Bytes(*id));
-      cursor.SetField(record, 2, TextBytes(name + '\0'));
-      cursor.SetField(record, 3, TextBytes(code + '\0'));
+      WriteString(record, cursor.Fields()[1], name, Collation());
+      WriteWideString(record, cursor.Fields()[2], code, Collation());
       cursor.SetBlobValue(record, 4, TextBytes("notes of " + name));
       cursor.InsertRecord(record);
     }
     cursor.Close();
     fields_ = Structure();  // validated descriptors, as stored
+  }
+
+  // Removes the table's files, for the next case of a test.
+  void RemovePeople() {
+    for (const char* file : {"people.dat", "people.idx", "people.blb", "people.dbk",
+                             "people.ibk", "people.bbk"}) {
+      std::filesystem::remove(dir_ + file);
+    }
+    losses_.clear();
+    progress_.clear();
+  }
+
+  // The stored texts of a string field (wide or not) as UTF-16.
+  std::vector<std::u16string> Texts(std::uint16_t position) {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    std::vector<std::u16string> texts;
+    Bytes record = cursor.NewRecordBuffer();
+    const FieldDescriptor& field = cursor.Fields()[position - 1u];
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      if (!cursor.ReadRecord(n, record)) continue;
+      texts.push_back(IsWideString(field.EngineType, field.SubType)
+                          ? WideUnitsOf(FieldBytes(record, field))
+                          : Windows1252ToUtf16(ReadString(record, field)));
+    }
+    return texts;
+  }
+
+  // The engine's own verification of the table finds nothing.
+  ::testing::AssertionResult Verified() {
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    std::string findings;
+    cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
+    if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << findings;
   }
 
   std::vector<FieldDescriptor> Structure() {
@@ -328,6 +376,43 @@ TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
   EXPECT_EQ(error->Code, STRATA_OSEACCES);
   EXPECT_FALSE(Exists("people.dbk"));
   EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
+  const std::vector<FieldDescriptor> original = fields_;
+  const FieldDescriptor id = original[0], name = original[1], code = original[2],
+                        notes = original[3];
+  struct Case {
+    const char* what;
+    std::vector<FieldDescriptor> fields;
+    std::uint16_t namePosition;
+    std::uint16_t notesPosition;
+  } cases[] = {
+      {"a field before them deleted", {name, code, notes}, 1, 3},
+      {"a field inserted before them",
+       {id, Field(5, "Extra", kTypeInteger), name, code, notes}, 3, 5},
+      {"fields reordered", {id, notes, code, name}, 4, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann Lee", "A1"}, {2, "Bo Ray", "B1"}}, {}, {2, 4});
+    fields_ = c.fields;
+    indexes_[kFullTextSlot] = MakeIndex({"", {2, 4}});
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    TableIndexWriter& indexes = cursor.Indexes();
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "LEE", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "RAY", 2), 2);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "NOTES", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "ANN", 1), 1);
+    // Each record's name gives two words and its notes three.
+    EXPECT_EQ(indexes.KeyCount(kFullTextSlot), 10);
+  }
 }
 
 }  // namespace
