@@ -13,6 +13,7 @@
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
+#include "engine/core/field_value_carry.h"
 #include "engine/core/table_full_text_params.h"
 #include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
@@ -23,7 +24,6 @@
 #include "engine/formats/index_tree.h"
 #include "engine/locale/collation.h"
 #include "engine/formats/record_values.h"
-#include "engine/values/field_conversion.h"
 #include "engine/values/field_types.h"
 #include "platform/file_system.h"
 
@@ -414,26 +414,8 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
             target.SetField(newRecord, field->FieldNumber, std::nullopt);
             continue;
           }
-          if (old.EngineType == kTypeBlob || field->EngineType == kTypeBlob) {
-            // A BLOB is carried only into a BLOB; converting a reference
-            // into or out of another type would store a meaningless value.
-            if (old.EngineType != field->EngineType) {
-              ReportDataLoss(dlFieldConversion, old.Name);
-              continue;
-            }
-            OpenBlob(oldRecord, position);
-            const std::span<const std::uint8_t> content = BlobValue(oldRecord, position);
-            target.SetBlobValue(newRecord, field->FieldNumber, content);
-            CloseBlob(oldRecord, position);
-            continue;
-          }
-          std::fill(value.begin(), value.end(), 0);
-          std::copy(oldValue->begin(), oldValue->end(), value.begin());
-          if (ConvertFieldValue(old.EngineType, old.PhysicalSize, value, field->PhysicalDecimals,
-                                field->PhysicalSize, field->EngineType)) {
-            target.SetField(newRecord, field->FieldNumber,
-                            std::span<const std::uint8_t>(value));
-          } else {
+          if (!CarryFieldValue(*this, oldRecord, position, old, *oldValue, target, newRecord,
+                               *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);
           }
         }

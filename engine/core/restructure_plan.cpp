@@ -34,6 +34,12 @@ bool FieldDescriptorsDiffer(const FieldDescriptor& oldField, const FieldDescript
       TextsDiffer(oldField.MaxValue, newField.MaxValue)) {
     return true;
   }
+  // A string that turns wide (or back) keeps its size in bytes but not what
+  // they mean: its values are converted.
+  if (IsWideString(oldField.EngineType, oldField.SubType) !=
+      IsWideString(newField.EngineType, newField.SubType)) {
+    return true;
+  }
   return newField.SubType == kSubTypeAutoInc && oldField.SubType == kSubTypeNone;
 }
 

@@ -4,9 +4,11 @@
 // FieldDescriptorsDiffer is true when two fields need different record
 // layouts or value checks: field number, engine type, PhysicalSize, physical
 // decimals, required flag, character case, compression level, or the
-// default, minimum or maximum text (letter case ignored) differ, or an
-// integer field (sub-type 0) becomes AutoInc. Name, description, declared
-// size and other sub-type changes (a memo that becomes a BLOB) do not count.
+// default, minimum or maximum text (letter case ignored) differ, an integer
+// field (sub-type 0) becomes AutoInc, or a string becomes a wide string or
+// stops being one (its bytes are read differently). Name, description,
+// declared size and other sub-type changes (a memo that becomes a BLOB, a
+// plain string that becomes fixed-length) do not count.
 //
 // IndexDescriptorsDiffer is true when two indexes need different trees: key
 // length, key field count, case-insensitive or unique flag, compression, or

@@ -415,5 +415,87 @@ TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
   }
 }
 
+TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    FieldDescriptor from;  // the Code field before and after
+    FieldDescriptor to;
+    std::vector<std::u16string> before;
+    RestructureLevel level;
+    std::vector<std::u16string> after;
+    std::vector<Loss> losses;
+  } cases[] = {
+      {"string into a wide string of the same bytes", Field(3, "Code", kTypeString, 20),
+       Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       {u"Zo\u00EB pays \u20AC5 for it", u"Zo\u00EB paid \u20AC7"}, RestructureLevel::Full,
+       {u"Zo\u00EB pays \u20AC", u"Zo\u00EB paid \u20AC"}, {}},
+      {"wide string into a string", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 20), {u"Zo\u00EB \u20AC5", u"\u0141\u00F3d\u017A"},
+       RestructureLevel::Full, {u"Zo\u00EB \u20AC5", u"?\u00F3d?"}, {{dlFieldConversion, "Code"}}},
+      {"wide string shortened", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 6, kSubTypeWideString),
+       {u"\u0141\u00F3d\u017A city", u"\u0141\u00F3d\u017A town"},
+       RestructureLevel::Full, {u"\u0141\u00F3d\u017A c", u"\u0141\u00F3d\u017A t"}, {}},
+      {"string made fixed-length", Field(3, "Code", kTypeString, 10),
+       Field(3, "Code", kTypeString, 10, kSubTypeFixedChar), {u"Zo\u00EB \u20AC5", u"Bo"},
+       RestructureLevel::HeaderOnly, {u"Zo\u00EB \u20AC5", u"Bo"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    fields_[2] = c.from;
+    // A unique index over the field: its keys must keep the values apart.
+    CreatePeople({{1, "Ann", c.before[0]}, {2, "Bo", c.before[1]}}, {{"ByCode", {3}, true}});
+    fields_[2] = c.to;
+    indexes_[1] = MakeIndex({"ByCode", {3}, true});
+    secondaryCount_ = 1;
+    EXPECT_EQ(Restructure(), c.level);
+    EXPECT_EQ(losses_, c.losses);
+    EXPECT_EQ(Texts(3), c.after);
+    EXPECT_TRUE(Verified());
+  }
+}
+
+TEST_F(RestructureTest, StringsAndMemosCarryTheirTextIntoEachOther) {
+  CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Zo\xEB", "Z1"}});
+  fields_[1] = Field(2, "Name", kTypeBlob, 0, kSubTypeMemo);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christopher Robin|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  // Back into a shorter string: cut as a shortened string is, unreported.
+  fields_ = Structure();
+  fields_[1] = Field(2, "Name", kTypeString, 10);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christophe|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  EXPECT_TRUE(losses_.empty());
+  EXPECT_TRUE(Verified());
+}
+
+TEST_F(RestructureTest, OtherConversionsIntoAndOutOfBlobsLoseTheValue) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::size_t position;
+    FieldDescriptor to;
+    const char* row;
+  } cases[] = {
+      {"string into a binary BLOB", 1, Field(2, "Name", kTypeBlob), "1|-|A1|notes of Ann"},
+      {"memo into an integer", 3, Field(4, "Notes", kTypeInteger), "1|Ann|A1|-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann", "A1"}});
+    fields_[c.position] = c.to;
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+    EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, c.to.Name}}));
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.row});
+  }
+}
+
 }  // namespace
 }  // namespace strata
