@@ -424,6 +424,11 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
         try {
           target.InsertRecord(newRecord);
         } catch (const EStrataEngineError& error) {
+          // A failure that is not about this record (a file that cannot be
+          // written, a damaged table) would strike every later record too:
+          // reported as a loss it would leave a new table short of records
+          // in place of the old one. It ends the rebuild instead, the old
+          // table untouched and the temporary one removed below.
           if (!IsRecordLevelError(error.Code)) throw;
           target.FreeBlobs();
           if (error.Code == STRATA_KEYVIOL) {
@@ -641,6 +646,9 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
             }
             if (flags[kFullTextSlot]) AddRecordWords(record, n);
           } catch (const EStrataEngineError& error) {
+            // Only a duplicate key is about the record. Any other failure
+            // ends the rebuild with the index file put back from its copy,
+            // rather than leave indexes that silently miss records.
             if (error.Code != STRATA_KEYVIOL) throw;
             violated = error.IndexName;
           }

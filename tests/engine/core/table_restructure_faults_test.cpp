@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -27,12 +28,14 @@ using strata::testing::TextBytes;
 
 // Forwards to the default file system and fails the failAt-th operation
 // (counting from 1) with EIO. Existence tests and unlocking are not counted:
-// they have no failure to report.
+// they have no failure to report. A write also fails when failWrite, given
+// the file's path and the write's offset, says so.
 class FaultingFileSystem : public platform::FileSystem {
  public:
   int failAt = 0;
   int count = 0;
   std::string failed;  // the operation that failed, for the test's trace
+  std::function<bool(const std::string& path, std::int64_t offset)> failWrite;
 
   bool Fails(const char* operation, const std::string& path = {}) {
     if (++count != failAt) return false;
@@ -44,16 +47,18 @@ class FaultingFileSystem : public platform::FileSystem {
   platform::OpenedFile Open(const std::string& path, const platform::OpenRequest& request) override {
     if (Fails("open", path)) return {};
     platform::OpenedFile opened = base_.Open(path, request);
-    if (opened.handle) opened.handle = std::make_unique<Handle>(*this, std::move(opened.handle));
+    if (opened.handle) {
+      opened.handle = std::make_unique<Handle>(*this, std::move(opened.handle), path);
+    }
     return opened;
   }
   std::unique_ptr<platform::FileHandle> CreateAlways(const std::string& path) override {
     if (Fails("create", path)) return nullptr;
-    return Wrap(base_.CreateAlways(path));
+    return Wrap(base_.CreateAlways(path), path);
   }
   std::unique_ptr<platform::FileHandle> CreateNew(const std::string& path) override {
     if (Fails("create new", path)) return nullptr;
-    return Wrap(base_.CreateNew(path));
+    return Wrap(base_.CreateNew(path), path);
   }
   bool Delete(const std::string& path) override { return !Fails("delete", path) && base_.Delete(path); }
   bool Rename(const std::string& from, const std::string& to) override {
@@ -71,12 +76,18 @@ class FaultingFileSystem : public platform::FileSystem {
  private:
   class Handle : public platform::FileHandle {
    public:
-    Handle(FaultingFileSystem& owner, std::unique_ptr<platform::FileHandle> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
+    Handle(FaultingFileSystem& owner, std::unique_ptr<platform::FileHandle> inner,
+           std::string path)
+        : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
     std::int64_t ReadAt(std::int64_t offset, std::span<std::byte> buffer) override {
       return owner_.Fails("read") ? -1 : inner_->ReadAt(offset, buffer);
     }
     std::int64_t WriteAt(std::int64_t offset, std::span<const std::byte> data) override {
+      if (owner_.failWrite && owner_.failWrite(path_, offset)) {
+        owner_.failed = "write " + path_;
+        platform::SetLastErrorNumber(EIO);
+        return -1;
+      }
       return owner_.Fails("write") ? -1 : inner_->WriteAt(offset, data);
     }
     std::int64_t Size() override { return owner_.Fails("size") ? -1 : inner_->Size(); }
@@ -96,10 +107,12 @@ class FaultingFileSystem : public platform::FileSystem {
    private:
     FaultingFileSystem& owner_;
     std::unique_ptr<platform::FileHandle> inner_;
+    std::string path_;
   };
 
-  std::unique_ptr<platform::FileHandle> Wrap(std::unique_ptr<platform::FileHandle> inner) {
-    return inner ? std::make_unique<Handle>(*this, std::move(inner)) : nullptr;
+  std::unique_ptr<platform::FileHandle> Wrap(std::unique_ptr<platform::FileHandle> inner,
+                                             const std::string& path) {
+    return inner ? std::make_unique<Handle>(*this, std::move(inner), path) : nullptr;
   }
 
   platform::FileSystem& base_ = platform::DefaultFileSystem();
@@ -108,8 +121,10 @@ class FaultingFileSystem : public platform::FileSystem {
 // An engine of its own over one directory, so that every round starts and
 // ends with no file held open.
 struct Database {
-  explicit Database(const std::string& path, const std::string& privatePath) {
+  Database(const std::string& path, const std::string& privatePath,
+           const std::function<void(DataEngineOptions&)>& configure = {}) {
     strata::testing::UseQuickLocks(engine);
+    if (configure) configure(engine.Options());
     engine.Activate();
     TDataSession& session = strata::testing::QuickSession(engine);
     session.SetPrivateDirectory(privatePath);
@@ -175,6 +190,25 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
     cursor.Close();
   }
 
+  // The structure the rebuild brings the table to.
+  struct Structure {
+    std::vector<FieldDescriptor> fields;
+    std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+  };
+  Structure Rebuilt(TDataDirectory& directory) {
+    Structure wanted;
+    {
+      TDataCursor cursor(directory, "people");
+      cursor.Open(true);
+      wanted.fields.assign(cursor.Fields().begin(), cursor.Fields().end());
+    }
+    wanted.fields[2] = Field(3, "Code", kTypeString, 20);
+    wanted.fields.push_back(Field(5, "Extra", kTypeInteger));
+    wanted.indexes[0] = MakeIndex({"", {1}, true});
+    wanted.indexes[1] = MakeIndex({"ByName", {2}, false});
+    return wanted;
+  }
+
   // Builds the table in a fresh directory, then rebuilds it with the n-th
   // file operation failing. Returns how many operations the rebuild did and
   // names the failed one in `failed`.
@@ -183,17 +217,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
     std::filesystem::create_directory(privateDir_);
     Database database(path, privateDir_);
     CreatePeople(*database.directory);
-    std::vector<FieldDescriptor> fields;
-    std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-    {
-      TDataCursor cursor(*database.directory, "people");
-      cursor.Open(true);
-      fields.assign(cursor.Fields().begin(), cursor.Fields().end());
-    }
-    fields[2] = Field(3, "Code", kTypeString, 20);
-    fields.push_back(Field(5, "Extra", kTypeInteger));
-    indexes[0] = MakeIndex({"", {1}, true});
-    indexes[1] = MakeIndex({"ByName", {2}, false});
+    auto [fields, indexes] = Rebuilt(*database.directory);
 
     FaultingFileSystem faults;
     faults.failAt = failAt;
@@ -276,6 +300,45 @@ TEST_P(RestructureFaultTest, EveryFailingOperationLeavesTheOldOrTheNewTable) {
   }
   // Most failures come before the new files take the table's names.
   EXPECT_GT(oldOutcomes, operations / 2);
+}
+
+TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
+  const std::string path = dir_ + "db/";
+  std::filesystem::create_directory(path);
+  // One cached record: each insert after the first writes the one before.
+  Database database(path, privateDir_,
+                    [](DataEngineOptions& options) { options.MaxTableDataBufferSize = 1; });
+  CreatePeople(*database.directory);
+  const std::vector<std::string> before = {Slurp("db/people.dat"), Slurp("db/people.idx"),
+                                           Slurp("db/people.blb")};
+  auto [fields, indexes] = Rebuilt(*database.directory);
+
+  // The first record written to the new table's data file fails.
+  FaultingFileSystem faults;
+  const std::int64_t firstRecord = 512 + 768 * static_cast<std::int64_t>(fields.size());
+  faults.failWrite = [&, done = false](const std::string& file, std::int64_t offset) mutable {
+    if (done || file.rfind(privateDir_, 0) != 0 || !file.ends_with(".dat") ||
+        offset < firstRecord) {
+      return false;
+    }
+    return done = true;
+  };
+  std::vector<TDataLossCause> losses;
+  std::optional<EStrataEngineError> error;
+  {
+    platform::ScopedFileSystem scope(faults);
+    TDataCursor cursor(*database.directory, "people", CursorModes{.Exclusive = true});
+    cursor.OnDataLost = [&](TDataLossCause cause, std::string_view, bool&, bool&) {
+      losses.push_back(cause);
+    };
+    error = strata::testing::ErrorOf([&] { cursor.RestructureTable({}, fields, indexes, 1); });
+  }
+  ASSERT_TRUE(error) << "the rebuild went on";
+  EXPECT_FALSE(faults.failed.empty());
+  EXPECT_TRUE(losses.empty());
+  EXPECT_TRUE((std::vector<std::string>{Slurp("db/people.dat"), Slurp("db/people.idx"),
+                                        Slurp("db/people.blb")}) == before);
+  EXPECT_EQ(StrayFiles(path), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(TemporaryDirectory, RestructureFaultTest, ::testing::Bool(),

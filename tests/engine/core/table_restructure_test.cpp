@@ -320,6 +320,24 @@ TEST_F(RestructureTest, StoppedIndexRebuildRestoresTheIndexFileAndKeepsEveryReco
   EXPECT_EQ(Rows().size(), 3u);
 }
 
+TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndRestoresTheIndexFile) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}});
+  // The memos' blocks are damaged: indexing their words fails.
+  std::string blob = Slurp("people.blb");
+  std::fill(blob.begin() + 512, blob.end(), '\xFF');
+  Put("people.blb", blob);
+  const auto before = Files();
+  indexes_[kFullTextSlot] = MakeIndex({"", {4}});
+  const auto error = ErrorOf([&] { Restructure(); });
+  ASSERT_TRUE(error) << "the rebuild went on";
+  EXPECT_EQ(error->Code, STRATA_MEMOCORRUPT);
+  EXPECT_TRUE(losses_.empty());
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.ibk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
 TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
   CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
   const auto before = Files();
