@@ -591,17 +591,10 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
                                     stored, fields, displayName_, databaseName);
     };
     std::array<bool, kIndexSlotCount> flags{};
-    // Slots keep their order: from the first secondary slot that changes,
-    // the slots are dropped (highest first) and defined again.
-    const int oldCount = index.SecondaryIndexCount();
-    int first = secondaryIndexCount + 1;
-    for (int slot = 1; slot <= std::max(oldCount, secondaryIndexCount); ++slot) {
-      if (slot > oldCount || slot > secondaryIndexCount || differs(slot)) {
-        first = slot;
-        break;
-      }
-    }
-    for (int slot = oldCount; slot >= first; --slot) {
+    // Slots keep their places: the surplus ones go (highest first), a slot
+    // whose definition differs gets the new one with an empty tree, and new
+    // slots follow. An index whose definition is unchanged keeps its tree.
+    for (int slot = index.SecondaryIndexCount(); slot > secondaryIndexCount; --slot) {
       freeTree(slot);
       index.RemoveIndex(slot, true);
     }
@@ -611,8 +604,15 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       index.DefinePrimaryIndex(indexes[0], fields);
       flags[0] = true;
     }
-    for (int slot = first; slot <= secondaryIndexCount; ++slot) {
-      index.AddSecondaryIndex(indexes[static_cast<std::size_t>(slot)], fields);
+    for (int slot = 1; slot <= secondaryIndexCount; ++slot) {
+      if (slot > index.SecondaryIndexCount()) {
+        index.SetSecondaryIndexCount(slot);
+      } else if (differs(slot)) {
+        freeTree(slot);
+      } else {
+        continue;
+      }
+      index.ReplaceSecondaryIndex(slot, indexes[static_cast<std::size_t>(slot)], fields);
       flags[static_cast<std::size_t>(slot)] = true;
     }
     if (textParamsChanged || differs(static_cast<int>(kFullTextSlot))) {

@@ -515,5 +515,67 @@ TEST_F(RestructureTest, OtherConversionsIntoAndOutOfBlobsLoseTheValue) {
   }
 }
 
+TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::vector<IndexDefinition> before;
+    std::vector<IndexDefinition> after;
+    std::vector<int> kept;  // slots whose tree stays where it was
+  } cases[] = {
+      {"a changed slot before an unchanged one", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByID", {1}}, {"ByCode", {3}}}, {2}},
+      {"two slots exchanging places", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByCode", {3}}, {"ByName", {2}}}, {}},
+      {"a renamed slot whose old name a new slot takes", {{"ByName", {2}}},
+       {{"Names", {2}}, {"ByName", {3}}}, {1}},
+      {"a slot dropped between two others", {{"ByName", {2}}, {"ByCode", {3}}, {"ByID", {1}}},
+       {{"ByName", {2}}, {"ByID", {1}}}, {1}},
+  };
+  // Small pages, so that the index over Name spans several of them.
+  TableCreateOptions small;
+  small.IndexPageSize = 1024;
+  std::vector<Row> rows;
+  for (int n = 1; n <= 40; ++n) {
+    rows.emplace_back(n, "name " + std::to_string(100 + n), "c" + std::to_string(n % 7));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople(rows, c.before, {}, small);
+    std::array<std::int32_t, kIndexSlotCount> roots{};
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open(true);
+      for (int slot = 1; slot <= static_cast<int>(c.before.size()); ++slot) {
+        roots[slot] = cursor.Table()->IndexFile()->RootPage(slot);
+      }
+    }
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    for (std::size_t i = 0; i < c.after.size(); ++i) indexes_[i + 1] = MakeIndex(c.after[i]);
+    secondaryCount_ = static_cast<int>(c.after.size());
+    RestructureOptions options;
+    options.IndexPageSize = small.IndexPageSize;
+    EXPECT_EQ(Restructure(options), RestructureLevel::IndexOnly);
+    EXPECT_TRUE(losses_.empty());
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    const TIndexFile& index = *cursor.Table()->IndexFile();
+    ASSERT_EQ(index.SecondaryIndexCount(), secondaryCount_);
+    EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+    for (int slot = 1; slot <= secondaryCount_; ++slot) {
+      const IndexDefinition& wanted = c.after[static_cast<std::size_t>(slot - 1)];
+      EXPECT_EQ(index.Descriptor(slot).Name, wanted.Name) << slot;
+      EXPECT_EQ(index.Descriptor(slot).FieldNumbers[0], wanted.Fields[0]) << slot;
+      EXPECT_EQ(cursor.Indexes().KeyCount(slot), 40) << slot;
+    }
+    for (const int slot : c.kept) EXPECT_EQ(index.RootPage(slot), roots[slot]) << slot;
+  }
+}
+
 }  // namespace
 }  // namespace strata
