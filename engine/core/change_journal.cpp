@@ -30,20 +30,20 @@ void ChangeJournal::Add(const std::vector<JournalEntry>& entries) {
   }
 }
 
-void ChangeJournal::Commit() {
+void ChangeJournal::Commit(bool syncDirectory) {
   if (journal_) {
-    journal_->Remove();
+    journal_->Remove(syncDirectory);
     directory_.SetJournalInUse(tableName_, false);
   }
   journal_.reset();
   entries_.clear();
 }
 
-void ChangeJournal::Recover() {
+void ChangeJournal::Recover(bool syncDirectory) {
   // A copy: recovering adds to the journal's entries.
   const std::vector<JournalEntry> entries = journal_ ? journal_->Entries() : entries_;
   RecoverFromEntries(entries, registry_, inMemory_, journal_ ? &*journal_ : nullptr);
-  Commit();
+  Commit(syncDirectory);
 }
 
 void ChangeJournal::RecoverQuietly() noexcept {

@@ -10,6 +10,11 @@
 //            table would after a crash (see table_recovery.h), and the
 //            journal goes. The caller closes the table's files first.
 //
+// The journal's removal is made durable unless syncDirectory is false,
+// which suits a change whose journal, brought back by a power cut, would
+// by itself leave a consistent table (old headers written back, a swap
+// found finished).
+//
 // A ChangeJournal destroyed without either leaves the journal for the next
 // user of the table.
 #pragma once
@@ -37,8 +42,8 @@ class ChangeJournal {
   // Entries added together reach the disk with one flush.
   void Add(const JournalEntry& entry);
   void Add(const std::vector<JournalEntry>& entries);
-  void Commit();
-  void Recover();
+  void Commit(bool syncDirectory = true);
+  void Recover(bool syncDirectory = true);
   // Recover, dropping a failure: the journal then stays for the next user.
   void RecoverQuietly() noexcept;
 

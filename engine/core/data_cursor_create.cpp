@@ -86,7 +86,7 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
                         NewTableFullTextParams(structure.Info.LocaleID, options.StopWords,
                                                options.SpaceChars, options.IncludeChars));
     if (journal) {
-      table.Flush(false, {}, true);
+      table.Flush();
       table.FlushOs();
     }
     directory_.CloseTable(table);

@@ -258,13 +258,14 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
     // headers, never a mix.
     ChangeJournal journal(directory_, tableName_);
     try {
-      journal.Add(HeaderBytes(data));
-      journal.Add(HeaderBytes(index));
+      journal.Add({HeaderBytes(data), HeaderBytes(index)});
       UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
-      table_->Flush(false, {}, true);
+      table_->Flush();
       table_->FlushOs();
       Close();
-      journal.Commit();
+      // A journal that a power cut brings back restores the old headers: a
+      // consistent table too.
+      journal.Commit(false);
     } catch (...) {
       CloseDiscardingChanges();
       journal.RecoverQuietly();
@@ -498,7 +499,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     newData.SetLastRecordID(oldData.LastRecordID());
     // Every byte of the new table is on the disk before it takes the
     // table's place.
-    newTable.Flush(false, {}, true);
+    newTable.Flush();
     newTable.FlushOs();
     target.Close();
     Close();
@@ -506,7 +507,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     StageSwap(swap, registry, inMemory);
     journal->Add(JournalSwapStaged{});
     staged = true;
-    journal->Recover();
+    // Finishing the swap syncs the directory once the new files have their
+    // names; a journal brought back by a power cut then finds it finished.
+    journal->Recover(false);
   } catch (...) {
     if (!staged) {
       discard();
@@ -516,7 +519,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // attempt here, else the next user of the table completes it.
     bool finished = false;
     try {
-      journal->Recover();
+      journal->Recover(false);
       finished = true;
     } catch (...) {
     }
@@ -596,16 +599,14 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
   std::optional<ChangeJournal> journal;
   try {
     journal.emplace(directory_, tableName_);
-    journal->Add(JournalRemoveFile{reservation});
-    journal->Add(JournalRemoveFile{indexCopy});
+    journal->Add({JournalRemoveFile{reservation}, JournalRemoveFile{indexCopy}});
     {
       TEngineFile copy(registry, indexCopy, copyInMemory);
       copy.FailIfExists = true;
       index.CopyTo(copy, FileCopyOptions{});
       copy.Close();
     }
-    journal->Add(JournalRestoreCopy{index.Path(), indexCopy});
-    journal->Add(HeaderBytes(*table.DataFile()));
+    journal->Add({JournalRestoreCopy{index.Path(), indexCopy}, HeaderBytes(*table.DataFile())});
   } catch (...) {
     CloseDiscardingChanges();
     if (journal) journal->RecoverQuietly();
@@ -722,7 +723,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
     }
     for (const std::int32_t n : duplicates) DeleteRecord(n);
     writeHeader();
-    table.Flush(false, {}, true);
+    table.Flush();
     table.FlushOs();
     Close();
     journal->Commit();

@@ -310,7 +310,7 @@ void TableJournal::Append(const std::vector<JournalEntry>& entries) {
   entries_.insert(entries_.end(), entries.begin(), entries.end());
 }
 
-void TableJournal::Remove() {
+void TableJournal::Remove(bool syncDirectory) {
   platform::FileSystem& fs = platform::CurrentFileSystem();
   if (handle_) {
     platform::SetLastErrorNumber(0);
@@ -326,7 +326,7 @@ void TableJournal::Remove() {
   // remove it.
   if (!fs.Delete(path_) && platform::LastErrorNumber() != ENOENT && platform::LastErrorNumber() != EAGAIN) RaiseError(STRATA_WRITEERR);
   platform::SetLastErrorNumber(0);
-  if (!fs.SyncDirectory(DirectoryOf(path_))) RaiseError(STRATA_WRITEERR);
+  if (syncDirectory && !fs.SyncDirectory(DirectoryOf(path_))) RaiseError(STRATA_WRITEERR);
 }
 
 }  // namespace strata

@@ -118,10 +118,10 @@ class TableJournal {
   // journal.
   void Append(const std::vector<JournalEntry>& entries);
   // Ends the journal: empties (from then on it records nothing), closes and
-  // deletes the file and makes the deletion durable. Someone who opened the
-  // file before it went finds it empty, which means nothing to recover.
-  // After a failure it may be called again.
-  void Remove();
+  // deletes the file and, with syncDirectory, makes the deletion durable.
+  // Someone who opened the file before it went finds it empty, which means
+  // nothing to recover. After a failure it may be called again.
+  void Remove(bool syncDirectory = true);
 
   // The entries of a journal image, up to the first damaged one.
   static std::vector<JournalEntry> Decode(const std::vector<std::uint8_t>& image);
