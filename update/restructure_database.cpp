@@ -7,6 +7,7 @@
 #include "components/strata_table.h"
 #include "update/catalogue.h"
 #include "update/progress_handler.h"
+#include "update/run_folder.h"
 
 namespace strata {
 
@@ -42,6 +43,7 @@ void RestructureDatabase(const std::string& directory, ProgressDisplay* overallB
   RestructureBar = restructureBar;
   DefaultSession().SetActive(true);
   {
+    const RunFolder folder(directory);
     TProgressHandler handler;
     TStrataTable table;
     table.OnAlterProgress = [&handler](TStrataTable& sender, std::uint16_t percentDone) {

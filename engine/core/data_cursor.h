@@ -35,6 +35,7 @@
 #include "engine/core/restructure_plan.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
+#include "engine/core/table_journal.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
 
@@ -263,12 +264,16 @@ class TDataCursor {
                     const FullTextParams& wantedText, std::span<const FieldDescriptor> fields,
                     IndexSlots indexes, int secondaryIndexCount,
                     const std::function<void()>& writeHeader);
-  void RestoreIndexFile(const std::string& copyPath, bool copyInMemory);
+  // Closes the table without writing anything it changed.
+  void CloseDiscardingChanges() noexcept;
   void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                     std::int32_t pageSize, std::int32_t blockSize,
                     std::span<const FieldDescriptor> fields, IndexSlots indexes,
                     int secondaryIndexCount);
-  void SwapFiles(TDataDirectory& tempDirectory, const std::string& tempName, bool suppressBackups);
+  // Where each file of the new table and of the old one goes in the swap
+  // that ends a full rebuild.
+  JournalSwap PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
+                       bool newHasBlobs, bool suppressBackups) const;
   CursorWriteState& WriteState();
   void RecoverIndexes();
   bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
