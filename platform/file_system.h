@@ -2,7 +2,9 @@
 // on disk goes through a FileSystem and the FileHandles it opens. The POSIX
 // implementation is the default; a test can install a wrapping implementation
 // for the whole process with ScopedFileSystem (to count calls or to make
-// operations fail) and the default comes back when the scope ends.
+// operations fail) and the default comes back when the scope ends. Wrappers
+// derive from ForwardingFileSystem (forwarding_file_system.h), so that an
+// operation added here reaches them without being forgotten.
 //
 // Failures return false, -1 or a null handle and leave errno set, so that
 // RecordOsError() maps them to an engine code (a refused share mode or an
@@ -93,12 +95,18 @@ class FileSystem {
   virtual bool ListFiles(const std::string& directory, std::string_view pattern,
                          std::vector<std::string>& names) = 0;
 
+  // The names of the subdirectories of a directory whose names match the
+  // pattern (as ListFiles), sorted the same way.
+  virtual bool ListDirectories(const std::string& directory, std::string_view pattern,
+                               std::vector<std::string>& names) = 0;
+
+  // Creates one directory that must not exist yet (EEXIST when it does).
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // Removes an empty directory.
+  virtual bool RemoveDirectory(const std::string& path) = 0;
+
   // Makes the directory's entries (creations, renames, deletions) durable.
-  // The default does nothing, for file systems that are not on disk.
-  virtual bool SyncDirectory(const std::string& directory) {
-    (void)directory;
-    return true;
-  }
+  virtual bool SyncDirectory(const std::string& directory) = 0;
 };
 
 // The implementation in force for the process (the POSIX one by default).

@@ -368,18 +368,37 @@ class PosixFileSystem final : public FileSystem {
 
   bool ListFiles(const std::string& directory, std::string_view pattern,
                  std::vector<std::string>& names) override {
+    return ListEntries(directory, pattern, S_IFREG, names);
+  }
+
+  bool ListDirectories(const std::string& directory, std::string_view pattern,
+                       std::vector<std::string>& names) override {
+    return ListEntries(directory, pattern, S_IFDIR, names);
+  }
+
+  bool CreateDirectory(const std::string& path) override {
+    return ::mkdir(path.c_str(), 0777) == 0;
+  }
+
+  bool RemoveDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
+
+ private:
+  // The entries of one type (S_IFREG or S_IFDIR, links followed) whose names
+  // match the pattern, sorted without regard to letter case.
+  static bool ListEntries(const std::string& directory, std::string_view pattern,
+                          mode_t type, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
     if (dir == nullptr) return false;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name(entry->d_name);
       if (name == "." || name == ".." || !MatchesFilePattern(name, pattern)) continue;
-      bool regular = entry->d_type == DT_REG;
+      bool matches = type == S_IFREG ? entry->d_type == DT_REG : entry->d_type == DT_DIR;
       if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
         struct stat st {};
-        regular = ::stat(Join(directory, name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        matches = ::stat(Join(directory, name).c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
       }
-      if (regular) names.push_back(name);
+      if (matches) names.push_back(name);
     }
     ::closedir(dir);
     std::sort(names.begin(), names.end(),

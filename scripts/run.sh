@@ -35,10 +35,6 @@ case $status in
   *) exit "$status" ;;
 esac
 
-# A restructure builds its temporary tables in the current directory: the
-# data directory keeps them on its own file system and leaves no lock file
-# elsewhere.
-cd "$data_dir"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running the same update"
   echo "in the terminal with 'strata update'."

@@ -15,6 +15,8 @@
 #include "app/registry_lookup.h"
 #include "components/default_components.h"
 #include "engine/core/data_session.h"
+#include "engine/core/table_journal.h"
+#include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "platform/file_system.h"
@@ -171,7 +173,11 @@ int RunExportSqliteCommand(Arguments& a, std::ostream&) {
 int RunUpdateCommand(Arguments& a, std::ostream& out) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
-  if (!platform::CurrentFileSystem().FileExists(folder + first)) {
+  // A journal in its place: an update was interrupted while it swapped the
+  // table's files, and this run finishes that first.
+  const std::string journal = TableNameOf(first, ".dat") + TableJournal::kExtension;
+  if (!platform::CurrentFileSystem().FileExists(folder + first) &&
+      !platform::CurrentFileSystem().FileExists(folder + journal)) {
     throw EDatabaseError("the folder '" + a.Dir + "' holds no " + first +
                          ", the first table of the database; the update needs a database of "
                          "the home organiser there");

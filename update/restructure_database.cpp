@@ -8,6 +8,7 @@
 #include "update/catalogue.h"
 #include "update/catalogue_definitions.h"
 #include "update/progress_handler.h"
+#include "update/run_folder.h"
 
 namespace strata {
 
@@ -26,6 +27,7 @@ void RestructureDatabase(const std::string& directory, ProgressDisplay* overallB
   RestructureBar = restructureBar;
   DefaultSession().SetActive(true);
   {
+    const RunFolder folder(directory);
     TProgressHandler handler;
     TStrataTable table;
     table.OnAlterProgress = [&handler](TStrataTable& sender, std::uint16_t percentDone) {

@@ -5,6 +5,10 @@
 // entry's fields, indexes, locale, user version and description, carrying
 // its rows over. The first error stops the run and propagates unchanged.
 //
+// Before the first table, the data folder is made ready (see RunFolder):
+// whatever an interrupted run left half done is finished or undone, and the
+// run gets a temporary folder of its own inside the data folder.
+//
 // The label shows the table in work; the overall bar is stepped once before
 // each entry; the restructure bar follows the engine's progress. Each of the
 // three displays may be absent. Only a run that finishes shows

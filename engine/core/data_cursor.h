@@ -36,6 +36,7 @@
 #include "engine/core/restructure_preview.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
+#include "engine/core/table_journal.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
 
@@ -120,8 +121,9 @@ class TDataCursor {
   // first 4 bytes of its reference. std::out_of_range for an unknown field.
   std::optional<std::vector<std::uint8_t>> GetField(std::span<const std::uint8_t> buffer,
                                                     std::uint16_t number) const;
-  // Sets a field (nullopt: NULL). Strings take the text up to a zero byte,
-  // lose trailing blanks (except fixed-length strings), follow the field's
+  // Sets a field (nullopt: NULL). Strings take the text up to a zero byte
+  // (wide strings their UTF-16LE code units up to a zero unit), lose
+  // trailing blanks (except fixed-length strings), follow the field's
   // character case and store an empty text as NULL; booleans store 0 or 1;
   // other types copy the field's size. RecordID, RecordHash and computed
   // fields are left alone.
@@ -275,12 +277,16 @@ class TDataCursor {
                     const FullTextParams& wantedText, std::span<const FieldDescriptor> fields,
                     IndexSlots indexes, int secondaryIndexCount,
                     const std::function<void()>& writeHeader);
-  void RestoreIndexFile(const std::string& copyPath, bool copyInMemory);
+  // Closes the table without writing anything it changed.
+  void CloseDiscardingChanges() noexcept;
   void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                     std::int32_t pageSize, std::int32_t blockSize,
                     std::span<const FieldDescriptor> fields, IndexSlots indexes,
                     int secondaryIndexCount);
-  void SwapFiles(TDataDirectory& tempDirectory, const std::string& tempName, bool suppressBackups);
+  // Where each file of the new table and of the old one goes in the swap
+  // that ends a full rebuild.
+  JournalSwap PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
+                       bool newHasBlobs, bool suppressBackups) const;
   CursorWriteState& WriteState();
   void RecoverIndexes();
   bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,

@@ -2,10 +2,14 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "engine/core/change_journal.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
+#include "engine/core/data_engine.h"
+#include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/table_full_text_params.h"
+#include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/field_rules.h"
 #include "engine/formats/full_text_params.h"
@@ -53,21 +57,49 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
   structure.Info.Encrypted = options.Encrypted;
   structure.Password = options.Password;
 
-  TDataTable& table =
-      directory_.CreateTable(tableName_, displayName_, modes_.Temporary, structure);
+  std::optional<ChangeJournal> journal;
+  if (options.CrashSafe) {
+    journal.emplace(directory_, tableName_);
+    const DataEngineOptions& engineOptions = Session().Engine().Options();
+    std::vector<JournalEntry> parts;
+    for (const std::string* extension :
+         {&engineOptions.TableDataExtension, &engineOptions.TableIndexExtension,
+          &engineOptions.TableBlobExtension}) {
+      parts.push_back(JournalRemoveFile{
+          directory_.Path() +
+          TableFileName(tableName_, engineOptions.TableDataExtension, *extension)});
+    }
+    try {
+      journal->Add(parts);
+    } catch (...) {
+      journal->RecoverQuietly();
+      throw;
+    }
+  }
+  TDataTable* created = nullptr;
   try {
+    TDataTable& table =
+        directory_.CreateTable(tableName_, displayName_, modes_.Temporary, structure);
+    created = &table;
     // The parameters are written with the table, the defaults too.
     WriteFullTextParams(*table.IndexFile(),
                         NewTableFullTextParams(structure.Info.LocaleID, options.StopWords,
                                                options.SpaceChars, options.IncludeChars));
+    if (journal) {
+      table.Flush();
+      table.FlushOs();
+    }
     directory_.CloseTable(table);
+    created = nullptr;
+    if (journal) journal->Commit();
   } catch (...) {
-    if (directory_.FindTable(tableName_) == &table) {
+    if (created != nullptr && directory_.FindTable(tableName_) == created) {
       try {
-        directory_.CloseTable(table);
+        directory_.CloseTable(*created);
       } catch (...) {
       }
     }
+    if (journal) journal->RecoverQuietly();
     try {
       directory_.DeleteTable(tableName_);
     } catch (...) {

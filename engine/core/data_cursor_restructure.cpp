@@ -7,15 +7,18 @@
 #include <stdexcept>
 
 #include "engine/common/byte_order.h"
+#include "engine/core/change_journal.h"
 #include "engine/core/cursor_write_state.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
+#include "engine/core/field_value_carry.h"
 #include "engine/core/restructure_decision.h"
 #include "engine/core/table_full_text_params.h"
 #include "engine/core/table_names.h"
+#include "engine/core/table_swap.h"
 #include "engine/errors/engine_error.h"
 #include "engine/files/engine_file.h"
 #include "engine/core/table_index_writer.h"
@@ -24,7 +27,6 @@
 #include "engine/formats/index_tree.h"
 #include "engine/locale/collation.h"
 #include "engine/formats/record_values.h"
-#include "engine/values/field_conversion.h"
 #include "engine/values/field_types.h"
 #include "platform/file_system.h"
 
@@ -41,9 +43,11 @@ constexpr std::size_t kValueBufferSlack = 512;
 constexpr std::int64_t kRebuildIndexCacheBytes = 4 << 20;
 // Attempts at reserving a temporary table name before giving up.
 constexpr int kTempNameAttempts = 1000;
-// Appended to the names of files that wait next to a table for the swap;
-// no table listing matches them.
-constexpr char kStagedSuffix[] = "~";
+// Appended to the names of the new files that wait next to a table for the
+// swap, and of the old files set aside to be deleted after it; no table
+// listing matches them.
+constexpr char kStagedSuffix[] = ".new~";
+constexpr char kDiscardedSuffix[] = ".old~";
 
 // Closes a cursor whatever happens, dropping a failure (the error that
 // unwinds matters more).
@@ -96,6 +100,21 @@ bool IsRecordLevelError(std::uint16_t code) {
          code == STRATA_REQDERR;
 }
 
+// The bytes of a file before its first unit (its header and descriptors),
+// to be written back when a change is undone.
+JournalRestoreBytes HeaderBytes(TBufferedFile& file) {
+  JournalRestoreBytes entry;
+  entry.Target = file.Path();
+  entry.Bytes.resize(static_cast<std::size_t>(file.FirstUnitOffset()));
+  file.ReadAt(0, std::as_writable_bytes(std::span(entry.Bytes)), false);
+  return entry;
+}
+
+bool HasBlobFields(std::span<const FieldDescriptor> fields) {
+  return std::any_of(fields.begin(), fields.end(),
+                     [](const FieldDescriptor& field) { return field.EngineType == kTypeBlob; });
+}
+
 bool IsSystemFieldNumber(std::uint16_t number) {
   return number == kRecordIdFieldNumber || number == kRecordHashFieldNumber;
 }
@@ -128,36 +147,6 @@ void RenumberFields(TDataTable& table) {
     data.UpdateFieldInfo(static_cast<std::uint16_t>(i + 1), field);
   }
 }
-
-// Renames done during the swap, undone in reverse order on failure.
-class RenameJournal {
- public:
-  RenameJournal(FileRegistry& registry, bool inMemory) : registry_(registry), inMemory_(inMemory) {}
-
-  void Move(const std::string& from, const std::string& to) {
-    TEngineFile(registry_, from, inMemory_).Rename(to);
-    done_.push_back({from, to});
-  }
-
-  void Undo() noexcept {
-    for (auto it = done_.rbegin(); it != done_.rend(); ++it) {
-      try {
-        TEngineFile(registry_, it->second, inMemory_).Rename(it->first);
-      } catch (...) {
-      }
-    }
-    done_.clear();
-  }
-
- private:
-  struct Entry {
-    std::string first;
-    std::string second;
-  };
-  FileRegistry& registry_;
-  bool inMemory_;
-  std::vector<Entry> done_;
-};
 
 void DeleteFileQuietly(FileRegistry& registry, const std::string& path, bool inMemory) noexcept {
   try {
@@ -244,8 +233,24 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
   const auto localeId = static_cast<std::uint32_t>(options.LocaleID);
 
   if (level == RestructureLevel::HeaderOnly) {
-    UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
-    Close();
+    // The headers are rewritten in place; until they are on the disk, the
+    // journal holds the old ones, so a crash leaves the old or the new
+    // headers, never a mix.
+    ChangeJournal journal(directory_, tableName_);
+    try {
+      journal.Add({HeaderBytes(*table_->DataFile()), HeaderBytes(*table_->IndexFile())});
+      UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
+      table_->Flush();
+      table_->FlushOs();
+      Close();
+      // A journal that a power cut brings back restores the old headers: a
+      // consistent table too.
+      journal.Commit(false);
+    } catch (...) {
+      CloseDiscardingChanges();
+      journal.RecoverQuietly();
+      throw;
+    }
     return level;
   }
   if (level == RestructureLevel::IndexOnly) {
@@ -324,8 +329,23 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
   TempDirectoryScope temp(directory_);
   TDataDirectory& tempDirectory = temp.Directory();
   FileRegistry& registry = Session().Engine().Registry();
+  const bool inMemory = directory_.InMemory();
 
   const std::string tempName = ReserveTempTableName(tempDirectory, registry);
+  const JournalSwap swap = PlanSwap(tempDirectory, tempName, HasBlobFields(fields),
+                                    options.SuppressBackups);
+  // From here a crash leaves a journal that the next user of the table
+  // recovers from: until the swap is staged by removing the new table,
+  // afterwards by finishing the swap.
+  std::optional<ChangeJournal> journal;
+  try {
+    journal.emplace(directory_, tableName_);
+    journal->Add(swap);
+  } catch (...) {
+    if (journal) journal->RecoverQuietly();
+    DeleteTableQuietly(tempDirectory, tempName);
+    throw;
+  }
 
   const bool addedPassword = options.Encrypted && !Session().HasPassword(options.Password);
   if (addedPassword) Session().AddPassword(options.Password);
@@ -343,7 +363,17 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
                                  .KeepRecordIDs = true,
                                  .NoTriggers = true,
                                  .FieldsByNumber = true});
-  bool swapped = false;
+  // The new table and its staged files go (the journal stays when that
+  // fails, for the next user of the table to finish).
+  const auto discard = [&]() noexcept {
+    try {
+      target.Close();
+    } catch (...) {
+    }
+    journal->RecoverQuietly();
+    DeleteTableQuietly(tempDirectory, tempName);
+  };
+  bool staged = false;
   try {
     TableCreateOptions create;
     static_cast<TableProperties&>(create) = options;
@@ -358,8 +388,14 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     create.SpaceChars = wantedText.SpaceChars;
     create.IncludeChars = wantedText.IncludeChars;
     create.OverwriteExisting = true;
+    // The swap's journal covers the new table.
+    create.CrashSafe = false;
     target.CreateTableFiles(create, fields, indexes, secondaryIndexCount);
     target.Open(false);
+    // The numbers become positions before any record goes in: full-text
+    // keys carry the field number, so they are built with the final one.
+    RenumberFields(*target.Table());
+    const std::vector<std::uint16_t> targetNumbers = NewFieldPositions(oldFields, fields);
     TIndexFile& targetIndex = *target.Table()->IndexFile();
     targetIndex.ReserveCapacity(
         static_cast<std::int32_t>(kRebuildIndexCacheBytes / targetIndex.UnitSize()));
@@ -380,7 +416,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
         for (std::size_t i = 0; i < oldFields.size() && continue_; ++i) {
           const FieldDescriptor& old = oldFields[i];
           const auto position = static_cast<std::uint16_t>(i + 1);
-          const FieldDescriptor* field = target.FieldByNumber(old.FieldNumber);
+          const FieldDescriptor* field = target.FieldByNumber(targetNumbers[i]);
           if (field == nullptr) {
             ReportDataLoss(dlFieldDeletion, old.Name);
             continue;
@@ -390,26 +426,8 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
             target.SetField(newRecord, field->FieldNumber, std::nullopt);
             continue;
           }
-          if (old.EngineType == kTypeBlob || field->EngineType == kTypeBlob) {
-            // A BLOB is carried only into a BLOB; converting a reference
-            // into or out of another type would store a meaningless value.
-            if (old.EngineType != field->EngineType) {
-              ReportDataLoss(dlFieldConversion, old.Name);
-              continue;
-            }
-            OpenBlob(oldRecord, position);
-            const std::span<const std::uint8_t> content = BlobValue(oldRecord, position);
-            target.SetBlobValue(newRecord, field->FieldNumber, content);
-            CloseBlob(oldRecord, position);
-            continue;
-          }
-          std::fill(value.begin(), value.end(), 0);
-          std::copy(oldValue->begin(), oldValue->end(), value.begin());
-          if (ConvertFieldValue(old.EngineType, old.PhysicalSize, value, field->PhysicalDecimals,
-                                field->PhysicalSize, field->EngineType)) {
-            target.SetField(newRecord, field->FieldNumber,
-                            std::span<const std::uint8_t>(value));
-          } else {
+          if (!CarryFieldValue(*this, oldRecord, position, old, *oldValue, target, newRecord,
+                               *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);
           }
         }
@@ -418,6 +436,11 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
         try {
           target.InsertRecord(newRecord);
         } catch (const EStrataEngineError& error) {
+          // A failure that is not about this record (a file that cannot be
+          // written, a damaged table) would strike every later record too:
+          // reported as a loss it would leave a new table short of records
+          // in place of the old one. It ends the rebuild instead, the old
+          // table untouched and the temporary one removed below.
           if (!IsRecordLevelError(error.Code)) throw;
           target.FreeBlobs();
           if (error.Code == STRATA_KEYVIOL) {
@@ -434,99 +457,79 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     }
 
     if (!continue_) {
-      target.Close();
-      DeleteTableQuietly(tempDirectory, tempName);
       Close();
+      discard();
       EndProgress();
       return;
     }
 
     TDataTable& newTable = *target.Table();
-    RenumberFields(newTable);
     TDataFile& newData = *newTable.DataFile();
     if (newData.LastAutoIncValue() < lastAutoInc) newData.SetLastAutoIncValue(lastAutoInc);
     newData.SetLastRecordID(oldData.LastRecordID());
-    newTable.Flush(false, {}, true);
+    // Every byte of the new table is on the disk before it takes the
+    // table's place.
+    newTable.Flush();
+    newTable.FlushOs();
     target.Close();
     Close();
 
-    SwapFiles(tempDirectory, tempName, options.SuppressBackups);
-    swapped = true;
+    StageSwap(swap, registry, inMemory);
+    journal->Add(JournalSwapStaged{});
+    staged = true;
+    // Finishing the swap syncs the directory once the new files have their
+    // names; a journal brought back by a power cut then finds it finished.
+    journal->Recover(false);
   } catch (...) {
-    if (!swapped) {
-      try {
-        target.Close();
-      } catch (...) {
-      }
-      DeleteTableQuietly(tempDirectory, tempName);
+    if (!staged) {
+      discard();
+      throw;
     }
-    throw;
+    // Past the point where the swap is finished, never undone: one more
+    // attempt here, else the next user of the table completes it.
+    bool finished = false;
+    try {
+      journal->Recover(false);
+      finished = true;
+    } catch (...) {
+    }
+    if (!finished) throw;
   }
   EndProgress();
 }
 
-void TDataCursor::SwapFiles(TDataDirectory& tempDirectory, const std::string& tempName,
-                            bool suppressBackups) {
+JournalSwap TDataCursor::PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
+                                  bool newHasBlobs, bool suppressBackups) const {
   const DataEngineOptions& options = Session().Engine().Options();
   FileRegistry& registry = Session().Engine().Registry();
-  const bool inMemory = directory_.InMemory();
   const std::string& dataExtension = options.TableDataExtension;
   struct Kind {
     const std::string& extension;
     const std::string& backupExtension;
+    bool blob;
   };
-  const Kind kinds[] = {{options.TableDataExtension, options.TableDataBackupExtension},
-                        {options.TableIndexExtension, options.TableIndexBackupExtension},
-                        {options.TableBlobExtension, options.TableBlobBackupExtension}};
-  const auto pathIn = [&](const std::string& directory, const std::string& name,
-                          const std::string& extension) {
-    return directory + TableFileName(name, dataExtension, extension);
-  };
-  const auto exists = [&](const std::string& path) {
-    return TEngineFile(registry, path, inMemory).Exists();
-  };
-
-  RenameJournal journal(registry, inMemory);
-  std::vector<std::string> retired;
-  try {
-    // The new files first come next to the table, flushed, under names no
-    // listing takes for a table; a move across file systems is a copy.
-    std::vector<std::pair<std::string, std::string>> placed;
-    for (const Kind& kind : kinds) {
-      const std::string from = pathIn(tempDirectory.Path(), tempName, kind.extension);
-      if (!exists(from)) continue;
-      const std::string staged =
-          pathIn(directory_.Path(), tempName, kind.extension) + kStagedSuffix;
-      journal.Move(from, staged);
-      placed.emplace_back(staged, pathIn(directory_.Path(), tableName_, kind.extension));
+  const Kind kinds[] = {{options.TableDataExtension, options.TableDataBackupExtension, false},
+                        {options.TableIndexExtension, options.TableIndexBackupExtension, false},
+                        {options.TableBlobExtension, options.TableBlobBackupExtension, true}};
+  JournalSwap swap;
+  for (const Kind& kind : kinds) {
+    const std::string final =
+        directory_.Path() + TableFileName(tableName_, dataExtension, kind.extension);
+    if (!kind.blob || newHasBlobs) {
+      swap.NewFiles.push_back(
+          {tempDirectory.Path() + TableFileName(tempName, dataExtension, kind.extension),
+           final + kStagedSuffix, final});
     }
-    // The old files become the backups (or wait to be deleted).
-    for (const Kind& kind : kinds) {
-      const std::string old = pathIn(directory_.Path(), tableName_, kind.extension);
-      if (!exists(old)) continue;
-      if (suppressBackups) {
-        const std::string aside = old + kStagedSuffix;
-        journal.Move(old, aside);
-        retired.push_back(aside);
-        continue;
-      }
-      const std::string backup = pathIn(directory_.Path(), tableName_, kind.backupExtension);
-      if (exists(backup)) TEngineFile(registry, backup, inMemory).Delete();
-      journal.Move(old, backup);
-    }
-    for (const auto& [staged, final] : placed) journal.Move(staged, final);
-  } catch (...) {
-    journal.Undo();
-    throw;
-  }
-  // The renames reach the disk before the old files are given up.
-  if (!inMemory) platform::CurrentFileSystem().SyncDirectory(directory_.Path());
-  for (const std::string& path : retired) {
-    try {
-      TEngineFile(registry, path, inMemory).Delete();
-    } catch (...) {
+    if (!TEngineFile(registry, final, directory_.InMemory()).Exists()) continue;
+    if (suppressBackups) {
+      swap.OldFiles.push_back({final, final + kDiscardedSuffix, true});
+    } else {
+      swap.OldFiles.push_back(
+          {final, directory_.Path() + TableFileName(tableName_, dataExtension, kind.backupExtension),
+           false});
     }
   }
+  return swap;
 }
 
 void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
@@ -542,30 +545,44 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
   ResetDataLoss();
   BeginProgress();
 
-  // The index file is copied first; a stop or a failure puts it back.
   TempDirectoryScope temp(directory_);
   TDataDirectory& tempDirectory = temp.Directory();
   const bool copyInMemory = tempDirectory.InMemory();
   const std::string tempName = ReserveTempTableName(tempDirectory, registry);
-  const std::string reservation =
-      tempDirectory.Path() + TableFileName(tempName, dataExtension, dataExtension);
+  const auto copyPath = [&](const std::string& extension) {
+    return tempDirectory.Path() + TableFileName(tempName, dataExtension, extension);
+  };
+  const std::string reservation = copyPath(dataExtension);
   struct ReservationScope {
     FileRegistry& registry;
     const std::string& path;
     bool inMemory;
     ~ReservationScope() { DeleteFileQuietly(registry, path, inMemory); }
   } reservationScope{registry, reservation, copyInMemory};
-  const std::string copyPath =
-      tempDirectory.Path() +
-      TableFileName(tempName, dataExtension, engineOptions.TableIndexBackupExtension);
-  {
-    TEngineFile copy(registry, copyPath, copyInMemory);
-    copy.FailIfExists = true;
-    index.CopyTo(copy, FileCopyOptions{});
-    copy.Close();
+  const std::string indexCopy = copyPath(engineOptions.TableIndexBackupExtension);
+  std::vector<std::string> dataCopies;
+
+  // Until the rebuild is complete, the files go back to what they were: the
+  // index file from its copy, the data header (which the rebuild rewrites)
+  // from its saved bytes, and, once records are to be deleted, the data and
+  // BLOB files from theirs. The journal makes that hold across a crash.
+  std::optional<ChangeJournal> journal;
+  try {
+    journal.emplace(directory_, tableName_);
+    journal->Add({JournalRemoveFile{reservation}, JournalRemoveFile{indexCopy}});
+    {
+      TEngineFile copy(registry, indexCopy, copyInMemory);
+      copy.FailIfExists = true;
+      index.CopyTo(copy, FileCopyOptions{});
+      copy.Close();
+    }
+    journal->Add({JournalRestoreCopy{index.Path(), indexCopy}, HeaderBytes(*table.DataFile())});
+  } catch (...) {
+    CloseDiscardingChanges();
+    if (journal) journal->RecoverQuietly();
+    throw;
   }
 
-  bool deleting = false;
   try {
     const std::span<const FieldDescriptor> stored = table.DataFile()->Fields();
     const Collation collation = Collation::For(table.DataFile()->LocaleID());
@@ -581,17 +598,10 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
                                     stored, fields, displayName_, databaseName);
     };
     std::array<bool, kIndexSlotCount> flags{};
-    // Slots keep their order: from the first secondary slot that changes,
-    // the slots are dropped (highest first) and defined again.
-    const int oldCount = index.SecondaryIndexCount();
-    int first = secondaryIndexCount + 1;
-    for (int slot = 1; slot <= std::max(oldCount, secondaryIndexCount); ++slot) {
-      if (slot > oldCount || slot > secondaryIndexCount || differs(slot)) {
-        first = slot;
-        break;
-      }
-    }
-    for (int slot = oldCount; slot >= first; --slot) {
+    // Slots keep their places: the surplus ones go (highest first), a slot
+    // whose definition differs gets the new one with an empty tree, and new
+    // slots follow. An index whose definition is unchanged keeps its tree.
+    for (int slot = index.SecondaryIndexCount(); slot > secondaryIndexCount; --slot) {
       freeTree(slot);
       index.RemoveIndex(slot, true);
     }
@@ -601,8 +611,15 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       index.DefinePrimaryIndex(indexes[0], fields);
       flags[0] = true;
     }
-    for (int slot = first; slot <= secondaryIndexCount; ++slot) {
-      index.AddSecondaryIndex(indexes[static_cast<std::size_t>(slot)], fields);
+    for (int slot = 1; slot <= secondaryIndexCount; ++slot) {
+      if (slot > index.SecondaryIndexCount()) {
+        index.SetSecondaryIndexCount(slot);
+      } else if (differs(slot)) {
+        freeTree(slot);
+      } else {
+        continue;
+      }
+      index.ReplaceSecondaryIndex(slot, indexes[static_cast<std::size_t>(slot)], fields);
       flags[static_cast<std::size_t>(slot)] = true;
     }
     if (textParamsChanged || differs(static_cast<int>(kFullTextSlot))) {
@@ -636,6 +653,9 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
             }
             if (flags[kFullTextSlot]) AddRecordWords(record, n);
           } catch (const EStrataEngineError& error) {
+            // Only a duplicate key is about the record. Any other failure
+            // ends the rebuild with the index file put back from its copy,
+            // rather than leave indexes that silently miss records.
             if (error.Code != STRATA_KEYVIOL) throw;
             violated = error.IndexName;
           }
@@ -652,22 +672,43 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
     }
     EndProgress();
     if (!continue_) {
-      RestoreIndexFile(copyPath, copyInMemory);
+      CloseDiscardingChanges();
+      journal->Recover();
       return;
     }
-    deleting = true;
+    if (!duplicates.empty()) {
+      // Deleting records changes the data and BLOB files: they are copied
+      // first.
+      std::vector<std::pair<TEngineFile*, std::string>> copies = {
+          {table.DataFile(), copyPath(engineOptions.TableDataBackupExtension)}};
+      if (table.BlobFile() != nullptr) {
+        copies.emplace_back(table.BlobFile(), copyPath(engineOptions.TableBlobBackupExtension));
+      }
+      for (const auto& [file, path] : copies) {
+        journal->Add(JournalRemoveFile{path});
+        dataCopies.push_back(path);
+        TEngineFile copy(registry, path, copyInMemory);
+        copy.FailIfExists = true;
+        file->CopyTo(copy, FileCopyOptions{});
+        copy.Close();
+        journal->Add(JournalRestoreCopy{file->Path(), path});
+      }
+    }
     for (const std::int32_t n : duplicates) DeleteRecord(n);
     writeHeader();
+    table.Flush();
+    table.FlushOs();
     Close();
+    journal->Commit();
   } catch (...) {
-    // Once records were deleted the new index describes the table better
-    // than the copy; the copy stays for a repair.
-    if (!deleting) RestoreIndexFile(copyPath, copyInMemory);
+    CloseDiscardingChanges();
+    journal->RecoverQuietly();
     throw;
   }
 
+  for (const std::string& path : dataCopies) DeleteFileQuietly(registry, path, copyInMemory);
   if (suppressBackups) {
-    DeleteFileQuietly(registry, copyPath, copyInMemory);
+    DeleteFileQuietly(registry, indexCopy, copyInMemory);
     return;
   }
   const std::string backup =
@@ -675,28 +716,22 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       TableFileName(tableName_, dataExtension, engineOptions.TableIndexBackupExtension);
   TEngineFile old(registry, backup, directory_.InMemory());
   if (old.Exists()) old.Delete();
-  TEngineFile(registry, copyPath, copyInMemory).Rename(backup);
+  TEngineFile(registry, indexCopy, copyInMemory).Rename(backup);
 }
 
-void TDataCursor::RestoreIndexFile(const std::string& copyPath, bool copyInMemory) {
-  FileRegistry& registry = Session().Engine().Registry();
-  const std::string indexPath =
-      directory_.Path() + TableFileName(tableName_, Session().Engine().Options().TableDataExtension,
-                                        Session().Engine().Options().TableIndexExtension);
-  if (table_ != nullptr) {
-    // Nothing of the rebuild is written: the buffers, headers and
+void TDataCursor::CloseDiscardingChanges() noexcept {
+  if (table_ == nullptr) return;
+  try {
+    // Nothing of the change is written: the buffers, headers and
     // descriptors go back to what the files hold.
     table_->DropCaches(false, true);
     table_->IndexFile()->ReadDescriptors();
-    try {
-      Close();
-    } catch (...) {
-    }
+  } catch (...) {
   }
-  TEngineFile file(registry, indexPath, directory_.InMemory());
-  file.RestoreFrom(copyPath, FileCopyOptions{});
-  file.Close();
-  DeleteFileQuietly(registry, copyPath, copyInMemory);
+  try {
+    Close();
+  } catch (...) {
+  }
 }
 
 }  // namespace strata

@@ -5,8 +5,11 @@
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
+#include "engine/core/table_journal.h"
 #include "engine/core/table_names.h"
+#include "engine/core/table_recovery.h"
 #include "engine/errors/engine_error.h"
+#include "platform/file_system.h"
 
 namespace strata {
 
@@ -89,7 +92,9 @@ TDataTable& TDataDirectory::OpenTable(std::string_view name, std::string_view di
                                       const TableOpenRequest& request) {
   const std::string tableName = TableNameFor(name);
   TDataTable* table = nullptr;
-  if (const auto found = Find(tableName); found != tables_.end()) {
+  const auto found = Find(tableName);
+  if (found == tables_.end()) RecoverTable(tableName);
+  if (found != tables_.end()) {
     table = found->get();
     if (table->IsOpen()) {
       // Counted open, in a transaction, or kept open.
@@ -155,6 +160,8 @@ TDataTable& TDataDirectory::CreateTable(std::string_view name, std::string_view 
     if ((*found)->IsOpen() || (*found)->InTransaction()) RaiseTableError(STRATA_OSEACCES, tableName);
     tables_.erase(found);
   }
+  // Never over the remains of an interrupted change: they are recovered.
+  RecoverTable(tableName);
   auto created = std::make_unique<TDataTable>(*this, tableName, std::string(displayName), true,
                                               temporary, false);
   created->CreateFiles(structure);
@@ -173,6 +180,7 @@ std::string TDataDirectory::ReleaseForFileChange(std::string_view name) {
     table.Close(false, true);
     Remove(table);
   }
+  RecoverTable(tableName);
   return tableName;
 }
 
@@ -189,11 +197,55 @@ void TDataDirectory::RenameTable(std::string_view name, std::string_view targetD
 }
 
 bool TDataDirectory::TableExists(std::string_view name, bool temporary) {
+  if (!temporary && FindTable(name) == nullptr) RecoverTable(name);
   const DataEngineOptions& options = Engine().Options();
   const std::string file =
       TableFileName(TableNameFor(name), options.TableDataExtension,
                     temporary ? options.TableDataTempExtension : options.TableDataExtension);
   return Engine().Registry().FileExists(path_ + file, inMemory_);
+}
+
+std::string TDataDirectory::JournalPath(std::string_view name) const {
+  const std::string& dataExtension = Engine().Options().TableDataExtension;
+  return path_ + TableFileName(TableNameFor(name), dataExtension, TableJournal::kExtension);
+}
+
+void TDataDirectory::SetJournalInUse(std::string_view name, bool inUse) {
+  const std::string tableName = TableNameFor(name);
+  const auto found = std::find_if(journalsInUse_.begin(), journalsInUse_.end(),
+                                  [&](const std::string& n) { return SameTableName(n, tableName); });
+  if (inUse && found == journalsInUse_.end()) journalsInUse_.push_back(tableName);
+  if (!inUse && found != journalsInUse_.end()) journalsInUse_.erase(found);
+}
+
+void TDataDirectory::RecoverTable(std::string_view name) {
+  if (inMemory_) return;
+  const std::string tableName = TableNameFor(name);
+  if (std::any_of(journalsInUse_.begin(), journalsInUse_.end(),
+                  [&](const std::string& n) { return SameTableName(n, tableName); })) {
+    return;
+  }
+  const std::string path = JournalPath(name);
+  if (!platform::CurrentFileSystem().FileExists(path)) return;
+  // A read-only database cannot finish or undo the change: the table is
+  // not used in its half-changed state.
+  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, path);
+  std::optional<TableJournal> journal =
+      TableJournal::OpenLeftover(path, session_.LockRetryCount(), session_.LockWaitTime());
+  if (journal) RecoverTableJournal(*journal, Engine().Registry());
+}
+
+void TDataDirectory::RecoverTables() {
+  if (inMemory_) return;
+  std::vector<std::string> journals;
+  const std::string pattern = std::string("*") + TableJournal::kExtension;
+  if (!platform::CurrentFileSystem().ListFiles(path_, pattern, journals)) {
+    RaiseTableError(RecordOsError(), ErrorDatabaseName());
+  }
+  const std::size_t extension = std::string_view(TableJournal::kExtension).size();
+  for (const std::string& journal : journals) {
+    RecoverTable(journal.substr(0, journal.size() - extension));
+  }
 }
 
 std::vector<std::string> TDataDirectory::ListTables() {

@@ -87,8 +87,26 @@ class TDataDirectory {
   // toBackup uses the backup extensions and replaces backups of that name.
   void RenameTable(std::string_view name, std::string_view targetDirectory, bool toBackup,
                    std::string_view newName);
-  // Whether the table's data file exists (open in the process or on disk).
+  // Whether the table's data file exists (open in the process or on disk),
+  // once an interrupted change of the table is recovered.
   bool TableExists(std::string_view name, bool temporary = false);
+
+  // Crash recovery. A journal left next to a table by a process that died
+  // (see table_journal.h) is recovered: the change it records is finished or
+  // undone. Opening, creating, deleting or renaming a table and asking
+  // whether it exists do this first. A journal that another user still holds
+  // is waited for (the session's lock retries) and then refused with 11013;
+  // in a read-only database a journal cannot be recovered and the table is
+  // refused with 11013. Nothing happens for the in-memory database.
+  void RecoverTable(std::string_view name);
+  // RecoverTable for every journal of the directory.
+  void RecoverTables();
+  // The journal path of a table of this directory.
+  std::string JournalPath(std::string_view name) const;
+  // A change of this directory's own keeps the table's journal from the
+  // start to the end of the change (see ChangeJournal); RecoverTable leaves
+  // such a journal alone.
+  void SetJournalInUse(std::string_view name, bool inUse);
   // The names of the directory's data files without extension.
   std::vector<std::string> ListTables();
   // The first name of the form <thread id, 5 characters><counter><data
@@ -132,6 +150,7 @@ class TDataDirectory {
   std::unique_ptr<TDataDirectoryLocks> locks_;
   std::vector<std::unique_ptr<TDataTable>> tables_;
   std::vector<TDataTable*> transactionTables_;
+  std::vector<std::string> journalsInUse_;
   std::int32_t referenceCount_ = 1;
   bool inTransaction_ = false;
   bool restrictedTransaction_ = false;

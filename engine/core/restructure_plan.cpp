@@ -34,6 +34,12 @@ bool FieldDescriptorsDiffer(const FieldDescriptor& oldField, const FieldDescript
       TextsDiffer(oldField.MaxValue, newField.MaxValue)) {
     return true;
   }
+  // A string that turns wide (or back) keeps its size in bytes but not what
+  // they mean: its values are converted.
+  if (IsWideString(oldField.EngineType, oldField.SubType) !=
+      IsWideString(newField.EngineType, newField.SubType)) {
+    return true;
+  }
   return newField.SubType == kSubTypeAutoInc && oldField.SubType == kSubTypeNone;
 }
 
@@ -61,6 +67,19 @@ bool IndexDescriptorsDiffer(const IndexDescriptor& oldIndex, const IndexDescript
     if (FieldDescriptorsDiffer(*oldField, *newField)) return true;
   }
   return false;
+}
+
+std::vector<std::uint16_t> NewFieldPositions(std::span<const FieldDescriptor> oldFields,
+                                             std::span<const FieldDescriptor> newFields) {
+  std::vector<std::uint16_t> positions;
+  positions.reserve(oldFields.size());
+  for (const FieldDescriptor& old : oldFields) {
+    const FieldDescriptor* match = FindField(newFields, old.FieldNumber);
+    positions.push_back(match == nullptr
+                            ? std::uint16_t{0}
+                            : static_cast<std::uint16_t>(match - newFields.data() + 1));
+  }
+  return positions;
 }
 
 bool FullTextParamsDiffer(const FullTextParams& oldParams, const FullTextParams& newParams,

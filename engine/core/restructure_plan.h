@@ -4,9 +4,11 @@
 // FieldDescriptorsDiffer is true when two fields need different record
 // layouts or value checks: field number, engine type, PhysicalSize, physical
 // decimals, required flag, character case, compression level, or the
-// default, minimum or maximum text (letter case ignored) differ, or an
-// integer field (sub-type 0) becomes AutoInc. Name, description, declared
-// size and other sub-type changes (a memo that becomes a BLOB) do not count.
+// default, minimum or maximum text (letter case ignored) differ, an integer
+// field (sub-type 0) becomes AutoInc, or a string becomes a wide string or
+// stops being one (its bytes are read differently). Name, description,
+// declared size and other sub-type changes (a memo that becomes a BLOB, a
+// plain string that becomes fixed-length) do not count.
 //
 // IndexDescriptorsDiffer is true when two indexes need different trees: key
 // length, key field count, case-insensitive or unique flag, compression, or
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
@@ -41,6 +44,11 @@ bool IndexDescriptorsDiffer(const IndexDescriptor& oldIndex, const IndexDescript
 // ignored; the character sets byte for byte.
 bool FullTextParamsDiffer(const FullTextParams& oldParams, const FullTextParams& newParams,
                           std::uint32_t localeId);
+
+// The field matching of a full rebuild: for each old field, the position
+// (from 1) of the new field with the same number, 0 when there is none.
+std::vector<std::uint16_t> NewFieldPositions(std::span<const FieldDescriptor> oldFields,
+                                             std::span<const FieldDescriptor> newFields);
 
 // What one side of the comparison holds.
 struct TableShape {

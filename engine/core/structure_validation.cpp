@@ -207,8 +207,8 @@ void ValidateIndexDescriptors(std::span<const FieldDescriptor> fields, IndexSlot
       errorName = kPrimaryIndexErrorName;
     } else {
       index.Name = StoredName(index.Name, kMaxIndexNameLength);
-      if (index.Name.empty()) RaiseStructureError(STRATA_INDEXNAMEREQUIRED, names);
-      if (!AllowedFirstCharacter(index.Name.front())) {
+      // An empty or blank name has no allowed first character either.
+      if (index.Name.empty() || !AllowedFirstCharacter(index.Name.front())) {
         RaiseStructureError(STRATA_INVALIDINDEXNAME, names, {}, index.Name);
       }
       for (std::size_t other = 1; other <= last; ++other) {

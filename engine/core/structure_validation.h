@@ -17,10 +17,11 @@
 // types), the decimals (0 unless BCD), PhysicalSize, physical decimals and
 // FieldOffset (from 25).
 //
-// ValidateIndexDescriptors, for slot 0 and the secondary slots: names (10010,
-// 10022, 10027), key fields (10023 for a gap or an unknown field, 12292 for a
-// BLOB), key length (10026) and the derived values: key field count, key
-// length (plus the 4-byte RecordID suffix when not unique); slot 0 is nameless
+// ValidateIndexDescriptors, for slot 0 and the secondary slots: names (10022
+// for an empty or badly starting name, 10027 for a duplicate), key fields
+// (10023 for a gap or an unknown field, 12292 for a BLOB), key length
+// (10026) and the derived values: key field count, key length (plus the
+// 4-byte RecordID suffix when not unique); slot 0 is nameless
 // and unique and becomes the default RecordID index when it has no key
 // fields; slot 31 becomes "Sys Text" over string and memo fields.
 //

@@ -37,6 +37,11 @@ struct TableProperties {
 // Creation also says whether an existing table is replaced.
 struct TableCreateOptions : TableProperties {
   bool OverwriteExisting = false;
+  // A crash during the creation leaves no table rather than a partial one:
+  // the new files are named in the table's journal until they are complete
+  // on the disk. A rebuild turns it off for the table it builds in its
+  // temporary directory, which the rebuild's own journal covers.
+  bool CrashSafe = true;
 };
 
 }  // namespace strata

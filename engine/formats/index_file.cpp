@@ -360,25 +360,13 @@ void TIndexFile::DefinePrimaryIndex(const IndexDescriptor& descriptor,
 
 int TIndexFile::AddSecondaryIndex(const IndexDescriptor& descriptor,
                                   std::span<const FieldDescriptor> fields) {
-  if (header_.SecondaryIndexCount >= kMaxSecondaryIndexes ||
-      descriptor.FieldCount > kMaxKeyFields) {
+  if (header_.SecondaryIndexCount >= kMaxSecondaryIndexes) {
     RaiseTableError(STRATA_INDEXLIMIT, owner_.ErrorTableName(), owner_.ErrorDatabaseName());
   }
-  const std::string name(Trim(descriptor.Name).substr(0, kMaxNameLength));
-  if (name.empty()) {
-    RaiseTableError(STRATA_INDEXNAMEREQUIRED, owner_.ErrorTableName(), owner_.ErrorDatabaseName());
-  }
-  if (!ValidFirstCharacter(name.front())) RaiseIndexError(STRATA_INVALIDINDEXNAME, name);
+  const IndexDescriptor d = SecondaryDescriptor(descriptor, fields);
   for (std::size_t slot = 1; slot <= header_.SecondaryIndexCount; ++slot) {
-    if (SameName(descriptors_[slot].Name, name)) RaiseIndexError(STRATA_INDEXEXISTS, name);
+    if (SameName(descriptors_[slot].Name, d.Name)) RaiseIndexError(STRATA_INDEXEXISTS, d.Name);
   }
-  IndexDescriptor d = descriptor;
-  d.Name = name;
-  d.FullText = 0;
-  const IndexKeyLayout layout = IndexKeyLayout::Make(
-      d, fields, Collation(), owner_.ErrorTableName(), owner_.ErrorDatabaseName());
-  CheckKeyLength(layout.FieldBytes(), name);
-  d.KeyLength = layout.KeyLength();
   const std::size_t slot = header_.SecondaryIndexCount + 1u;
   descriptors_[slot] = d;
   header_.RootPage[slot] = 0;
@@ -387,6 +375,40 @@ int TIndexFile::AddSecondaryIndex(const IndexDescriptor& descriptor,
   MarkHeader();
   MarkDescriptors();
   return static_cast<int>(slot);
+}
+
+void TIndexFile::ReplaceSecondaryIndex(int slot, const IndexDescriptor& descriptor,
+                                       std::span<const FieldDescriptor> fields) {
+  CheckSlot(slot);
+  const auto s = static_cast<std::size_t>(slot);
+  if (s < 1 || s > header_.SecondaryIndexCount) {
+    throw std::out_of_range("no secondary index in slot " + std::to_string(slot));
+  }
+  descriptors_[s] = SecondaryDescriptor(descriptor, fields);
+  header_.RootPage[s] = 0;
+  header_.AuxPage[s] = 0;
+  MarkHeader();
+  MarkDescriptors();
+}
+
+IndexDescriptor TIndexFile::SecondaryDescriptor(const IndexDescriptor& descriptor,
+                                                std::span<const FieldDescriptor> fields) const {
+  if (descriptor.FieldCount > kMaxKeyFields) {
+    RaiseTableError(STRATA_INDEXLIMIT, owner_.ErrorTableName(), owner_.ErrorDatabaseName());
+  }
+  const std::string name(Trim(descriptor.Name).substr(0, kMaxNameLength));
+  if (name.empty()) {
+    RaiseTableError(STRATA_INDEXNAMEREQUIRED, owner_.ErrorTableName(), owner_.ErrorDatabaseName());
+  }
+  if (!ValidFirstCharacter(name.front())) RaiseIndexError(STRATA_INVALIDINDEXNAME, name);
+  IndexDescriptor d = descriptor;
+  d.Name = name;
+  d.FullText = 0;
+  const IndexKeyLayout layout = IndexKeyLayout::Make(
+      d, fields, Collation(), owner_.ErrorTableName(), owner_.ErrorDatabaseName());
+  CheckKeyLength(layout.FieldBytes(), name);
+  d.KeyLength = layout.KeyLength();
+  return d;
 }
 
 void TIndexFile::SetTextIndex(const IndexDescriptor& descriptor,

@@ -105,6 +105,12 @@ class TIndexFile : public TBufferedFile {
   // Returns the slot taken.
   int AddSecondaryIndex(const IndexDescriptor& descriptor,
                         std::span<const FieldDescriptor> fields);
+  // Stores a new definition in a secondary slot in use, with an empty tree
+  // (the old tree's pages must have been freed). The name is checked as
+  // AddSecondaryIndex checks it except against the other slots: slots that
+  // are redefined one after the other may exchange their names.
+  void ReplaceSecondaryIndex(int slot, const IndexDescriptor& descriptor,
+                             std::span<const FieldDescriptor> fields);
   void SetTextIndex(const IndexDescriptor& descriptor, std::span<const FieldDescriptor> fields);
   // Replaces the name, the key fields and the descending flags.
   void UpdateIndexInfo(int slot, const IndexDescriptor& descriptor);
@@ -149,6 +155,10 @@ class TIndexFile : public TBufferedFile {
   void MarkHeader();
   void MarkDescriptors() { descriptorsModified_ = true; }
   void CheckSlot(int slot) const;
+  // A secondary index definition as stored: the name trimmed and checked
+  // (9487, 10010, 10022), the key length computed and checked (10026).
+  IndexDescriptor SecondaryDescriptor(const IndexDescriptor& descriptor,
+                                      std::span<const FieldDescriptor> fields) const;
   // 10026 unless the key's field bytes lie between 1 and 4106 and within
   // a third of the payload.
   void CheckKeyLength(std::uint32_t fieldBytes, const std::string& indexName) const;

@@ -7,6 +7,7 @@
 
 #include "engine/common/byte_order.h"
 #include "engine/errors/engine_error.h"
+#include "engine/formats/record_values.h"
 #include "engine/values/bcd.h"
 #include "engine/values/field_types.h"
 
@@ -123,6 +124,7 @@ IndexKeyLayout IndexKeyLayout::Make(const IndexDescriptor& descriptor,
     key.KeyBytes = KeyBytesOf(*field);
     key.HasNullFlag = number != kRecordIdFieldNumber && number != kRecordHashFieldNumber;
     key.Descending = descriptor.DescendingFields[i] != 0;
+    key.Wide = IsWideString(field->EngineType, field->SubType);
     layout.fieldBytes_ += key.KeyBytes + 1u;
     layout.fields_.push_back(key);
   }
@@ -164,6 +166,10 @@ void IndexKeyLayout::BuildKey(std::span<const std::uint8_t> record, std::int32_t
     fetch(valueOffset, size);
     switch (field.Type) {
       case kTypeString: {
+        if (field.Wide) {
+          BuildWideKeyBytes(std::span<const std::uint8_t>(value, size), bytes);
+          break;
+        }
         const std::size_t n = std::min(size, field.KeyBytes + std::size_t{0});
         const auto end = std::find(value, value + n, std::uint8_t{0});
         std::copy(value, end, bytes);
@@ -202,7 +208,10 @@ int IndexKeyLayout::CompareKeys(const std::uint8_t* a, const std::uint8_t* b,
     const std::size_t left = n - at;
     const std::size_t width = std::min<std::size_t>(field.KeyBytes + 1u, left);
     int c = 0;
-    if (collated_ && field.Type == kTypeString) {
+    if (collated_ && field.Wide) {
+      c = CompareBytes(a + at, b + at, 1);
+      if (c == 0 && width > 1) c = CompareWideKeyBytes(a + at + 1, b + at + 1, width - 1);
+    } else if (collated_ && field.Type == kTypeString) {
       c = CompareBytes(a + at, b + at, 1);
       if (c == 0 && width > 1) {
         c = collation_.Compare(CharsOf(a + at + 1, width - 1), CharsOf(b + at + 1, width - 1),
@@ -215,6 +224,21 @@ int IndexKeyLayout::CompareKeys(const std::uint8_t* a, const std::uint8_t* b,
     at += width;
   }
   return at < n ? CompareBytes(a + at, b + at, n - at) : 0;
+}
+
+void IndexKeyLayout::BuildWideKeyBytes(std::span<const std::uint8_t> value,
+                                       std::uint8_t* out) const {
+  std::u16string units = WideUnitsOf(value);
+  if (caseInsensitive_) collation_.UpperWide(units);
+  for (std::size_t i = 0; i < units.size(); ++i) StoreU16(out + 2 * i, units[i]);
+}
+
+int IndexKeyLayout::CompareWideKeyBytes(const std::uint8_t* a, const std::uint8_t* b,
+                                        std::size_t n) const {
+  const std::size_t whole = n & ~std::size_t{1};
+  const int c = collation_.CompareWide(WideUnitsOf({a, whole}), WideUnitsOf({b, whole}), false);
+  // A partial key may end inside a code unit.
+  return c != 0 || whole == n ? c : CompareBytes(a + whole, b + whole, 1);
 }
 
 int IndexKeyLayout::CompareFullText(const std::uint8_t* a, const std::uint8_t* b,

@@ -7,8 +7,9 @@
 // chosen so that unsigned byte order is value order: integers big-endian
 // with the sign bit inverted, doubles with the sign rule, BCD values as a
 // 64-bit count of ten-thousandths, strings zero-padded (upper-cased through
-// the table's collation in a case-insensitive index). Only string fields of
-// a table with a non-zero locale compare through the collation.
+// the table's collation in a case-insensitive index; a wide string as its
+// code units up to the first zero unit). Only string fields of a table with
+// a non-zero locale compare through the collation.
 //
 // A full-text key is 68 bytes: 1, the field number (big-endian), the word
 // (61 characters, upper-cased, zero-padded) and the RecordID.
@@ -63,6 +64,7 @@ struct KeyField {
   std::uint16_t KeyBytes = 0;
   bool HasNullFlag = true;
   bool Descending = false;
+  bool Wide = false;  // a wide string: UTF-16LE code units
 };
 
 class IndexKeyLayout {
@@ -98,6 +100,8 @@ class IndexKeyLayout {
 
  private:
   int CompareFullText(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) const;
+  void BuildWideKeyBytes(std::span<const std::uint8_t> value, std::uint8_t* out) const;
+  int CompareWideKeyBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) const;
 
   std::vector<KeyField> fields_;
   std::uint32_t fieldBytes_ = 0;

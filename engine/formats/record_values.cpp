@@ -8,6 +8,7 @@
 
 #include "engine/common/byte_order.h"
 #include "engine/formats/field_rules.h"
+#include "engine/locale/windows1252.h"
 #include "engine/values/bcd.h"
 #include "engine/values/date_time.h"
 #include "engine/values/field_types.h"
@@ -99,12 +100,19 @@ ConstRecordImage FieldBytes(ConstRecordImage record, const FieldDescriptor& fiel
 
 std::string ReadString(ConstRecordImage record, const FieldDescriptor& field) {
   const ConstRecordImage slot = Slot(record, field);
+  if (IsWideString(field.EngineType, field.SubType)) {
+    return Utf16ToWindows1252(WideUnitsOf(slot));
+  }
   const auto end = std::find(slot.begin(), slot.end(), 0);
   return std::string(slot.begin(), end);
 }
 
 void WriteString(RecordImage record, const FieldDescriptor& field, std::string_view text,
                  const Collation& collation) {
+  if (IsWideString(field.EngineType, field.SubType)) {
+    WriteWideString(record, field, Windows1252ToUtf16(text), collation);
+    return;
+  }
   RecordImage slot = Slot(record, field);
   std::fill(slot.begin(), slot.end(), 0);
   const std::size_t room = slot.empty() ? 0 : slot.size() - 1;
@@ -118,6 +126,40 @@ void WriteString(RecordImage record, const FieldDescriptor& field, std::string_v
   if (field.CharCase == 1) collation.Lower(chars);
   if (field.CharCase == 2) collation.Upper(chars);
   if (!IsSystemField(field)) record[field.FieldOffset] = (length > 0 && slot[0] != 0) ? 1 : 0;
+}
+
+void WriteWideString(RecordImage record, const FieldDescriptor& field, std::u16string_view text,
+                     const Collation& collation) {
+  if (!IsWideString(field.EngineType, field.SubType)) {
+    WriteString(record, field, Utf16ToWindows1252(text), collation);
+    return;
+  }
+  RecordImage slot = Slot(record, field);
+  std::fill(slot.begin(), slot.end(), 0);
+  std::size_t length = std::min(text.size(), slot.size() / 2);
+  length = std::min(length, text.substr(0, length).find(u'\0'));
+  while (length > 0 && text[length - 1] == u' ') --length;
+  std::u16string units(text.substr(0, length));
+  if (field.CharCase == 1) collation.LowerWide(units);
+  if (field.CharCase == 2) collation.UpperWide(units);
+  for (std::size_t i = 0; i < units.size(); ++i) StoreU16(slot.data() + 2 * i, units[i]);
+  if (!IsSystemField(field)) record[field.FieldOffset] = length > 0 ? 1 : 0;
+}
+
+std::u16string WideUnitsOf(std::span<const std::uint8_t> bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t unit = LoadU16(bytes.data() + i);
+    if (unit == 0) break;
+    units += unit;
+  }
+  return units;
+}
+
+std::vector<std::uint8_t> WideBytesOf(std::u16string_view units) {
+  std::vector<std::uint8_t> bytes(2 * units.size() + 2, 0);
+  for (std::size_t i = 0; i < units.size(); ++i) StoreU16(bytes.data() + 2 * i, units[i]);
+  return bytes;
 }
 
 bool ReadBoolean(ConstRecordImage record, const FieldDescriptor& field) {
@@ -215,6 +257,10 @@ bool WriteBcd(RecordImage record, const FieldDescriptor& field, Currency value) 
 void WriteFieldBytes(RecordImage record, const FieldDescriptor& field,
                      std::span<const std::uint8_t> value, const Collation& collation) {
   if (field.EngineType == kTypeString) {
+    if (IsWideString(field.EngineType, field.SubType)) {
+      WriteWideString(record, field, WideUnitsOf(value), collation);
+      return;
+    }
     const auto zero = std::find(value.begin(), value.end(), 0);
     // An empty value may come without storage; the text keeps a valid one.
     const std::string_view text =

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/crypto/md5.h"
 #include "engine/formats/field_descriptor.h"
@@ -59,9 +60,22 @@ ConstRecordImage FieldBytes(ConstRecordImage record, const FieldDescriptor& fiel
 // removes trailing spaces (except for fixed-length strings), applies the
 // field's character case through the collation, and stores an empty result
 // as NULL.
+//
+// Wide strings (sub-type 32) hold UTF-16LE code units instead: at most
+// (PhysicalSize - 1) / 2 of them, ending at the first zero unit, so the
+// slot's last byte stays zero. ReadString and WriteString carry them as
+// Windows-1252 text (a character without a byte reads as "?");
+// WriteWideString takes the units themselves (and converts them into the
+// text of a plain string field).
 std::string ReadString(ConstRecordImage record, const FieldDescriptor& field);
 void WriteString(RecordImage record, const FieldDescriptor& field, std::string_view text,
                  const Collation& collation);
+void WriteWideString(RecordImage record, const FieldDescriptor& field, std::u16string_view text,
+                     const Collation& collation);
+// A wide value's bytes as code units, up to the first zero unit, and back
+// (the units and a zero unit).
+std::u16string WideUnitsOf(std::span<const std::uint8_t> bytes);
+std::vector<std::uint8_t> WideBytesOf(std::u16string_view units);
 
 // Booleans are stored as 0 or 1.
 bool ReadBoolean(ConstRecordImage record, const FieldDescriptor& field);

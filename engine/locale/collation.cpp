@@ -196,6 +196,14 @@ void MapBytes(const std::array<unsigned char, 256>& table, std::span<char> text)
   for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
 }
 
+void MapUnits(const std::array<unsigned char, 256>& table, std::span<char16_t> text) {
+  for (char16_t& unit : text) {
+    const auto byte = UnicodeToWindows1252(unit);
+    if (!byte) continue;
+    unit = Windows1252ToUnicode(static_cast<char>(table[static_cast<unsigned char>(*byte)]));
+  }
+}
+
 }  // namespace
 
 bool LocaleAvailable(std::uint32_t id) { return Lookup(id)->available; }
@@ -228,6 +236,31 @@ void Collation::Upper(std::span<char> text) const {
 void Collation::Lower(std::span<char> text) const {
   if (!data_->available) RaiseUnavailable();
   MapBytes(data_->lower, text);
+}
+
+void Collation::UpperWide(std::span<char16_t> text) const {
+  if (!data_->available) RaiseUnavailable();
+  MapUnits(data_->upper, text);
+}
+
+void Collation::LowerWide(std::span<char16_t> text) const {
+  if (!data_->available) RaiseUnavailable();
+  MapUnits(data_->lower, text);
+}
+
+int Collation::CompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase) const {
+  if (data_->id == kAnsiLocaleId) {
+    if (!ignoreCase) return Sign(a.compare(b));
+    std::u16string upperA(a);
+    std::u16string upperB(b);
+    MapUnits(data_->upper, upperA);
+    MapUnits(data_->upper, upperB);
+    return Sign(upperA.compare(upperB));
+  }
+  if (!data_->available) RaiseUnavailable();
+  const UCollator* collator = ignoreCase ? data_->ignoreCase.get() : data_->withCase.get();
+  return ucol_strcoll(collator, a.data(), static_cast<int32_t>(a.size()), b.data(),
+                      static_cast<int32_t>(b.size()));
 }
 
 const std::array<unsigned char, 256>& Collation::CharacterOrder() const {

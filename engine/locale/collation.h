@@ -65,6 +65,14 @@ class Collation {
   void Upper(std::span<char> text) const;  // in place, every byte of the span
   void Lower(std::span<char> text) const;
 
+  // UTF-16 texts (wide string values). A character with a Windows-1252
+  // byte is cased as that byte is; any other stays as it is. Comparing
+  // follows the rules above for whole texts, in code unit order for
+  // identifier 0.
+  void UpperWide(std::span<char16_t> text) const;
+  void LowerWide(std::span<char16_t> text) const;
+  int CompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase) const;
+
   // The byte codes in collation order: 0 to 30 in place, 31 to 255 ordered
   // by CompareChar (equal characters in code order). Computed on first use;
   // the identity for identifier 0 and for an identifier that is not available.

@@ -146,4 +146,27 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+std::u16string Windows1252ToUtf16(std::string_view text) {
+  std::u16string out(text.size(), u'\0');
+  std::transform(text.begin(), text.end(), out.begin(), Windows1252ToUnicode);
+  return out;
+}
+
+std::string Utf16ToWindows1252(std::u16string_view text, char replacement, bool* lossless) {
+  std::string out;
+  out.reserve(text.size());
+  bool exact = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    const auto byte = pair ? std::nullopt : UnicodeToWindows1252(unit);
+    if (pair) ++i;
+    exact = exact && byte.has_value();
+    out += byte ? *byte : replacement;
+  }
+  if (lossless != nullptr) *lossless = exact;
+  return out;
+}
+
 }  // namespace strata

@@ -1,7 +1,7 @@
 // Windows-1252 text. Every table text in the engine is a string of
 // Windows-1252 bytes held in std::string / std::string_view. This file maps
 // those bytes to Unicode and back, and converts whole texts to and from UTF-8
-// for display.
+// for display and to and from UTF-16 for wide string values.
 //
 // The five bytes the code page leaves undefined (81, 8D, 8F, 90, 9D) map to
 // the control characters of the same value, so every byte survives a round
@@ -34,6 +34,15 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // UTF-8 -> Windows-1252 bytes. Characters without a byte, and malformed
 // UTF-8 sequences, each become one `replacement` byte.
 std::string Utf8ToWindows1252(std::string_view text, char replacement = '?');
+
+// Windows-1252 bytes -> UTF-16, one code unit per byte.
+std::u16string Windows1252ToUtf16(std::string_view text);
+
+// UTF-16 -> Windows-1252 bytes. Characters without a byte (a surrogate pair
+// counts as one character, an unpaired surrogate as one too) each become one
+// `replacement` byte; `lossless`, when given, tells whether none did.
+std::string Utf16ToWindows1252(std::u16string_view text, char replacement = '?',
+                               bool* lossless = nullptr);
 
 // The case mapping of the code page itself, used by the "ANSI Standard"
 // collation: a-z, the accented letters E0-FE (but not F7) and the four

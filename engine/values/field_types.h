@@ -43,6 +43,17 @@ inline constexpr std::uint8_t kSubTypeMemoAlt2 = 33;     // BLOB, reported as me
 inline constexpr std::uint8_t kSubTypeGuid = 50;         // string
 inline constexpr std::uint8_t kSubTypeRecordHash = 100;  // bytes of the RecordHash field
 
+// A string field whose values are UTF-16 code units rather than bytes.
+constexpr bool IsWideString(std::uint8_t type, std::uint8_t subType) {
+  return type == kTypeString && subType == kSubTypeWideString;
+}
+
+// A BLOB field that holds text: the memo sub-types.
+constexpr bool IsMemo(std::uint8_t type, std::uint8_t subType) {
+  return type == kTypeBlob &&
+         (subType == kSubTypeMemo || subType == kSubTypeMemoAlt1 || subType == kSubTypeMemoAlt2);
+}
+
 // Physical size of a BCD value and the precision values are stored with.
 inline constexpr std::uint16_t kBcdSize = 34;
 inline constexpr std::uint8_t kBcdPrecision = 32;

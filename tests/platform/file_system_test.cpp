@@ -1,4 +1,5 @@
 #include "platform/file_system.h"
+#include "platform/forwarding_file_system.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -72,6 +73,25 @@ TEST_F(FileSystemTest, SyncsDirectoriesThatExist) {
   EXPECT_TRUE(fs.SyncDirectory(dir_));
   EXPECT_FALSE(fs.SyncDirectory(dir_ + "missing/"));
   EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(FileSystemTest, DirectoriesAreMadeListedAndRemovedApartFromFiles) {
+  EXPECT_TRUE(fs_.CreateDirectory(dir_ + ".work-1"));
+  EXPECT_FALSE(fs_.CreateDirectory(dir_ + ".work-1"));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_TRUE(fs_.CreateDirectory(dir_ + ".Work-0"));
+  Put(".work-file", "not a directory");
+  std::vector<std::string> names;
+  ASSERT_TRUE(fs_.ListDirectories(dir_, ".work-*", names));
+  EXPECT_EQ(names, (std::vector<std::string>{".Work-0", ".work-1"}));
+  ASSERT_TRUE(fs_.ListFiles(dir_, ".work-*", names));
+  EXPECT_EQ(names, std::vector<std::string>{".work-file"});
+
+  Put(".work-1/inside", "x");
+  EXPECT_FALSE(fs_.RemoveDirectory(dir_ + ".work-1"));  // not empty
+  std::filesystem::remove(dir_ + ".work-1/inside");
+  EXPECT_TRUE(fs_.RemoveDirectory(dir_ + ".work-1"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ + ".work-1"));
 }
 
 TEST_F(FileSystemTest, RenameNeverReplacesAFile) {
@@ -205,16 +225,8 @@ TEST(FilePatternTest, WildcardsIgnoreLetterCase) {
 }
 
 TEST(ScopedFileSystemTest, InstallsAndRestores) {
-  struct Marker : FileSystem {
-    OpenedFile Open(const std::string&, const OpenRequest&) override { return {}; }
-    std::unique_ptr<FileHandle> CreateAlways(const std::string&) override { return nullptr; }
-    std::unique_ptr<FileHandle> CreateNew(const std::string&) override { return nullptr; }
-    bool Delete(const std::string&) override { return false; }
-    bool Rename(const std::string&, const std::string&) override { return false; }
+  struct Marker : ForwardingFileSystem {
     bool FileExists(const std::string&) override { return true; }
-    bool ListFiles(const std::string&, std::string_view, std::vector<std::string>&) override {
-      return false;
-    }
   } marker;
   {
     ScopedFileSystem scope(marker);

@@ -15,6 +15,7 @@
 #include "engine/core/data_cursor.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/field_types.h"
+#include "tests/tools/stored_tables.h"
 #include "tests/update/update_test_support.h"
 #include "tools/command_line.h"
 #include "tools/sample_database.h"
@@ -23,42 +24,9 @@
 namespace strata {
 namespace {
 
-using Value = std::optional<std::vector<std::uint8_t>>;  // BLOBs hold their contents
-
-struct StoredTable {
-  std::vector<FieldDescriptor> Fields;
-  std::map<std::int32_t, std::vector<Value>> Rows;  // by RecordID
-  bool operator==(const StoredTable&) const = default;
-};
-
-StoredTable ReadStored(const std::string& path, const std::string& name) {
-  TDataSession& session = DefaultSession().DataSession();
-  TDataDirectory& directory = session.OpenDirectory("", path);
-  StoredTable stored;
-  {
-    TDataCursor cursor(directory, name);
-    cursor.Open(true);
-    stored.Fields.assign(cursor.Fields().begin(), cursor.Fields().end());
-    std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
-    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
-      if (!cursor.ReadRecord(n, record)) continue;
-      std::vector<Value> values;
-      for (std::uint16_t f = 1; f <= stored.Fields.size(); ++f) {
-        Value value = cursor.GetField(record, f);
-        if (value && stored.Fields[f - 1].EngineType == kTypeBlob) {
-          cursor.OpenBlob(record, f);
-          const auto content = cursor.BlobValue(record, f);
-          value.emplace(content.begin(), content.end());
-          cursor.CloseBlob(record, f);
-        }
-        values.push_back(std::move(value));
-      }
-      stored.Rows[LoadI32(record.data() + kRecordIdOffset)] = std::move(values);
-    }
-  }
-  session.CloseDirectory(directory);
-  return stored;
-}
+using strata::testing::ReadStored;
+using strata::testing::StoredTable;
+using strata::testing::Value;
 
 bool IsIntegerType(std::uint8_t type) {
   return type == kTypeSmallint || type == kTypeInteger || type == kTypeWord ||

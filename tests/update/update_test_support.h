@@ -1,6 +1,6 @@
-// Helpers for the tests of the update run: a private data directory that is
-// also the process's current directory (where a restructure builds its
-// temporary tables), with or without the default components, catalogue
+// Helpers for the tests of the update run: a private data directory inside a
+// private directory that is also the process's current directory (so that
+// nothing a run leaves in the current directory goes unnoticed), with or without the default components, catalogue
 // tables in their current shape, and a check of every catalogue table
 // against its entry.
 #pragma once

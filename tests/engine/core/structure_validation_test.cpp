@@ -265,7 +265,8 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
          s.Fields.back().DefaultValue = "current_date";
        }, STRATA_INVALIDVCHKSTRUCT, "At", ""},
 
-      {"empty index name", [](Structure& s) { s.Indexes[1].Name = " "; }, STRATA_INDEXNAMEREQUIRED, "", ""},
+      {"empty index name", [](Structure& s) { s.Indexes[1].Name = ""; }, STRATA_INVALIDINDEXNAME, "", ""},
+      {"blank index name", [](Structure& s) { s.Indexes[1].Name = " \t "; }, STRATA_INVALIDINDEXNAME, "", ""},
       {"bad index name", [](Structure& s) { s.Indexes[1].Name = "#1"; }, STRATA_INVALIDINDEXNAME, "", "#1"},
       {"index names differ in case", [](Structure& s) {
          s.Secondary = 2;
@@ -306,6 +307,19 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
       }
       EXPECT_EQ(e.IndexName, c.index) << c.what;
     }
+  }
+}
+
+TEST(StructureValidationTest, ABlankSecondaryIndexNameIsAnInvalidName) {
+  Structure s;
+  s.Indexes[1].Name = "   ";
+  try {
+    s.Validate();
+    ADD_FAILURE() << "no error";
+  } catch (const EStrataEngineError& e) {
+    EXPECT_EQ(e.Code, STRATA_INVALIDINDEXNAME);
+    EXPECT_EQ(e.Message(), "Strata Engine Error # 10022 Invalid secondary index name '' specified "
+                           "for the table 'Contacts'");
   }
 }
 

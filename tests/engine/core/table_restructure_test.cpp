@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "engine/core/data_engine.h"
+#include "engine/formats/record_values.h"
+#include "engine/locale/windows1252.h"
 #include "tests/engine/core/write_test_support.h"
 
 namespace strata {
@@ -36,22 +38,68 @@ class RestructureTest : public strata::testing::WriteTest {
     indexes_[0] = MakeIndex({"", {}, true});
   }
 
-  using Row = std::tuple<std::optional<int>, std::string, std::string>;
-  void CreatePeople(const std::vector<Row>& rows) {
-    Create("people", fields_);
+  // Name is Windows-1252 text; Code is either that or UTF-16 text, written
+  // through the field's encoding.
+  struct Row {
+    Row(std::optional<int> id, std::string name, std::string_view code)
+        : Id(id), Name(std::move(name)), Code(Windows1252ToUtf16(code)) {}
+    Row(std::optional<int> id, std::string name, std::u16string code)
+        : Id(id), Name(std::move(name)), Code(std::move(code)) {}
+    std::optional<int> Id;
+    std::string Name;
+    std::u16string Code;
+  };
+  void CreatePeople(const std::vector<Row>& rows, std::vector<IndexDefinition> secondary = {},
+                    std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
+    Create("people", fields_, {}, secondary, textFields, options);
     TDataCursor cursor(*directory_, "people");
     cursor.Open();
     for (const auto& [id, name, code] : rows) {
       Bytes record = cursor.NewRecordBuffer();
       cursor.ApplyDefaults(record);
       if (id) cursor.SetField(record, 1, Int32Bytes(*id));
-      cursor.SetField(record, 2, TextBytes(name + '\0'));
-      cursor.SetField(record, 3, TextBytes(code + '\0'));
+      WriteString(record, cursor.Fields()[1], name, Collation());
+      WriteWideString(record, cursor.Fields()[2], code, Collation());
       cursor.SetBlobValue(record, 4, TextBytes("notes of " + name));
       cursor.InsertRecord(record);
     }
     cursor.Close();
     fields_ = Structure();  // validated descriptors, as stored
+  }
+
+  // Removes the table's files, for the next case of a test.
+  void RemovePeople() {
+    for (const char* file : {"people.dat", "people.idx", "people.blb", "people.dbk",
+                             "people.ibk", "people.bbk"}) {
+      std::filesystem::remove(dir_ + file);
+    }
+    losses_.clear();
+    progress_.clear();
+  }
+
+  // The stored texts of a string field (wide or not) as UTF-16.
+  std::vector<std::u16string> Texts(std::uint16_t position) {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    std::vector<std::u16string> texts;
+    Bytes record = cursor.NewRecordBuffer();
+    const FieldDescriptor& field = cursor.Fields()[position - 1u];
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      if (!cursor.ReadRecord(n, record)) continue;
+      texts.push_back(IsWideString(field.EngineType, field.SubType)
+                          ? WideUnitsOf(FieldBytes(record, field))
+                          : Windows1252ToUtf16(ReadString(record, field)));
+    }
+    return texts;
+  }
+
+  // The engine's own verification of the table finds nothing.
+  ::testing::AssertionResult Verified() {
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    std::string findings;
+    cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
+    if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << findings;
   }
 
   std::vector<FieldDescriptor> Structure() {
@@ -272,6 +320,24 @@ TEST_F(RestructureTest, StoppedIndexRebuildRestoresTheIndexFileAndKeepsEveryReco
   EXPECT_EQ(Rows().size(), 3u);
 }
 
+TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndRestoresTheIndexFile) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}});
+  // The memos' blocks are damaged: indexing their words fails.
+  std::string blob = Slurp("people.blb");
+  std::fill(blob.begin() + 512, blob.end(), '\xFF');
+  Put("people.blb", blob);
+  const auto before = Files();
+  indexes_[kFullTextSlot] = MakeIndex({"", {4}});
+  const auto error = ErrorOf([&] { Restructure(); });
+  ASSERT_TRUE(error) << "the rebuild went on";
+  EXPECT_EQ(error->Code, STRATA_MEMOCORRUPT);
+  EXPECT_TRUE(losses_.empty());
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.ibk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
 TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
   CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
   const auto before = Files();
@@ -328,6 +394,187 @@ TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
   EXPECT_EQ(error->Code, STRATA_OSEACCES);
   EXPECT_FALSE(Exists("people.dbk"));
   EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
+  const std::vector<FieldDescriptor> original = fields_;
+  const FieldDescriptor id = original[0], name = original[1], code = original[2],
+                        notes = original[3];
+  struct Case {
+    const char* what;
+    std::vector<FieldDescriptor> fields;
+    std::uint16_t namePosition;
+    std::uint16_t notesPosition;
+  } cases[] = {
+      {"a field before them deleted", {name, code, notes}, 1, 3},
+      {"a field inserted before them",
+       {id, Field(5, "Extra", kTypeInteger), name, code, notes}, 3, 5},
+      {"fields reordered", {id, notes, code, name}, 4, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann Lee", "A1"}, {2, "Bo Ray", "B1"}}, {}, {2, 4});
+    fields_ = c.fields;
+    indexes_[kFullTextSlot] = MakeIndex({"", {2, 4}});
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    TableIndexWriter& indexes = cursor.Indexes();
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "LEE", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "RAY", 2), 2);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "NOTES", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "ANN", 1), 1);
+    // Each record's name gives two words and its notes three.
+    EXPECT_EQ(indexes.KeyCount(kFullTextSlot), 10);
+  }
+}
+
+TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    FieldDescriptor from;  // the Code field before and after
+    FieldDescriptor to;
+    std::vector<std::u16string> before;
+    RestructureLevel level;
+    std::vector<std::u16string> after;
+    std::vector<Loss> losses;
+  } cases[] = {
+      {"string into a wide string of the same bytes", Field(3, "Code", kTypeString, 20),
+       Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       {u"Zo\u00EB pays \u20AC5 for it", u"Zo\u00EB paid \u20AC7"}, RestructureLevel::Full,
+       {u"Zo\u00EB pays \u20AC", u"Zo\u00EB paid \u20AC"}, {}},
+      {"wide string into a string", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 20), {u"Zo\u00EB \u20AC5", u"\u0141\u00F3d\u017A"},
+       RestructureLevel::Full, {u"Zo\u00EB \u20AC5", u"?\u00F3d?"}, {{dlFieldConversion, "Code"}}},
+      {"wide string shortened", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 6, kSubTypeWideString),
+       {u"\u0141\u00F3d\u017A city", u"\u0141\u00F3d\u017A town"},
+       RestructureLevel::Full, {u"\u0141\u00F3d\u017A c", u"\u0141\u00F3d\u017A t"}, {}},
+      {"string made fixed-length", Field(3, "Code", kTypeString, 10),
+       Field(3, "Code", kTypeString, 10, kSubTypeFixedChar), {u"Zo\u00EB \u20AC5", u"Bo"},
+       RestructureLevel::HeaderOnly, {u"Zo\u00EB \u20AC5", u"Bo"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    fields_[2] = c.from;
+    // A unique index over the field: its keys must keep the values apart.
+    CreatePeople({{1, "Ann", c.before[0]}, {2, "Bo", c.before[1]}}, {{"ByCode", {3}, true}});
+    fields_[2] = c.to;
+    indexes_[1] = MakeIndex({"ByCode", {3}, true});
+    secondaryCount_ = 1;
+    EXPECT_EQ(Restructure(), c.level);
+    EXPECT_EQ(losses_, c.losses);
+    EXPECT_EQ(Texts(3), c.after);
+    EXPECT_TRUE(Verified());
+  }
+}
+
+TEST_F(RestructureTest, StringsAndMemosCarryTheirTextIntoEachOther) {
+  CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Zo\xEB", "Z1"}});
+  fields_[1] = Field(2, "Name", kTypeBlob, 0, kSubTypeMemo);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christopher Robin|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  // Back into a shorter string: cut as a shortened string is, unreported.
+  fields_ = Structure();
+  fields_[1] = Field(2, "Name", kTypeString, 10);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christophe|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  EXPECT_TRUE(losses_.empty());
+  EXPECT_TRUE(Verified());
+}
+
+TEST_F(RestructureTest, OtherConversionsIntoAndOutOfBlobsLoseTheValue) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::size_t position;
+    FieldDescriptor to;
+    const char* row;
+  } cases[] = {
+      {"string into a binary BLOB", 1, Field(2, "Name", kTypeBlob), "1|-|A1|notes of Ann"},
+      {"memo into an integer", 3, Field(4, "Notes", kTypeInteger), "1|Ann|A1|-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann", "A1"}});
+    fields_[c.position] = c.to;
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+    EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, c.to.Name}}));
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.row});
+  }
+}
+
+TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::vector<IndexDefinition> before;
+    std::vector<IndexDefinition> after;
+    std::vector<int> kept;  // slots whose tree stays where it was
+  } cases[] = {
+      {"a changed slot before an unchanged one", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByID", {1}}, {"ByCode", {3}}}, {2}},
+      {"two slots exchanging places", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByCode", {3}}, {"ByName", {2}}}, {}},
+      {"a renamed slot whose old name a new slot takes", {{"ByName", {2}}},
+       {{"Names", {2}}, {"ByName", {3}}}, {1}},
+      {"a slot dropped between two others", {{"ByName", {2}}, {"ByCode", {3}}, {"ByID", {1}}},
+       {{"ByName", {2}}, {"ByID", {1}}}, {1}},
+  };
+  // Small pages, so that the index over Name spans several of them.
+  TableCreateOptions small;
+  small.IndexPageSize = 1024;
+  std::vector<Row> rows;
+  for (int n = 1; n <= 40; ++n) {
+    rows.emplace_back(n, "name " + std::to_string(100 + n), "c" + std::to_string(n % 7));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople(rows, c.before, {}, small);
+    std::array<std::int32_t, kIndexSlotCount> roots{};
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open(true);
+      for (int slot = 1; slot <= static_cast<int>(c.before.size()); ++slot) {
+        roots[slot] = cursor.Table()->IndexFile()->RootPage(slot);
+      }
+    }
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    for (std::size_t i = 0; i < c.after.size(); ++i) indexes_[i + 1] = MakeIndex(c.after[i]);
+    secondaryCount_ = static_cast<int>(c.after.size());
+    RestructureOptions options;
+    options.IndexPageSize = small.IndexPageSize;
+    EXPECT_EQ(Restructure(options), RestructureLevel::IndexOnly);
+    EXPECT_TRUE(losses_.empty());
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    const TIndexFile& index = *cursor.Table()->IndexFile();
+    ASSERT_EQ(index.SecondaryIndexCount(), secondaryCount_);
+    EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+    for (int slot = 1; slot <= secondaryCount_; ++slot) {
+      const IndexDefinition& wanted = c.after[static_cast<std::size_t>(slot - 1)];
+      EXPECT_EQ(index.Descriptor(slot).Name, wanted.Name) << slot;
+      EXPECT_EQ(index.Descriptor(slot).FieldNumbers[0], wanted.Fields[0]) << slot;
+      EXPECT_EQ(cursor.Indexes().KeyCount(slot), 40) << slot;
+    }
+    for (const int slot : c.kept) EXPECT_EQ(index.RootPage(slot), roots[slot]) << slot;
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "engine/errors/engine_error.h"
 #include "platform/file_system.h"
+#include "platform/forwarding_file_system.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
 
@@ -72,7 +73,7 @@ inline ErrorCode CodeOf(const std::function<void()>& body, std::string* message 
 
 // Forwards to the default file system, counting transfers and failing the
 // operations a test switches on.
-class WrappingFileSystem : public platform::FileSystem {
+class WrappingFileSystem : public platform::ForwardingFileSystem {
  public:
   int reads = 0;
   int writes = 0;
@@ -80,54 +81,29 @@ class WrappingFileSystem : public platform::FileSystem {
   bool failSync = false;
   bool failClose = false;
 
-  platform::OpenedFile Open(const std::string& path, const platform::OpenRequest& request) override {
-    platform::OpenedFile opened = base_.Open(path, request);
-    if (opened.handle) opened.handle = std::make_unique<Handle>(*this, std::move(opened.handle));
-    return opened;
-  }
-  std::unique_ptr<platform::FileHandle> CreateAlways(const std::string& path) override {
-    auto inner = base_.CreateAlways(path);
-    return inner ? std::make_unique<Handle>(*this, std::move(inner)) : nullptr;
-  }
-  std::unique_ptr<platform::FileHandle> CreateNew(const std::string& path) override {
-    auto inner = base_.CreateNew(path);
-    return inner ? std::make_unique<Handle>(*this, std::move(inner)) : nullptr;
-  }
-  bool Delete(const std::string& path) override { return base_.Delete(path); }
-  bool Rename(const std::string& from, const std::string& to) override {
-    return base_.Rename(from, to);
-  }
-  bool FileExists(const std::string& path) override { return base_.FileExists(path); }
-  bool ListFiles(const std::string& directory, std::string_view pattern,
-                 std::vector<std::string>& names) override {
-    return base_.ListFiles(directory, pattern, names);
+ protected:
+  std::unique_ptr<platform::FileHandle> WrapHandle(
+      std::unique_ptr<platform::FileHandle> handle) override {
+    return std::make_unique<Handle>(*this, std::move(handle));
   }
 
  private:
-  class Handle : public platform::FileHandle {
+  class Handle : public platform::ForwardingFileHandle {
    public:
     Handle(WrappingFileSystem& owner, std::unique_ptr<platform::FileHandle> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
+        : ForwardingFileHandle(std::move(inner)), owner_(owner) {}
     std::int64_t ReadAt(std::int64_t offset, std::span<std::byte> buffer) override {
       ++owner_.reads;
-      return inner_->ReadAt(offset, buffer);
+      return ForwardingFileHandle::ReadAt(offset, buffer);
     }
     std::int64_t WriteAt(std::int64_t offset, std::span<const std::byte> data) override {
       ++owner_.writes;
       if (owner_.failWrites) return Fail(ENOSPC);
-      return inner_->WriteAt(offset, data);
+      return ForwardingFileHandle::WriteAt(offset, data);
     }
-    std::int64_t Size() override { return inner_->Size(); }
-    bool Truncate(std::int64_t size) override { return inner_->Truncate(size); }
-    bool Sync() override { return owner_.failSync ? Fail(EIO) == 0 : inner_->Sync(); }
-    bool LockRange(std::int64_t offset, std::int64_t length) override {
-      return inner_->LockRange(offset, length);
-    }
-    bool UnlockRange(std::int64_t offset, std::int64_t length) override {
-      return inner_->UnlockRange(offset, length);
-    }
+    bool Sync() override { return owner_.failSync ? Fail(EIO) == 0 : ForwardingFileHandle::Sync(); }
     bool Close() override {
-      const bool closed = inner_->Close();
+      const bool closed = ForwardingFileHandle::Close();
       return owner_.failClose ? Fail(EIO) == 0 : closed;
     }
 
@@ -137,10 +113,7 @@ class WrappingFileSystem : public platform::FileSystem {
       return -1;
     }
     WrappingFileSystem& owner_;
-    std::unique_ptr<platform::FileHandle> inner_;
   };
-
-  platform::FileSystem& base_ = platform::DefaultFileSystem();
 };
 
 }  // namespace strata::testing

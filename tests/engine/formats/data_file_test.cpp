@@ -207,6 +207,34 @@ TEST_F(DataFileTest, ValueEncodingsInARecordImage) {
   EXPECT_EQ(I32At(record, 5), 77);
 }
 
+TEST_F(DataFileTest, WideStringsHoldUtf16CodeUnits) {
+  std::vector<FieldDescriptor> fields = {Field(1, "Wide", kTypeString, kSubTypeWideString, 4),
+                                         Field(2, "Upper", kTypeString, kSubTypeWideString, 4)};
+  fields[1].CharCase = 2;
+  auto file = Create(fields);
+  std::vector<std::uint8_t> record(file->UnitSize());
+  const auto& f = file->Fields();
+  const auto slot = [&](int i) {
+    const auto bytes = FieldBytes(record, f[i]);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  };
+  const Collation ansi;
+
+  // Windows-1252 text in, four code units kept; the last byte stays zero.
+  WriteString(record, f[0], "Zo\xEB\x80" "5", ansi);
+  EXPECT_EQ(slot(0), (std::vector<std::uint8_t>{0x5A, 0, 0x6F, 0, 0xEB, 0, 0xAC, 0x20, 0}));
+  EXPECT_EQ(ReadString(record, f[0]), "Zo\xEB\x80");
+  EXPECT_EQ(WideUnitsOf(slot(0)), u"Zo\u00EB\u20AC");
+  WriteString(record, f[1], "\xE9t\xE9 ", ansi);
+  EXPECT_EQ(WideUnitsOf(slot(1)), u"\u00C9T\u00C9");
+
+  // Units without a byte read as "?"; an empty text is NULL.
+  WriteWideString(record, f[0], u"\u0141\u00F3d\u017A", ansi);
+  EXPECT_EQ(ReadString(record, f[0]), "?\xF3" "d?");
+  WriteWideString(record, f[0], u"  ", ansi);
+  EXPECT_TRUE(FieldIsNull(record, f[0]));
+}
+
 TEST_F(DataFileTest, RecordHashCoversTheFieldAreaWithoutBlobSlots) {
   auto file = Create();
   const auto& f = file->Fields();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
+#include "engine/formats/record_values.h"
 #include "engine/values/bcd.h"
 #include "tests/engine/formats/index_test_support.h"
 
@@ -177,6 +178,40 @@ TEST_F(KeyOrder, StringsFollowTheTableCollation) {
   const auto uk = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields_, Collation::For(2057));
   EXPECT_GT(Compare(uk, Key(uk, "Zebra", 1), Key(uk, "apple", 1)), 0);
   EXPECT_EQ(Compare(uk, Key(uk, "r\xE9sum\xE9", 1), Key(uk, "resume", 1)), 0);
+}
+
+TEST(IndexKey, WideStringsKeyAndCompareTheirCodeUnits) {
+  auto fields = MakeFields({{"Name", kTypeString, 4}});
+  fields[0].SubType = kSubTypeWideString;
+  fields[0].PhysicalSize = PhysicalSizeOf(kTypeString, kSubTypeWideString, 4);
+  const auto key = [&](const IndexKeyLayout& layout, std::u16string_view text) {
+    std::vector<std::uint8_t> record(testing::RecordSizeOf(fields), 0);
+    WriteWideString(record, fields[0], text, Collation());
+    return KeyOf(layout, record, 1);
+  };
+  const auto upper =
+      IndexKeyLayout::Make(MakeIndex("", {1}, true, 0, {}, true), fields, Collation());
+  EXPECT_EQ(key(upper, u"ab\u00E9"), Hex("01 41 00 42 00 C9 00 00 00 00"));
+
+  for (std::uint32_t locale : {0u, 2057u}) {
+    if (!LocaleAvailable(locale)) continue;
+    SCOPED_TRACE(locale);
+    const auto layout =
+        IndexKeyLayout::Make(MakeIndex("", {1}, true), fields, Collation::For(locale));
+    const auto compare = [&](std::u16string_view a, std::u16string_view b) {
+      return layout.CompareKeys(key(layout, a).data(), key(layout, b).data(), layout.KeyLength());
+    };
+    // Characters after the first one count, although their high bytes are 0.
+    EXPECT_LT(compare(u"AB", u"AC"), 0);
+    EXPECT_GT(compare(u"ABC", u"AB"), 0);
+    EXPECT_NE(compare(u"\u0141x", u"\u0142x"), 0);
+  }
+  if (!LocaleAvailable(2057)) GTEST_SKIP() << "no collation for 2057";
+  const auto uk = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields, Collation::For(2057));
+  const auto a = key(uk, u"r\u00E9s");
+  const auto b = key(uk, u"res");
+  EXPECT_EQ(uk.CompareKeys(a.data(), b.data(), uk.KeyLength()), 0);
+  EXPECT_GT(uk.CompareKeys(key(uk, u"Zeb").data(), key(uk, u"app").data(), uk.KeyLength()), 0);
 }
 
 TEST(IndexKey, BuildsFullTextKeys) {

@@ -45,6 +45,17 @@ TEST(Windows1252Test, ReplacesWhatHasNoByte) {
   EXPECT_EQ(Utf8ToWindows1252("M\xC4\x81ori", '_'), "M_ori");
 }
 
+TEST(Windows1252Test, ConvertsToAndFromUtf16) {
+  const std::string all = AllBytes();
+  bool lossless = false;
+  EXPECT_EQ(Utf16ToWindows1252(Windows1252ToUtf16(all), '?', &lossless), all);
+  EXPECT_TRUE(lossless);
+  EXPECT_EQ(Windows1252ToUtf16("caf\xE9 \x80"), u"caf\u00E9 \u20AC");
+  // One replacement per character, a surrogate pair included.
+  EXPECT_EQ(Utf16ToWindows1252(u"\u0141\U0001F600\xD800x", '_', &lossless), "___x");
+  EXPECT_FALSE(lossless);
+}
+
 TEST(Windows1252Test, ReverseLookup) {
   EXPECT_EQ(UnicodeToWindows1252(0x20AC), '\x80');
   EXPECT_EQ(UnicodeToWindows1252(0x0178), '\x9F');

@@ -1,0 +1,141 @@
+// TableJournal: the durable record of a change to a table's files that a
+// crash must not leave half done: creating a table, swapping a rebuilt table
+// in for the old one, rebuilding indexes in place, rewriting the headers. It
+// is the file "<table>.journal" next to the table (no listing takes it for a
+// table). Its creator holds it locked (an exclusive share lock) from before
+// the first change until the change is complete; then it removes it. A
+// journal that someone can open and lock was left by a process that died:
+// whoever opens the table next finishes or undoes the change from it (see
+// table_recovery.h) before anything else.
+//
+// Layout, little-endian: the 8 bytes "STRJRNL1", then entries, each
+//   u32 payload length, u8 kind, payload, u32 CRC-32 of the kind byte and
+//   the payload.
+// Texts (paths) are a u16 length and the bytes; byte runs a u32 length and
+// the bytes. Each entry reaches the disk before the change it announces, so
+// reading stops at the first entry that is cut short or fails its CRC: a
+// torn entry announces nothing that happened.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace strata::platform {
+class FileHandle;
+}
+
+namespace strata {
+
+// A file removed (when it exists) whichever way the change is recovered:
+// the parts of a table being created, copies made for the undo.
+struct JournalRemoveFile {
+  std::string Path;
+  bool operator==(const JournalRemoveFile&) const = default;
+};
+
+// Undo: Target is recreated from Copy, a complete copy made before the
+// change began.
+struct JournalRestoreCopy {
+  std::string Target;
+  std::string Copy;
+  bool operator==(const JournalRestoreCopy&) const = default;
+};
+
+// Undo: Bytes are written back to Target at Offset.
+struct JournalRestoreBytes {
+  std::string Target;
+  std::int64_t Offset = 0;
+  std::vector<std::uint8_t> Bytes;
+  bool operator==(const JournalRestoreBytes&) const = default;
+};
+
+// The swap of a rebuilt table: each new file moves from its temporary place
+// to a staged name next to the table and then to its final name; each old
+// file moves to its backup name (or, with Discard, to a name it is deleted
+// under once the new files are in place). All moves to staged names come
+// first, then all moves of old files, then all moves to final names.
+struct JournalSwap {
+  struct NewFile {
+    std::string Temp;
+    std::string Staged;
+    std::string Final;
+    bool operator==(const NewFile&) const = default;
+  };
+  struct OldFile {
+    std::string Final;
+    std::string Backup;
+    bool Discard = false;
+    bool operator==(const OldFile&) const = default;
+  };
+  std::vector<NewFile> NewFiles;
+  std::vector<OldFile> OldFiles;
+  bool operator==(const JournalSwap&) const = default;
+};
+
+// Every new file of the swap is complete under its staged name: from here
+// on the swap is finished, never undone.
+struct JournalSwapStaged {
+  bool operator==(const JournalSwapStaged&) const = default;
+};
+
+// The change was finished or undone by a recovery; what is left is to
+// remove the files named for removal and the journal.
+struct JournalRecovered {
+  bool operator==(const JournalRecovered&) const = default;
+};
+
+using JournalEntry = std::variant<JournalRemoveFile, JournalRestoreCopy, JournalRestoreBytes,
+                                  JournalSwap, JournalSwapStaged, JournalRecovered>;
+
+class TableJournal {
+ public:
+  static constexpr const char* kExtension = ".journal";
+
+  // Creates the journal, which must not exist yet (11013 naming it when it
+  // does), locked until Remove or destruction.
+  static TableJournal Create(const std::string& path);
+  // Opens a journal left at path, locked, and reads its entries. None when
+  // no journal is there; when another user holds it, the lock is tried
+  // retryCount more times, waitMs apart, and then refused with 11013.
+  static std::optional<TableJournal> OpenLeftover(const std::string& path, int retryCount,
+                                                  std::uint32_t waitMs);
+
+  TableJournal(TableJournal&&) noexcept;
+  TableJournal& operator=(TableJournal&&) noexcept;
+  // Closes the file and leaves it in place: the change it records is then
+  // recovered by the next user of the table.
+  ~TableJournal();
+
+  const std::string& Path() const { return path_; }
+  const std::vector<JournalEntry>& Entries() const { return entries_; }
+
+  // Adds entries and makes them durable (the file, and with the first
+  // entries its directory) before returning. Raises 9218 naming the
+  // journal.
+  void Append(const std::vector<JournalEntry>& entries);
+  // Ends the journal: empties (from then on it records nothing), closes and
+  // deletes the file and, with syncDirectory, makes the deletion durable.
+  // Someone who opened the file before it went finds it empty, which means
+  // nothing to recover. After a failure it may be called again.
+  void Remove(bool syncDirectory = true);
+
+  // The entries of a journal image, up to the first damaged one.
+  static std::vector<JournalEntry> Decode(const std::vector<std::uint8_t>& image);
+  static std::vector<std::uint8_t> Encode(const JournalEntry& entry);
+  static const std::vector<std::uint8_t>& Magic();
+
+ private:
+  TableJournal(std::string path, std::unique_ptr<platform::FileHandle> handle);
+  [[noreturn]] void RaiseError(std::uint16_t code) const;
+
+  std::string path_;
+  std::unique_ptr<platform::FileHandle> handle_;
+  std::vector<JournalEntry> entries_;
+  std::int64_t size_ = 0;
+};
+
+}  // namespace strata

@@ -1,0 +1,176 @@
+// `strata update` killed with SIGKILL over the update of a sample database
+// (right after each rename of the first table swaps, after renames spread
+// over the run, and at random moments) and then run again: the rerun
+// succeeds, every table holds exactly the rows of an uninterrupted run,
+// verify finds nothing, and no journal, staged or temporary file is left in
+// the data folder or in the current directory of the killed program.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/default_components.h"
+#include "tests/tools/stored_tables.h"
+#include "update/catalogue.h"
+
+namespace strata {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string StrataProgram() {
+  const char* binDir = std::getenv("STRATA_TEST_BIN_DIR");
+  return std::string(binDir != nullptr ? binDir : STRATA_DEFAULT_BIN_DIR) + "/strata";
+}
+
+struct Outcome {
+  bool killed = false;  // by SIGKILL
+  int status = -1;      // the exit status otherwise
+};
+
+// Runs strata with args in cwd, its output thrown away. crashAfter sets the
+// program's test crash point; killAfter kills it from here after that long.
+Outcome RunStrata(const std::vector<std::string>& args, const fs::path& cwd,
+                  const std::string& crashAfter = {},
+                  std::optional<std::chrono::microseconds> killAfter = std::nullopt) {
+  const std::string program = StrataProgram();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(cwd.c_str()) != 0) ::_exit(120);
+    if (!crashAfter.empty()) ::setenv("STRATA_TEST_CRASH_AFTER", crashAfter.c_str(), 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(121);
+  }
+  if (killAfter) {
+    std::this_thread::sleep_for(*killAfter);
+    ::kill(pid, SIGKILL);
+  }
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  Outcome outcome;
+  outcome.killed = WIFSIGNALED(raw) && WTERMSIG(raw) == SIGKILL;
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return outcome;
+}
+
+// What a data folder may hold after a run: the tables, their backups and
+// the lock file; nothing else, and no folder.
+std::vector<std::string> Leftovers(const fs::path& folder) {
+  static const std::vector<std::string> kept = {".dat", ".idx", ".blb", ".dbk", ".ibk", ".bbk"};
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    const bool table = std::find(kept.begin(), kept.end(), entry.path().extension()) != kept.end();
+    if (entry.is_directory() || (!table && name != "strata.lck")) left.push_back(name);
+  }
+  return left;
+}
+
+class UpdateKillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // On a memory file system when there is one: a kill keeps what was
+    // written, so the flushes to disk only cost time here.
+    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string pattern = (base / "update-kill-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    components_.emplace();
+    DefaultSession().SetActive(true);
+  }
+  void TearDown() override {
+    components_.reset();
+    fs::remove_all(root_);
+  }
+
+  std::map<std::string, strata::testing::StoredTable> ReadAll(const fs::path& folder) {
+    std::map<std::string, strata::testing::StoredTable> tables;
+    for (const CatalogueEntry& entry : Catalogue()) {
+      tables[entry.FileName] = strata::testing::ReadStored(folder.string() + "/", entry.FileName);
+    }
+    return tables;
+  }
+
+  fs::path root_;
+  std::optional<DefaultComponents> components_;
+};
+
+TEST_F(UpdateKillTest, AKilledUpdateRunAgainEndsAsAnUninterruptedOne) {
+  const fs::path sample = root_ / "sample";
+  const fs::path cwd = root_ / "cwd";
+  fs::create_directories(cwd);
+  ASSERT_EQ(RunStrata({"sample-db", sample.string(), "--rows", "12"}, cwd).status, 0);
+
+  const fs::path reference = root_ / "reference";
+  fs::copy(sample, reference);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunStrata({"update", reference.string()}, cwd).status, 0);
+  const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - started);
+  const auto expected = ReadAll(reference);
+
+  struct Round {
+    std::string crashAfter;
+    std::optional<std::chrono::microseconds> killAfter;
+  };
+  std::vector<Round> rounds;
+  // Every rename of the first swaps: staging, backing up, placing.
+  for (int n = 1; n <= 16; ++n) rounds.push_back({"rename:" + std::to_string(n), std::nullopt});
+  std::mt19937 random(20261210);
+  for (int i = 0; i < 6; ++i) {
+    rounds.push_back({"rename:" + std::to_string(std::uniform_int_distribution(17, 400)(random)),
+                      std::nullopt});
+  }
+  for (const char* other : {"delete:7", "create:40", "sync:25", "write:300"}) {
+    rounds.push_back({other, std::nullopt});
+  }
+  for (int i = 0; i < 8; ++i) {
+    rounds.push_back({"", std::chrono::microseconds(std::uniform_int_distribution<std::int64_t>(
+                              0, runTime.count())(random))});
+  }
+
+  int killed = 0;
+  for (std::size_t i = 0; i < rounds.size(); ++i) {
+    const Round& round = rounds[i];
+    const fs::path data = root_ / ("round" + std::to_string(i));
+    fs::copy(sample, data);
+    SCOPED_TRACE(round.crashAfter.empty()
+                     ? "killed after " + std::to_string(round.killAfter->count()) + " us"
+                     : "crash after " + round.crashAfter);
+    if (RunStrata({"update", data.string()}, cwd, round.crashAfter, round.killAfter).killed) {
+      ++killed;
+    }
+    ASSERT_EQ(RunStrata({"update", data.string()}, cwd).status, 0) << "the rerun failed";
+    EXPECT_EQ(Leftovers(data), std::vector<std::string>{});
+    EXPECT_EQ(RunStrata({"verify", data.string()}, cwd).status, 0);
+    const auto actual = ReadAll(data);
+    for (const auto& [name, table] : expected) {
+      EXPECT_TRUE(actual.at(name) == table) << name << " differs from the uninterrupted run";
+    }
+    fs::remove_all(data);
+  }
+  EXPECT_GT(killed, static_cast<int>(rounds.size()) / 2);
+  EXPECT_TRUE(fs::is_empty(cwd));
+}
+
+}  // namespace
+}  // namespace strata
