@@ -1,11 +1,14 @@
 #include "tools/verify_command.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
+#include "engine/core/table_journal.h"
+#include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "tools/command_line.h"
@@ -45,11 +48,39 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
               std::ostream& err, std::ostream* terminal) {
   DirectoryReference reference(session, request.Directory, request.Repair);
   TDataDirectory& directory = *reference;
-  const std::vector<std::string> tables =
-      request.Tables.empty() ? directory.ListTables() : request.Tables;
   bool finding = false;
   bool failed = false;
+  // A table whose change was interrupted is finished or undone by a repair
+  // before it is checked; verify, which changes nothing, says so instead.
+  std::vector<std::string> interrupted;
+  try {
+    if (request.Repair) {
+      directory.RecoverTables();
+    } else {
+      interrupted = directory.TablesWithJournals();
+    }
+  } catch (const EDatabaseError& error) {
+    err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+    return kExitError;
+  }
+  const std::vector<std::string> tables =
+      request.Tables.empty() ? directory.ListTables() : request.Tables;
+  for (const std::string& table : interrupted) {
+    if (!request.Tables.empty() &&
+        std::none_of(tables.begin(), tables.end(),
+                     [&](const std::string& t) { return SameTableName(t, table); })) {
+      continue;
+    }
+    out << Windows1252ToUtf8(table) << ": a change was interrupted; " << Windows1252ToUtf8(table)
+        << TableJournal::kExtension
+        << " records it, and strata repair or strata update finishes or undoes it\n";
+    finding = true;
+  }
   for (const std::string& table : tables) {
+    if (std::any_of(interrupted.begin(), interrupted.end(),
+                    [&](const std::string& t) { return SameTableName(t, table); })) {
+      continue;
+    }
     ProgressLine progress(terminal);
     try {
       if (!request.Repair) RequireIndexFile(directory, table);

@@ -236,16 +236,19 @@ void TDataDirectory::RecoverTable(std::string_view name) {
 }
 
 void TDataDirectory::RecoverTables() {
-  if (inMemory_) return;
-  std::vector<std::string> journals;
+  for (const std::string& table : TablesWithJournals()) RecoverTable(table);
+}
+
+std::vector<std::string> TDataDirectory::TablesWithJournals() {
+  std::vector<std::string> tables;
+  if (inMemory_) return tables;
   const std::string pattern = std::string("*") + TableJournal::kExtension;
-  if (!platform::CurrentFileSystem().ListFiles(path_, pattern, journals)) {
+  if (!platform::CurrentFileSystem().ListFiles(path_, pattern, tables)) {
     RaiseTableError(RecordOsError(), ErrorDatabaseName());
   }
   const std::size_t extension = std::string_view(TableJournal::kExtension).size();
-  for (const std::string& journal : journals) {
-    RecoverTable(journal.substr(0, journal.size() - extension));
-  }
+  for (std::string& table : tables) table.resize(table.size() - extension);
+  return tables;
 }
 
 std::vector<std::string> TDataDirectory::ListTables() {

@@ -101,6 +101,8 @@ class TDataDirectory {
   void RecoverTable(std::string_view name);
   // RecoverTable for every journal of the directory.
   void RecoverTables();
+  // The names of the tables that have a journal next to them.
+  std::vector<std::string> TablesWithJournals();
   // The journal path of a table of this directory.
   std::string JournalPath(std::string_view name) const;
   // A change of this directory's own keeps the table's journal from the

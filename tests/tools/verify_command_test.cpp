@@ -11,6 +11,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_engine.h"
 #include "engine/core/data_session.h"
+#include "engine/core/table_journal.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/tools/program_run.h"
 #include "tools/verify_command.h"
@@ -86,6 +87,39 @@ TEST_F(VerifyCommandTest, PrintsTheLogAndExitsWithTheFinding) {
   const RunResult forced = Run("repair " + Dir() + " Good --force-index-rebuild");
   EXPECT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(forced.err, "");
+}
+
+TEST_F(VerifyCommandTest, AnInterruptedSwapIsReportedByVerifyAndFinishedByRepair) {
+  // Killed after Good's old files became backups, the new ones staged.
+  namespace fs = std::filesystem;
+  JournalSwap swap;
+  for (const char* extension : {".dat", ".idx"}) {
+    const std::string final = dir_ + "Good" + extension;
+    fs::copy_file(final, final + ".new~");
+    swap.NewFiles.push_back({dir_ + "gone" + extension, final + ".new~", final});
+    swap.OldFiles.push_back({final, dir_ + "Good" + (extension == std::string(".dat") ? ".dbk" : ".ibk"), false});
+    fs::rename(final, swap.OldFiles.back().Backup);
+  }
+  std::vector<std::uint8_t> image = TableJournal::Magic();
+  for (const JournalEntry& entry : {JournalEntry{swap}, JournalEntry{JournalSwapStaged{}}}) {
+    const std::vector<std::uint8_t> bytes = TableJournal::Encode(entry);
+    image.insert(image.end(), bytes.begin(), bytes.end());
+  }
+  std::ofstream(dir_ + "Good.journal", std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
+
+  const RunResult verify = Run("verify " + Dir());
+  EXPECT_EQ(verify.status, 1) << verify.err;
+  EXPECT_EQ(Lines(verify.out).front(),
+            "Good: a change was interrupted; Good.journal records it, and strata repair or "
+            "strata update finishes or undoes it");
+  EXPECT_TRUE(fs::exists(dir_ + "Good.journal"));
+  EXPECT_FALSE(fs::exists(dir_ + "Good.dat"));
+
+  const RunResult repair = Run("repair " + Dir());
+  EXPECT_EQ(repair.status, 1) << repair.err;  // Bad's finding
+  EXPECT_FALSE(fs::exists(dir_ + "Good.journal"));
+  EXPECT_EQ(Run("verify " + Dir() + " Good").status, 0);
 }
 
 TEST_F(VerifyCommandTest, ProgressGoesToTheTerminalLineAndIsBlankedAfterwards) {
