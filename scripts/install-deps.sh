@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project builds and tests with, and only
 # those that are missing. Safe to run again; needs root (or sudo) on Debian 12.
+#   scripts/install-deps.sh        what the build and the tests need
+#   scripts/install-deps.sh fuzz   also clang and its libFuzzer runtime
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,9 @@ packages=(
   libsqlite3-dev sqlite3
   libcli11-dev nlohmann-json3-dev
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

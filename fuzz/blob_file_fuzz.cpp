@@ -1,0 +1,13 @@
+// Fuzzes the reading of the BLOB file (header, block chains, compressed blocks): the sample table with the input in place
+// of its blob file, read through a cursor, verified and repaired.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/fuzz_table.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  strata::fuzz::TableFiles files = strata::fuzz::SampleTable();
+  files.Blob.assign(data, data + size);
+  strata::fuzz::ExerciseTable(files);
+  return 0;
+}
