@@ -255,7 +255,8 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
   }
   if (level == RestructureLevel::IndexOnly) {
     IndexRebuild(options.SuppressBackups, FullTextParamsDiffer(currentText, wantedText, localeId),
-                 wantedText, fields, indexes, secondaryIndexCount, [&] {
+                 wantedText, fields, indexes, secondaryIndexCount,
+                 [&, pageSize = pageSize, blockSize = blockSize] {
                    UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes,
                                 secondaryIndexCount);
                  });
