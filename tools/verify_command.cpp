@@ -11,6 +11,8 @@
 #include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
+#include "update/catalogue.h"
+#include "tools/catalogue_indexes.h"
 #include "tools/command_line.h"
 #include "tools/directory_reference.h"
 #include "tools/progress_line.h"
@@ -21,6 +23,37 @@ namespace strata::tools {
 namespace {
 
 constexpr std::string_view kForceOption = "--force-index-rebuild";
+
+// A Hearthbook table whose index file was lost: the catalogue still knows
+// its index definitions. Verify names them; repair gives them back.
+void ReportLostCatalogueIndexes(TDataDirectory& directory, const std::string& table, bool repair,
+                                std::ostream& out) {
+  const CatalogueEntry* entry = CatalogueEntryOf(table);
+  if (entry == nullptr) return;
+  const std::string name = Windows1252ToUtf8(table);
+  if (!repair) {
+    out << name << ": index definitions lost with the index file, as the catalogue gives them: "
+        << DescribeCatalogueIndexes(*entry) << '\n';
+    return;
+  }
+  try {
+    const RestoredIndexes restored = RestoreCatalogueIndexes(directory, table, *entry);
+    auto list = [](const std::vector<std::string>& names) {
+      std::string text;
+      for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+      return text;
+    };
+    out << name << ": index definitions restored from the catalogue: " << list(restored.Restored)
+        << '\n';
+    if (!restored.Skipped.empty()) {
+      out << name << ": not restored, the table lacks one of their fields: "
+          << list(restored.Skipped) << '\n';
+    }
+  } catch (const std::exception& error) {
+    out << name << ": the catalogue's index definitions could not be restored: " << error.what()
+        << '\n';
+  }
+}
 
 }  // namespace
 
@@ -65,6 +98,7 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
   }
   const std::vector<std::string> tables =
       request.Tables.empty() ? directory.ListTables() : request.Tables;
+  const bool hearthbook = directory.TableExists(Catalogue().front().FileName);
   for (const std::string& table : interrupted) {
     if (!request.Tables.empty() &&
         std::none_of(tables.begin(), tables.end(),
@@ -83,7 +117,6 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
     }
     ProgressLine progress(terminal);
     try {
-      if (!request.Repair) RequireIndexFile(directory, table);
       TDataCursor cursor(directory, table,
                          CursorModes{.Exclusive = true, .ReadOnly = !request.Repair});
       cursor.OnLog = [&](std::string_view line) {
@@ -94,6 +127,9 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
         progress.Show(Windows1252ToUtf8(table) + ": " + std::string(text), percent);
       };
       if (!cursor.VerifyOrRepairTable(request.Repair, request.ForceIndexRebuild)) finding = true;
+      if (cursor.LostIndex() != LostIndexFile::None && hearthbook) {
+        ReportLostCatalogueIndexes(directory, table, request.Repair, out);
+      }
     } catch (const EDatabaseError& error) {
       progress.Clear();
       err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';

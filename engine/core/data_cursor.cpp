@@ -54,10 +54,13 @@ TDataCursor::~TDataCursor() {
 
 TDataSession& TDataCursor::Session() const { return directory_.Session(); }
 
-void TDataCursor::Open(bool verifyHeaders) {
+void TDataCursor::Open(bool verifyHeaders) { OpenTable(verifyHeaders, false); }
+
+void TDataCursor::OpenTable(bool verifyHeaders, bool rebuildLostIndex) {
   if (table_ != nullptr) return;
   TableOpenRequest request;
   request.VerifyHeaders = verifyHeaders;
+  request.RebuildLostIndex = rebuildLostIndex;
   request.Temporary = modes_.Temporary;
   request.Exclusive = modes_.Exclusive;
   table_ = &directory_.OpenTable(tableName_, displayName_, request);

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/lost_index_file.h"
 #include "engine/core/restructure_options.h"
 #include "engine/core/restructure_plan.h"
 #include "engine/core/restructure_preview.h"
@@ -86,8 +87,8 @@ class TDataCursor {
   TDataCursor(const TDataCursor&) = delete;
   TDataCursor& operator=(const TDataCursor&) = delete;
 
-  // Opens the table through the directory (11013 on an exclusive conflict).
-  // A table whose index file had to be recreated reports IndexRecreated.
+  // Opens the table through the directory (11013 on an exclusive conflict;
+  // 11010 or 9217 naming the index file when that is missing or unreadable).
   void Open(bool verifyHeaders = false);
   void Close();
   bool IsOpen() const { return table_ != nullptr; }
@@ -174,7 +175,14 @@ class TDataCursor {
   // exclusive (10253), and writable for a repair (11013, also for a table
   // that opens read-only); the table is opened without the ordinary header
   // checks and closed again, a repair's changes written.
+  //
+  // A missing or unreadable index file is a finding: a verification logs it
+  // and returns false at once; a repair keeps an unreadable file aside,
+  // rebuilds the default primary index and the records' keys, and logs that
+  // the table's own index definitions are lost. LostIndex tells the caller
+  // afterwards (a caller that knows the definitions can restore them).
   bool VerifyOrRepairTable(bool repair, bool forceIndexRebuild = false);
+  LostIndexFile LostIndex() const { return lostIndex_; }
 
   // Zeroes the buffer and stores every field's default value.
   void ApplyDefaults(std::span<std::uint8_t> record);
@@ -261,6 +269,7 @@ class TDataCursor {
 
  private:
   void RequireOpen() const;
+  void OpenTable(bool verifyHeaders, bool rebuildLostIndex);
   // The index page and BLOB block sizes of a new structure, rounded up to
   // multiples of 8, once the whole structure has been validated with them.
   struct StructureSizes {
@@ -313,6 +322,7 @@ class TDataCursor {
   bool stopAsking_ = false;
   bool continue_ = true;
   std::int32_t currentRecord_ = 0;
+  LostIndexFile lostIndex_ = LostIndexFile::None;
   int currentIndex_ = 0;
   std::unique_ptr<CursorWriteState> write_;
   // Open BLOB values; handle n is entry n - 1 (empty entries are free).

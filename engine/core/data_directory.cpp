@@ -102,17 +102,17 @@ TDataTable& TDataDirectory::OpenTable(std::string_view name, std::string_view di
           (table->OpenCount() > 0 || !table->InTransaction())) {
         RaiseTableError(STRATA_OSEACCES, tableName);
       }
-      table->Open(request.Uncounted, request.VerifyHeaders);
+      table->Open(request.Uncounted, request.VerifyHeaders, request.RebuildLostIndex);
       table->CountCursor();
       return *table;
     }
     table->SetOpenMode(request.Exclusive, request.Temporary);
-    table->Open(request.Uncounted, request.VerifyHeaders);
+    table->Open(request.Uncounted, request.VerifyHeaders, request.RebuildLostIndex);
   } else {
     auto created = std::make_unique<TDataTable>(*this, tableName, std::string(displayName),
                                                 request.Exclusive, request.Temporary,
                                                 readOnlyDatabase_);
-    created->Open(request.Uncounted, request.VerifyHeaders);
+    created->Open(request.Uncounted, request.VerifyHeaders, request.RebuildLostIndex);
     table = created.get();
     Insert(std::move(created));
   }

@@ -36,6 +36,9 @@ struct TableOpenRequest {
   bool Uncounted = false;
   bool Temporary = false;
   bool Exclusive = false;
+  // A repair's open: a missing or unreadable index file is replaced (see
+  // TDataTable).
+  bool RebuildLostIndex = false;
 };
 
 class TDataDirectory {

@@ -7,6 +7,7 @@
 #include "engine/core/data_session.h"
 #include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
+#include "platform/file_system.h"
 
 namespace strata {
 
@@ -106,13 +107,15 @@ void TDataTable::SetOpenMode(bool exclusive, bool temporary) {
   temporary_ = temporary;
 }
 
-void TDataTable::Open(bool uncounted, bool verifyHeaders) {
+void TDataTable::Open(bool uncounted, bool verifyHeaders, bool rebuildLostIndex) {
   if (!uncounted) ++openCount_;
   if (isOpen_) return;
   indexRecreated_ = false;
+  lostIndex_ = LostIndexFile::None;
+  lostIndexKeptAs_.clear();
   isOpen_ = true;
   try {
-    OpenFiles(verifyHeaders);
+    OpenFiles(verifyHeaders, rebuildLostIndex);
   } catch (...) {
     ReleaseLocks();
     try {
@@ -128,7 +131,7 @@ void TDataTable::Open(bool uncounted, bool verifyHeaders) {
   }
 }
 
-void TDataTable::OpenFiles(bool verifyHeaders) {
+void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
   FileRegistry& registry = Engine().Registry();
   readOnly_ = requestReadOnly_;
   forcedReadOnly_ = false;
@@ -137,7 +140,7 @@ void TDataTable::OpenFiles(bool verifyHeaders) {
   data_->ReadOnly = readOnly_;
   data_->OnPasswordCheck = [this](const DataFileHeader& header) { CheckPassword(header); };
   data_->Open();
-  OpenIndexFile();
+  OpenIndexFile(rebuildLostIndex);
   if (data_->BlobFieldCount() > 0) {
     blob_ = std::make_unique<TBlobFile>(registry, FilePath(TableFileKind::Blob), InMemory(), *this,
                                         data_->CheckedBlobBlockSize());
@@ -154,17 +157,37 @@ void TDataTable::OpenFiles(bool verifyHeaders) {
   ReadHeaders(verifyHeaders);
 }
 
-void TDataTable::OpenIndexFile() {
-  index_ = std::make_unique<TIndexFile>(Engine().Registry(), FilePath(TableFileKind::Index),
-                                        InMemory(), *this, data_->CheckedIndexPageSize());
+void TDataTable::OpenIndexFile(bool rebuildLostIndex) {
+  const std::string path = FilePath(TableFileKind::Index);
+  index_ = std::make_unique<TIndexFile>(Engine().Registry(), path, InMemory(), *this,
+                                        data_->CheckedIndexPageSize());
   index_->Exclusive = exclusive_;
   index_->ReadOnly = readOnly_;
   try {
     index_->Open();
   } catch (const EStrataEngineError& error) {
     if (error.Code != STRATA_OSENOENT && error.Code != STRATA_READERR) throw;
+    // Named by its path: the message must point at the file that is lost.
+    if (!rebuildLostIndex) RaiseTableError(error.Code, path, ErrorDatabaseName());
+    if (error.Code == STRATA_OSENOENT) {
+      lostIndex_ = LostIndexFile::Missing;
+    } else {
+      lostIndex_ = LostIndexFile::Unreadable;
+      KeepLostIndexAside(path);
+    }
     RecreateIndexFile();
   }
+}
+
+void TDataTable::KeepLostIndexAside(const std::string& path) {
+  if (InMemory()) return;
+  platform::FileSystem& files = platform::CurrentFileSystem();
+  std::string target = path + ".damaged~";
+  for (int n = 2; files.FileExists(target); ++n) {
+    target = path + ".damaged-" + std::to_string(n) + "~";
+  }
+  if (!files.Rename(path, target)) RaiseTableError(RecordOsError(), path, ErrorDatabaseName());
+  lostIndexKeptAs_ = target;
 }
 
 void TDataTable::RecreateIndexFile() {

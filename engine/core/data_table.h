@@ -13,9 +13,14 @@
 // An exclusive table takes none of these locks and writes when it is flushed
 // or closed. In a read-only database every lock succeeds without locking.
 //
-// Opening a table whose index file is missing or unreadable creates a fresh
-// index file with the default primary index and sets IndexRecreated; the
-// cursor that opens the table rebuilds the index contents.
+// Opening a table whose index file is missing or cannot be read fails with
+// 11010 or 9217 naming the index file: its index definitions exist nowhere
+// else, so the table is never used as if it had none. Only a repair opens it
+// with rebuildLostIndex: an unreadable file is first kept aside as
+// "<index file>.damaged~" (a number added when that name is taken), then a
+// fresh index file with the default primary index takes its place;
+// LostIndex says what happened and IndexRecreated is set, and the cursor
+// that opens the table rebuilds the index contents.
 #pragma once
 
 #include <bitset>
@@ -27,6 +32,7 @@
 #include <string_view>
 
 #include "engine/core/data_table_locks.h"
+#include "engine/core/lost_index_file.h"
 #include "engine/core/table_structure.h"
 #include "engine/formats/blob_file.h"
 #include "engine/formats/data_file.h"
@@ -59,7 +65,7 @@ class TDataTable final : public TableFileOwner {
 
   // A counted open increases OpenCount; an open table only counts. Any
   // failure leaves the table closed.
-  void Open(bool uncounted = false, bool verifyHeaders = false);
+  void Open(bool uncounted = false, bool verifyHeaders = false, bool rebuildLostIndex = false);
   // A counted close decreases OpenCount. The table stays open inside a
   // transaction, while counted opens remain, or (counted close, shared table)
   // when the directory keeps tables open. An exclusive, writable table is
@@ -137,6 +143,10 @@ class TDataTable final : public TableFileOwner {
   bool ForcedReadOnly() const { return forcedReadOnly_; }
   bool Temporary() const { return temporary_; }
   bool IndexRecreated() const { return indexRecreated_; }
+  // Set by an open with rebuildLostIndex that replaced the index file; the
+  // unreadable file's new name (empty for a missing file).
+  LostIndexFile LostIndex() const { return lostIndex_; }
+  const std::string& LostIndexKeptAs() const { return lostIndexKeptAs_; }
   // The cursor that rebuilt the recreated index file's contents says so.
   void IndexRecovered() { indexRecreated_ = false; }
   bool Modified() const { return modified_; }
@@ -172,8 +182,9 @@ class TDataTable final : public TableFileOwner {
   bool InMemory() const;
   bool LocksDisabled() const;
   std::string Extension(TableFileKind kind, bool backup) const;
-  void OpenFiles(bool verifyHeaders);
-  void OpenIndexFile();
+  void OpenFiles(bool verifyHeaders, bool rebuildLostIndex);
+  void OpenIndexFile(bool rebuildLostIndex);
+  void KeepLostIndexAside(const std::string& path);
   void RecreateIndexFile();
   void ReadHeaders(bool verifyHeaders);
   void CheckPassword(const DataFileHeader& header);
@@ -212,6 +223,8 @@ class TDataTable final : public TableFileOwner {
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
   bool indexRecreated_ = false;
+  LostIndexFile lostIndex_ = LostIndexFile::None;
+  std::string lostIndexKeptAs_;
   bool inTransaction_ = false;
   bool modified_ = false;
   std::optional<UnitCipher> cipher_;

@@ -137,7 +137,9 @@ TEST_F(DirectoryTest, ListsTablesAndMakesUnusedTemporaryNames) {
   EXPECT_EQ(directory_->MakeTempTableName(), prefix + "1.dat");
 }
 
-TEST_F(DirectoryTest, MissingIndexFileIsRecreatedOnOpen) {
+// Only a repair's open replaces a lost index file; any other open fails
+// naming the file and leaves it as it is.
+TEST_F(DirectoryTest, LostIndexFileFailsTheOpenAndIsReplacedOnlyForARepair) {
   CreateSample(*directory_, "asset");
   for (const bool truncate : {false, true}) {
     SCOPED_TRACE(truncate ? "unreadable" : "missing");
@@ -146,11 +148,22 @@ TEST_F(DirectoryTest, MissingIndexFileIsRecreatedOnOpen) {
     } else {
       fs::remove(dir_ + "asset.idx");
     }
-    TDataTable& table = directory_->OpenTable("asset", "asset");
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { directory_->OpenTable("asset", "asset"); }, &message),
+              truncate ? STRATA_READERR : STRATA_OSENOENT);
+    EXPECT_NE(message.find(dir_ + "asset.idx"), std::string::npos) << message;
+    EXPECT_EQ(fs::exists(dir_ + "asset.idx"), truncate);
+    EXPECT_EQ(directory_->TableCount(), 0u);
+
+    TDataTable& table = directory_->OpenTable("asset", "asset", {.RebuildLostIndex = true});
     EXPECT_TRUE(table.IndexRecreated());
+    EXPECT_EQ(table.LostIndex(), truncate ? LostIndexFile::Unreadable : LostIndexFile::Missing);
     EXPECT_TRUE(table.IndexFile()->IsDefaultPrimary());
     EXPECT_EQ(table.IndexFile()->Descriptor(kFullTextSlot), TIndexFile::EmptyTextDescriptor());
     directory_->CloseTable(table);
+    if (truncate) {
+      EXPECT_EQ(fs::file_size(dir_ + "asset.idx.damaged~"), 100u);
+    }
 
     TDataTable& again = directory_->OpenTable("asset", "asset", {.VerifyHeaders = true});
     EXPECT_FALSE(again.IndexRecreated());

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include "engine/core/data_engine.h"
 #include "engine/formats/record_values.h"
@@ -363,29 +364,85 @@ TEST_F(RecordWriteTest, ReadOnlyCursorCannotInsert) {
   EXPECT_EQ(ErrorOf([&] { cursor.InsertRecord(record); })->Code, STRATA_OSEACCES);
 }
 
-TEST_F(RecordWriteTest, RecreatedIndexFileGetsItsPrimaryIndexBack) {
-  CreateItems();
-  {
+// A lost index file held every index definition of the table: opening the
+// table fails naming the file, and only a repair replaces it, with the
+// default primary index over every record, keeping an unreadable file aside.
+TEST_F(RecordWriteTest, LostIndexFileFailsTheOpenAndRepairRebuildsThePrimaryIndex) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> lose;
+    std::uint16_t code;
+    LostIndexFile lost;
+  };
+  const std::vector<Case> cases = {
+      {"deleted", [](const std::string& path) { std::filesystem::remove(path); }, STRATA_OSENOENT,
+       LostIndexFile::Missing},
+      {"cut to 100 bytes", [](const std::string& path) { std::filesystem::resize_file(path, 100); },
+       STRATA_READERR, LostIndexFile::Unreadable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      if (entry.path().filename().string().starts_with("items.")) {
+        std::filesystem::remove(entry.path());
+      }
+    }
+    CreateItems();
+    {
+      TDataCursor cursor(*directory_, "items");
+      cursor.Open();
+      for (int i = 0; i < 50; ++i) {
+        Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
+        cursor.InsertRecord(record);
+      }
+      cursor.DeleteRecord(7);
+    }
+    const std::string indexPath = dir_ + "items.idx";
+    c.lose(indexPath);
+    for (bool exclusive : {false, true}) {
+      TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = exclusive});
+      const auto error = ErrorOf([&] { cursor.Open(); });
+      ASSERT_TRUE(error.has_value());
+      EXPECT_EQ(error->Code, c.code);
+      EXPECT_EQ(error->TableName, indexPath);
+    }
+    EXPECT_EQ(std::filesystem::exists(indexPath), c.lost == LostIndexFile::Unreadable);
+
+    std::vector<std::string> lines;
+    TDataCursor verifier(*directory_, "items", CursorModes{.Exclusive = true, .ReadOnly = true});
+    verifier.OnLog = [&](std::string_view line) { lines.emplace_back(line); };
+    EXPECT_FALSE(verifier.VerifyOrRepairTable(false));
+    EXPECT_EQ(verifier.LostIndex(), c.lost);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(indexPath), std::string::npos);
+
+    lines.clear();
+    TDataCursor repairer(*directory_, "items", CursorModes{.Exclusive = true});
+    repairer.OnLog = [&](std::string_view line) { lines.emplace_back(line); };
+    EXPECT_FALSE(repairer.VerifyOrRepairTable(true));
+    EXPECT_EQ(repairer.LostIndex(), c.lost);
+    const bool named = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find("Index file " + indexPath) == 0 &&
+             line.find("index definitions are lost") != std::string::npos;
+    });
+    EXPECT_TRUE(named);
+    EXPECT_EQ(std::filesystem::exists(indexPath + ".damaged~"),
+              c.lost == LostIndexFile::Unreadable);
+
     TDataCursor cursor(*directory_, "items");
     cursor.Open();
-    for (int i = 0; i < 50; ++i) {
-      Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
-      cursor.InsertRecord(record);
-    }
-    cursor.DeleteRecord(7);
+    EXPECT_EQ(cursor.Table()->DataFile()->RecordCount(), 49);
+    TableIndexWriter& indexes = cursor.Indexes();
+    EXPECT_EQ(indexes.SecondaryIndexCount(), 0);
+    EXPECT_EQ(indexes.KeyCount(0), 49);
+    EXPECT_TRUE(indexes.CheckTrees().empty());
+    Bytes record = cursor.NewRecordBuffer();
+    ASSERT_TRUE(cursor.ReadRecord(20, record));
+    EXPECT_EQ(indexes.FindKey(0, indexes.BuildKey(0, record, LoadI32(record.data() + 5))), 20);
+    cursor.Close();
+    TDataCursor again(*directory_, "items", CursorModes{.Exclusive = true, .ReadOnly = true});
+    EXPECT_TRUE(again.VerifyOrRepairTable(false));
   }
-  std::filesystem::remove(dir_ + "items.idx");
-  TDataCursor cursor(*directory_, "items");
-  cursor.Open();
-  EXPECT_FALSE(cursor.Table()->IndexRecreated());
-  EXPECT_EQ(cursor.Table()->DataFile()->RecordCount(), 49);
-  TableIndexWriter& indexes = cursor.Indexes();
-  EXPECT_EQ(indexes.SecondaryIndexCount(), 0);
-  EXPECT_EQ(indexes.KeyCount(0), 49);
-  EXPECT_TRUE(indexes.CheckTrees().empty());
-  Bytes record = cursor.NewRecordBuffer();
-  ASSERT_TRUE(cursor.ReadRecord(20, record));
-  EXPECT_EQ(indexes.FindKey(0, indexes.BuildKey(0, record, LoadI32(record.data() + 5))), 20);
 }
 
 }  // namespace
