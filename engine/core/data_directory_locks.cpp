@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <string>
 
 #include "engine/common/byte_order.h"
 #include "engine/errors/engine_error.h"
@@ -66,8 +67,8 @@ void TDataDirectoryLocks::Raise(std::uint16_t code) const {
   RaiseEngineError(code, {}, {}, databaseName_);
 }
 
-void TDataDirectoryLocks::RaiseDamaged() const {
-  RaiseTableError(STRATA_HEADERCORRUPT, lockFile_.Path(), databaseName_);
+void TDataDirectoryLocks::RaiseDamaged(const std::string& problem) const {
+  RaiseTableError(STRATA_HEADERCORRUPT, lockFile_.Path() + ": " + problem, databaseName_);
 }
 
 // ---------------------------------------------------------------------------
@@ -93,6 +94,7 @@ void TDataDirectoryLocks::OpenLockFile() {
     disabled_ = true;
     return;
   }
+  bool rebuilt = false;
   for (std::int32_t attempt = 0; attempt < timing_.OpenAttempts; ++attempt) {
     if (attempt > 0) platform::SleepMilliseconds(timing_.OpenWaitTime);
     try {
@@ -102,10 +104,26 @@ void TDataDirectoryLocks::OpenLockFile() {
       // Byte-range locks need a writable handle: a file that opened only for
       // reading makes the directory a read-only database.
       disabled_ = lockFile_.ReadOnly || lockFile_.ForcedReadOnly;
-      if (!entriesKnown) ReadEntriesShared();
-      return;
     } catch (const EStrataEngineError&) {
       // Another user may be creating the file; try again.
+      continue;
+    }
+    if (entriesKnown) return;
+    try {
+      ReadEntriesShared();
+      return;
+    } catch (const EStrataEngineError& error) {
+      // A list that cannot be read stays so however long one waits: it was
+      // damaged (no writer leaves a torn list behind; writes happen under
+      // the write lock). Waiting and then locking nothing would shut every
+      // writer out, so the list is written anew when nobody else uses it.
+      if (error.Code != STRATA_HEADERCORRUPT) continue;
+      CloseQuietly();
+      entries_.clear();
+      cachedStamp_ = 0;
+      if (disabled_ || forReading_ || rebuilt) break;
+      RebuildDamagedLockFile(error.TableName);
+      rebuilt = true;
     }
   }
   CloseQuietly();
@@ -138,6 +156,40 @@ bool TDataDirectoryLocks::CreateLockFile() {
     cachedStamp_ = 0;
     return false;
   }
+}
+
+void TDataDirectoryLocks::RebuildDamagedLockFile(const std::string& finding) {
+  // The share lock tells whether another user has the file open: every
+  // user holds it shared while the directory is open, so an exclusive open
+  // succeeds only when nobody does (and keeps them out meanwhile).
+  lockFile_.Exclusive = true;
+  try {
+    lockFile_.Open();
+  } catch (const EStrataEngineError&) {
+    lockFile_.Exclusive = false;
+    RaiseTableError(STRATA_HEADERCORRUPT,
+                    finding + "; another program has it open, so it is not rewritten",
+                    databaseName_);
+  }
+  try {
+    const std::vector<std::string> tables = lockFile_.Registry().ListFiles(
+        lockFile_.InMemory(), path_ + "*" + dataExtension_, false);
+    for (const std::string& table : tables) {
+      if (entries_.size() == static_cast<std::size_t>(LockOffsets::kTableSlots)) break;
+      Append(table);
+    }
+    // Whoever read the damaged list before has no slots to keep: nobody has
+    // the file open now.
+    cachedStamp_ = 0;
+    WriteEntries();
+    lockFile_.Close();
+  } catch (const EStrataEngineError&) {
+    CloseQuietly();
+    throw;
+  }
+  lockFile_.Exclusive = false;
+  entries_.clear();
+  cachedStamp_ = 0;
 }
 
 void TDataDirectoryLocks::ReadEntriesShared() {
@@ -262,28 +314,35 @@ void TDataDirectoryLocks::RefreshEntries() {
   const std::int64_t size = lockFile_.GetFileSize();
   // An empty file is a list whose creator stopped before writing it.
   if (size == 0) return;
-  if (size < static_cast<std::int64_t>(kHeaderSize)) RaiseDamaged();
+  if (size < static_cast<std::int64_t>(kHeaderSize)) {
+    RaiseDamaged("only " + std::to_string(size) + " bytes, shorter than its 8-byte header");
+  }
   std::uint8_t header[kHeaderSize];
   lockFile_.Seek(TBaseFile::kFromStart, 0);
   lockFile_.Read(std::as_writable_bytes(std::span(header)), false);
   const std::int32_t stamp = LoadI32(header);
   if (stamp == cachedStamp_) return;
   const std::int32_t len = LoadI32(header + 4);
-  if (len < 4 || len - 4 > size - static_cast<std::int64_t>(kHeaderSize)) RaiseDamaged();
+  if (len < 4 || len - 4 > size - static_cast<std::int64_t>(kHeaderSize)) {
+    RaiseDamaged("its stored list length " + std::to_string(len) + " does not fit its " +
+                 std::to_string(size) + " bytes");
+  }
   buffer_.resize(static_cast<std::size_t>(len - 4));
   lockFile_.Read(std::as_writable_bytes(std::span(buffer_)), false);
 
   std::vector<std::string_view> names;
   for (std::size_t at = 0; at < buffer_.size();) {
     const std::size_t length = buffer_[at++];
-    if (length > buffer_.size() - at) RaiseDamaged();
+    if (length > buffer_.size() - at) RaiseDamaged("a table name runs past the end of the list");
     names.emplace_back(reinterpret_cast<const char*>(buffer_.data() + at), length);
     at += length;
   }
   // Slots are never removed, and there are never more than the window holds.
   if (names.size() < entries_.size() ||
       names.size() > static_cast<std::size_t>(LockOffsets::kTableSlots)) {
-    RaiseDamaged();
+    RaiseDamaged("it lists " + std::to_string(names.size()) + " tables where " +
+                 std::to_string(entries_.size()) + " were known and at most " +
+                 std::to_string(LockOffsets::kTableSlots) + " fit");
   }
   for (std::size_t i = entries_.size(); i < names.size(); ++i) Append(names[i]);
   cachedStamp_ = stamp;

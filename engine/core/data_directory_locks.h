@@ -10,9 +10,12 @@
 // in listing order) or opens the existing one and reads it. Creation never
 // replaces an existing file, so of two users creating the file at the same
 // moment one writes the list and the other reads it. A directory
-// whose lock file cannot be created, opened or read, or carries the
-// read-only attribute, is a read-only database: Disabled is set and every
-// lock then succeeds at once without locking anything.
+// whose lock file cannot be created or opened, or carries the read-only
+// attribute, is a read-only database: Disabled is set and every lock then
+// succeeds at once without locking anything. A list that cannot be read
+// (damaged) is written anew, as for a new file, when no other user has the
+// lock file open; when one has, OpenLockFile raises 8961 naming the lock
+// file and what is wrong with it.
 //
 // OpenLockFileForReading serves a directory opened for reading only: it
 // never creates the lock file and never rewrites it. Without a lock file no
@@ -24,8 +27,10 @@
 //
 // The lock file's own locks (a random read byte of its window, or the whole
 // window) guard reading and rewriting the list; their retries are fixed
-// (LockFileTiming). A damaged list raises 8961 naming the lock file and is
-// never read beyond its end. Used by one thread at a time.
+// (LockFileTiming). A damaged list found later raises 8961 naming the lock
+// file and the damage, and is never read beyond its end. For reading, a
+// damaged list makes the directory Disabled at once. Used by one thread at
+// a time.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +64,8 @@ class TDataDirectoryLocks {
   TDataDirectoryLocks(const TDataDirectoryLocks&) = delete;
   TDataDirectoryLocks& operator=(const TDataDirectoryLocks&) = delete;
 
-  // Never raises: every failure ends in Disabled.
+  // Raises only for a damaged list that another user's open keeps (see
+  // above); every other failure ends in Disabled.
   void OpenLockFile();
   // As OpenLockFile, for reading only (see above). Never raises.
   void OpenLockFileForReading();
@@ -109,8 +115,11 @@ class TDataDirectoryLocks {
 
  private:
   [[noreturn]] void Raise(std::uint16_t code) const;
-  [[noreturn]] void RaiseDamaged() const;
+  [[noreturn]] void RaiseDamaged(const std::string& problem) const;
   bool CreateLockFile();
+  // Writes the list of a damaged lock file anew when no other user has it
+  // open; raises 8961 naming the finding otherwise.
+  void RebuildDamagedLockFile(const std::string& finding);
   void ReadEntriesShared();
   TDataTableLocks* Find(std::string_view name) const;
   // For reading: the listed entry, else one from unlisted_.

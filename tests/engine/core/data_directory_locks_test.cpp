@@ -337,17 +337,37 @@ TEST_F(DirectoryLocksTest, DamagedLockFileFailsCleanly) {
   namePastEnd[10] = 9;  // the second entry claims nine characters
   const std::string cases[] = {lenPastEnd, namePastEnd, std::string("\x07\0\0\0\x04", 5),
                                Image(7, {}).substr(0, 4) + std::string("\xFF\xFF\xFF\xFF", 4)};
+  Put("b.dat", "");
+  Put("a.dat", "");
   for (const std::string& damaged : cases) {
     SCOPED_TRACE(::testing::PrintToString(damaged));
     Put("strata.lck", damaged);
-    EXPECT_TRUE(Open()->Disabled());
+    {
+      // Nobody else has it open: the list is written anew at once, and the
+      // directory locks as usual.
+      auto first = Open(registry_, LockFileTiming{3, 1, 11, 100});
+      EXPECT_FALSE(first->Disabled());
+      ASSERT_EQ(first->Entries().size(), 2u);
+      EXPECT_EQ(first->Entries()[0]->Name(), "a");
+      auto second = Open();
+      EXPECT_FALSE(second->Disabled());
+      EXPECT_EQ(second->Entries().size(), 2u);
+      first->EntryFor("a").WriteLock(true);
+      EXPECT_NE(CodeOf([&] { second->EntryFor("a").WriteLock(true); }), 0);
+    }
 
+    // Damaged while another user has it open: this user is told what is
+    // wrong with which file, and the file is left alone.
     Put("strata.lck", Image(1, {"a"}));
     auto user = Open();
     auto other = Open();
     ASSERT_FALSE(user->Disabled());
     Put("strata.lck", damaged);
     std::string message;
+    EXPECT_EQ(CodeOf([&] { Open(); }, &message), STRATA_HEADERCORRUPT);
+    EXPECT_NE(message.find("strata.lck: "), std::string::npos) << message;
+    EXPECT_NE(message.find("another program"), std::string::npos) << message;
+    EXPECT_EQ(Slurp("strata.lck"), damaged);
     EXPECT_EQ(CodeOf([&] { user->EntryFor("x"); }, &message), STRATA_HEADERCORRUPT);
     EXPECT_NE(message.find("strata.lck"), std::string::npos) << message;
     // The failure gave back the lock file's write lock.
