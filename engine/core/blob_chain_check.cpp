@@ -16,11 +16,35 @@ TBlock& FetchBlock(TBlobFile& file, std::int32_t number, BufferPin& pin) {
   return TBlobFile::BlockOf(pin);
 }
 
+void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
+                const std::function<void(std::string_view text)>& report,
+                const std::unordered_set<std::int32_t>& reached,
+                std::unordered_set<std::int32_t>& chain);
+
 }  // namespace
 
 void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
-                    const std::function<void(std::string_view text)>& report) {
+                    const std::function<void(std::string_view text)>& report,
+                    std::unordered_set<std::int32_t>& reached) {
+  std::unordered_set<std::int32_t> chain{reference.FirstBlock};
+  CheckChain(file, blockCount, reference, repair, report, reached, chain);
+  // A chain the value keeps belongs to it; no other value may share it.
+  if (reference.FirstBlock != 0) reached.insert(chain.begin(), chain.end());
+}
+
+namespace {
+
+// The chain's blocks are collected in chain as far as it is kept.
+void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
+                const std::function<void(std::string_view text)>& report,
+                const std::unordered_set<std::int32_t>& reached,
+                std::unordered_set<std::int32_t>& chain) {
   const std::int64_t payload = file.BlockPayload();
+  if (reached.contains(reference.FirstBlock)) {
+    report("Invalid BLOB offset in BLOB file for physical record # ");
+    if (repair) reference.FirstBlock = 0;
+    return;
+  }
   BufferPin firstPin;
   TBlock& first = FetchBlock(file, reference.FirstBlock, firstPin);
   if (first.Header().BlobRevision != reference.Revision) {
@@ -36,7 +60,6 @@ void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& ref
     return;
   }
 
-  std::unordered_set<std::int32_t> chain{reference.FirstBlock};
   std::int64_t bytes = 0;
   // The first block stays pinned: its length may still change.
   BufferPin currentPin;
@@ -51,7 +74,7 @@ void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& ref
       broken = "Invalid block size in BLOB file for physical record # ";
     } else if (next < 1 || next > blockCount) {
       broken = "Invalid intra-block pointer in BLOB file for physical record # ";
-    } else if (next == current.Number || chain.contains(next)) {
+    } else if (next == current.Number || chain.contains(next) || reached.contains(next)) {
       // A link back into the chain would make it endless.
       broken = "Recursive intra-block pointer in BLOB file for physical record # ";
     } else if (FetchBlock(file, next, nextPin).Header().BlobRevision != reference.Revision) {
@@ -94,5 +117,7 @@ void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& ref
     }
   }
 }
+
+}  // namespace
 
 }  // namespace strata

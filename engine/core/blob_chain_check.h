@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <unordered_set>
 
 #include "engine/formats/record_values.h"
 
@@ -22,8 +23,11 @@ namespace strata {
 class TBlobFile;
 
 // blockCount: the blocks the file holds; reference.FirstBlock must lie in
-// 1..blockCount.
+// 1..blockCount. reached: the blocks of the values checked before, which no
+// other chain may enter (a first block among them empties the value, a link
+// into them cuts the chain); the blocks this value keeps are added.
 void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
-                    const std::function<void(std::string_view text)>& report);
+                    const std::function<void(std::string_view text)>& report,
+                    std::unordered_set<std::int32_t>& reached);
 
 }  // namespace strata

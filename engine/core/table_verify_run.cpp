@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <unordered_set>
 
 #include "engine/common/byte_order.h"
 #include "engine/core/blob_chain_check.h"
@@ -10,6 +11,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_engine.h"
 #include "engine/core/data_table.h"
+#include "engine/formats/stored_value_rules.h"
 #include "engine/core/index_consistency.h"
 #include "engine/core/table_index_writer.h"
 #include "engine/errors/engine_error.h"
@@ -70,6 +72,18 @@ void TableVerifyRun::Finding(const std::string& line) {
   cursor_.Log(line);
 }
 
+void TableVerifyRun::ReportLostIndexFile() {
+  const LostIndexFile lost = table_->LostIndex();
+  if (lost == LostIndexFile::None) return;
+  const std::string path = table_->FilePath(TableFileKind::Index);
+  const std::string keptAs = table_->LostIndexKeptAs();
+  Finding("Index file " + path +
+          (lost == LostIndexFile::Missing
+               ? " missing"
+               : " unreadable, kept as " + keptAs.substr(keptAs.rfind('/') + 1) + ",") +
+          " rebuilt with the default primary index; the table's index definitions are lost");
+}
+
 void TableVerifyRun::Report(std::uint16_t percent, std::string_view text) const {
   if (cursor_.OnProgress) cursor_.OnProgress(percent, text);
 }
@@ -99,12 +113,14 @@ bool TableVerifyRun::Run() {
   }
   cursor_.Log(Mode("Verification of table ", "Repair of table ") + tableName_ + " " +
               "started at " + NowText());
+  ReportLostIndexFile();
   const std::string headers = Mode("Verifying headers", "Repairing headers");
   Report(0, headers);
   CheckHeaders();
   ReadTextParams();
   Report(100, headers);
   RecordPass();
+  CheckFreeBlocks();
   if (indexesValid_ && !force_) TreePass();
   if (!indexesValid_ || force_) {
     if (!repair_) {
@@ -244,7 +260,12 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
                 " (logical record ID of " + std::to_string(recordId) + ") is invalid and " +
                 (repair_ ? "the data is most likely corrupted, error fixed"
                          : "the data is most likely corrupted"));
-        if (repair_) std::copy(hash.begin(), hash.end(), work.begin() + kRecordHashOffset);
+      }
+      CheckStoredValues(record, recordId, work);
+      if (repair_) {
+        // The digest of what the record holds once its values are fixed.
+        const Md5Digest kept = ComputeRecordHash(work, data_->Fields());
+        std::copy(kept.begin(), kept.end(), work.begin() + kRecordHashOffset);
       }
       ++recordsInUse_;
       if (!force_ && indexesValid_) CheckRecordKeys(record, recordId, work);
@@ -257,6 +278,8 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
       if (!force_ && indexesValid_) CheckWords(record, recordId, work);
     }
   } catch (const std::exception& error) {
+    // The record may still name blocks its check did not reach.
+    if (!blobFields_.empty()) blocksUnaccounted_ = true;
     Finding("Unexpected error '" + MessageOf(error) + "'" +
             Mode(" during verification for physical record # ",
                  " during repair for physical record # ") +
@@ -274,6 +297,34 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
   // The header check emptied the free chain; pushing the deleted slots in
   // ascending order leaves the highest at its head.
   if (deleted) data_->DeleteSlot(stored);
+}
+
+void TableVerifyRun::CheckStoredValues(std::int32_t record, std::int32_t recordId,
+                                       std::span<std::uint8_t> work) {
+  // BLOB buffers find their record through the link of a slot in use.
+  if (LoadI32(work.data() + kRecordLinkOffset) != record) {
+    Finding("Invalid record link for physical record # " + RecordEnding(record, recordId));
+    if (repair_) StoreI32(work.data() + kRecordLinkOffset, record);
+  }
+  // 0 in use; 3 marks the engine's own temporary working tables.
+  if (work[kRecordStatusOffset] != 0 && work[kRecordStatusOffset] != 3) {
+    Finding("Invalid record status for physical record # " + RecordEnding(record, recordId));
+    if (repair_) work[kRecordStatusOffset] = 0;
+  }
+  for (const FieldDescriptor& field : data_->Fields()) {
+    // A BLOB reference's first block is the chain check's to judge.
+    if (field.EngineType == kTypeBlob && !FieldIsNull(work, field)) continue;
+    const std::optional<std::string> fault = StoredValueFault(work, field);
+    if (!fault) continue;
+    Finding("Invalid value (" + *fault + ") of field " + field.Name + " for physical record # " +
+            RecordEnding(record, recordId) + (repair_ ? ", field set to NULL" : ""));
+    if (repair_) SetFieldNull(work, field);
+  }
+  if (!RecordPaddingIsZero(work, data_->Fields())) {
+    Finding("Non-zero bytes after the last field for physical record # " +
+            RecordEnding(record, recordId));
+    if (repair_) ZeroRecordPadding(work, data_->Fields());
+  }
 }
 
 void TableVerifyRun::CheckDeletedBlobs(std::int32_t record, std::int32_t recordId,
@@ -321,11 +372,55 @@ void TableVerifyRun::CheckBlobs(std::int32_t record, std::int32_t recordId,
       finding("Invalid BLOB offset into BLOB file for physical record # ");
       reference.FirstBlock = 0;
     } else {
-      CheckBlobChain(*blob_, blockCount_, reference, repair_, finding);
+      CheckBlobChain(*blob_, blockCount_, reference, repair_, finding, reachedBlocks_);
     }
     // An emptied value is NULL, its reference all zero.
     if (reference.FirstBlock == 0) reference = BlobReference{};
     if (repair_ && reference != stored) WriteBlobReference(work, *field, reference);
+  }
+}
+
+void TableVerifyRun::CheckFreeBlocks() {
+  if (blob_ == nullptr || blocksUnaccounted_) return;
+  // The free chain must run through blocks of the file that no value keeps,
+  // each once.
+  std::unordered_set<std::int32_t> free;
+  bool broken = false;
+  try {
+    for (std::int32_t block = blob_->FirstFreeBlock(); block != 0;) {
+      if (block < 1 || block > blockCount_ || reachedBlocks_.contains(block) ||
+          !free.insert(block).second) {
+        broken = true;
+        break;
+      }
+      BufferPin pin;
+      if (!blob_->GetBuffer(nullptr, TBufferedFile::kNoDirection, false, block, pin)) {
+        broken = true;
+        break;
+      }
+      block = TBlobFile::BlockOf(pin).Header().NextBlock;
+    }
+  } catch (const EStrataEngineError&) {
+    broken = true;
+  }
+  const std::int64_t lost = static_cast<std::int64_t>(blockCount_) -
+                            static_cast<std::int64_t>(reachedBlocks_.size()) -
+                            static_cast<std::int64_t>(free.size());
+  if (broken) Finding(Mode("Invalid free BLOB block chain", "Invalid free BLOB block chain, error fixed"));
+  if (!broken && lost > 0) {
+    Finding(std::to_string(lost) + " BLOB blocks in use by no record and not free" +
+            (repair_ ? ", error fixed" : ""));
+  }
+  if (!repair_ || (!broken && lost <= 0)) return;
+  // Freed in ascending order: the lowest block is handed out last.
+  blob_->ClearFreeChain();
+  for (std::int32_t block = blockCount_; block >= 1; --block) {
+    if (reachedBlocks_.contains(block)) continue;
+    BufferPin pin;
+    if (!blob_->GetBuffer(nullptr, TBufferedFile::kNoDirection, false, block, pin)) {
+      blob_->RaiseCorruptError();
+    }
+    blob_->FreeBlock(TBlobFile::BlockOf(pin));
   }
 }
 
@@ -460,6 +555,8 @@ void TableVerifyRun::RebuildRecord(std::int32_t record) {
       writer.InsertWords(recordId, record, TextsOf(record, work, store));
     }
   } catch (const std::exception& error) {
+    // The record may still name blocks its check did not reach.
+    if (!blobFields_.empty()) blocksUnaccounted_ = true;
     Finding("Unexpected error '" + MessageOf(error) + "'" +
             " during rebuild of index keys for physical record # " + std::to_string(record) +
             " (logical record ID of " + std::to_string(recordId) + "), " +

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/formats/full_text_params.h"
@@ -51,15 +52,23 @@ class TableVerifyRun {
   // "<n> (logical record ID of <id>)", in a repair "<n> (logical record ID
   // of <id>), error fixed".
   std::string RecordEnding(std::int32_t record, std::int32_t recordId) const;
+  // A repair that had to replace a missing or unreadable index file says so.
+  void ReportLostIndexFile();
   void CheckHeaders();
   void ReadTextParams();
   void UseOpenTable();
   void RecordPass();
   void CheckRecord(std::int32_t record);
+  // A record in use: its link, its status byte, every field's stored
+  // bytes and the padding (see stored_value_rules.h).
+  void CheckStoredValues(std::int32_t record, std::int32_t recordId, std::span<std::uint8_t> work);
   void CheckDeletedBlobs(std::int32_t record, std::int32_t recordId, std::span<std::uint8_t> work);
   void CheckRecordKeys(std::int32_t record, std::int32_t recordId,
                        std::span<const std::uint8_t> work);
   void CheckBlobs(std::int32_t record, std::int32_t recordId, std::span<std::uint8_t> work);
+  // After the record pass: the free chain, and the blocks no value keeps
+  // that are not on it (a repair frees every such block).
+  void CheckFreeBlocks();
   void CheckWords(std::int32_t record, std::int32_t recordId, std::span<const std::uint8_t> work);
   // The texts of the record's full-text fields (memo contents read from
   // the BLOB file) in store, with views into it.
@@ -92,6 +101,9 @@ class TableVerifyRun {
   std::int32_t privateCounter_ = 0;
   std::int32_t slotCount_ = 0;
   std::int32_t blockCount_ = 0;
+  // The blocks of the BLOB values the record pass kept.
+  std::unordered_set<std::int32_t> reachedBlocks_;
+  bool blocksUnaccounted_ = false;
   FullTextParams textParams_;
   std::vector<const FieldDescriptor*> autoIncFields_;
   std::vector<const FieldDescriptor*> blobFields_;

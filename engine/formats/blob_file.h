@@ -77,6 +77,13 @@ class TBlobFile : public TBufferedFile {
   void AllocateBlock(BufferPin& pin);
   // Puts a block on the free chain.
   void FreeBlock(TBlock& block);
+  // The head of the free chain; ClearFreeChain lets the whole chain go (a
+  // repair then frees every block no value keeps).
+  std::int32_t FirstFreeBlock() const { return header_.FirstFreeBlock; }
+  void ClearFreeChain() {
+    header_.FirstFreeBlock = 0;
+    header_.HeaderModified = true;
+  }
   static TBlock& BlockOf(const BufferPin& pin);
 
   // Reads the value the blob's reference names into blob.Value (decompressed

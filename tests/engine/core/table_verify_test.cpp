@@ -399,10 +399,12 @@ std::vector<DamageCase> DamageCases() {
          const std::int32_t second = t.ReadI32At(blob, 512 + (first - 1) * 512 + 4);
          t.Patch(blob, 512 + static_cast<std::size_t>(second - 1) * 512 + 4, I32(0));
        },
+       // The third block, cut off the chain, goes back to the free chain.
        {"BLOB size mismatch in BLOB file for physical record # 1 (logical record ID of 1)",
-        indexesInvalid},
+        "1 BLOB blocks in use by no record and not free", indexesInvalid},
        {"BLOB size mismatch in BLOB file for physical record # 1 (logical record ID of 1), "
-        "error fixed"},
+        "error fixed",
+        "1 BLOB blocks in use by no record and not free, error fixed"},
        [](auto& records) { records[1].Notes.resize(988); }},
       {"two fields of one name",
        [](TableDamageTest& t, const std::string& table) {
