@@ -252,8 +252,11 @@ std::vector<std::string> TDataDirectory::TablesWithJournals() {
 }
 
 std::vector<std::string> TDataDirectory::ListTables() {
-  return Engine().Registry().ListFiles(inMemory_, path_ + "*" + Engine().Options().TableDataExtension,
-                                       false);
+  const std::string& extension = Engine().Options().TableDataExtension;
+  std::vector<std::string> tables =
+      Engine().Registry().ListFiles(inMemory_, path_ + "*" + extension, true);
+  for (std::string& table : tables) table = TableNameOf(table, extension);
+  return tables;
 }
 
 std::string TDataDirectory::MakeTempTableName() {

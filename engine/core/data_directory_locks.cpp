@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/common/byte_order.h"
+#include "engine/core/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "platform/process.h"
@@ -140,8 +141,7 @@ bool TDataDirectoryLocks::CreateLockFile() {
     lockFile_.CreateNew();
     lockFile_.FailIfExists = false;
     cachedStamp_ = 0;
-    const std::vector<std::string> tables = lockFile_.Registry().ListFiles(
-        lockFile_.InMemory(), path_ + "*" + dataExtension_, false);
+    const std::vector<std::string> tables = TablesOfDirectory();
     for (const std::string& table : tables) {
       if (entries_.size() == static_cast<std::size_t>(LockOffsets::kTableSlots)) break;
       Append(table);
@@ -172,8 +172,7 @@ void TDataDirectoryLocks::RebuildDamagedLockFile(const std::string& finding) {
                     databaseName_);
   }
   try {
-    const std::vector<std::string> tables = lockFile_.Registry().ListFiles(
-        lockFile_.InMemory(), path_ + "*" + dataExtension_, false);
+    const std::vector<std::string> tables = TablesOfDirectory();
     for (const std::string& table : tables) {
       if (entries_.size() == static_cast<std::size_t>(LockOffsets::kTableSlots)) break;
       Append(table);
@@ -190,6 +189,13 @@ void TDataDirectoryLocks::RebuildDamagedLockFile(const std::string& finding) {
   lockFile_.Exclusive = false;
   entries_.clear();
   cachedStamp_ = 0;
+}
+
+std::vector<std::string> TDataDirectoryLocks::TablesOfDirectory() {
+  std::vector<std::string> tables = lockFile_.Registry().ListFiles(
+      lockFile_.InMemory(), path_ + "*" + dataExtension_, true);
+  for (std::string& table : tables) table = TableNameOf(table, dataExtension_);
+  return tables;
 }
 
 void TDataDirectoryLocks::ReadEntriesShared() {

@@ -117,6 +117,8 @@ class TDataDirectoryLocks {
   [[noreturn]] void Raise(std::uint16_t code) const;
   [[noreturn]] void RaiseDamaged(const std::string& problem) const;
   bool CreateLockFile();
+  // The table names of the directory's data files, in listing order.
+  std::vector<std::string> TablesOfDirectory();
   // Writes the list of a damaged lock file anew when no other user has it
   // open; raises 8961 naming the finding otherwise.
   void RebuildDamagedLockFile(const std::string& finding);

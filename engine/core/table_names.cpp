@@ -47,7 +47,13 @@ std::string TableNameOf(std::string_view given, std::string_view dataExtension) 
   if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos) {
     name.remove_prefix(slash + 1);
   }
-  if (EndsWithIgnoringCase(name, dataExtension)) name.remove_suffix(dataExtension.size());
+  // One data extension is dropped; a name that would still end in one
+  // keeps both, so that reducing a table name again changes nothing and
+  // "x.dat.dat" names the file "x.dat.dat", not the table "x".
+  if (EndsWithIgnoringCase(name, dataExtension) &&
+      !EndsWithIgnoringCase(name.substr(0, name.size() - dataExtension.size()), dataExtension)) {
+    name.remove_suffix(dataExtension.size());
+  }
   return std::string(name.substr(0, kMaxTableNameLength));
 }
 

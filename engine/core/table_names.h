@@ -2,7 +2,9 @@
 // are kept with "/" and directories with a trailing "/". A table name is the
 // file-name part of what the caller gave, without a trailing data extension
 // (letter case ignored), cut to 60 characters; it keys the directory's table
-// list and the lock file. Its file for an extension X is the name with X in
+// list and the lock file. A name that ends in the data extension twice keeps
+// both ("x.dat.dat" is the table of the file x.dat.dat), so that reducing a
+// table name again never changes it. Its file for an extension X is the name with X in
 // place of its own extension when that equals the data extension, else the
 // name with X appended (asset -> asset.idx, my.table -> my.table.idx).
 // Names compare without regard to letter case (Windows-1252 mapping).

@@ -101,6 +101,25 @@ TEST_F(DirectoryTest, NamesInAnyFormOpenTheSameTableFiles) {
   EXPECT_EQ(table.OpenCount(), 5);
 }
 
+// A name ending in the data extension twice loses it once only: the table
+// is the file x.dat.dat, apart from the table x, under every form of the
+// name, the listed one included.
+TEST_F(DirectoryTest, DoubleDataExtensionNamesItsOwnFile) {
+  CreateSample(*directory_, "x");
+  CreateSample(*directory_, "x.dat.dat");
+  EXPECT_TRUE(OnDisk("x.dat.dat"));
+  EXPECT_TRUE(OnDisk("x.dat.idx"));
+  TDataTable& plain = directory_->OpenTable("x", "x");
+  TDataTable& doubled = directory_->OpenTable("x.dat.dat", "x.dat.dat");
+  EXPECT_NE(&plain, &doubled);
+  EXPECT_EQ(doubled.FilePath(TableFileKind::Data), dir_ + "x.dat.dat");
+  EXPECT_EQ(&directory_->OpenTable(doubled.Name(), doubled.Name()), &doubled);
+  EXPECT_EQ(directory_->ListTables(), (std::vector<std::string>{"x", "x.dat.dat"}));
+  directory_->CloseTable(doubled);
+  directory_->CloseTable(doubled);
+  directory_->CloseTable(plain);
+}
+
 TEST_F(DirectoryTest, FilesCopiedWithOtherLetterCaseAreFound) {
   CreateSample(*directory_, "accents", true);
   for (const char* ext : {".dat", ".idx", ".blb"}) {

@@ -20,11 +20,19 @@ TEST(TableNamesTest, GivenNamesReduceToTableNames) {
       {"my.table.dat", "my.table"},
       {"asset.idx", "asset.idx"},
       {"data\\", ""},
+      // The extension goes once: the name of x.dat.dat is x.dat.dat, and a
+      // table name reduces to itself.
+      {"x.dat.dat", "x.dat.dat"},
+      {"X.DAT.dat", "X.DAT.dat"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TableNameOf(c.given, ".dat"), c.name) << c.given;
   }
   EXPECT_EQ(TableNameOf(std::string(70, 'n') + ".dat", ".dat"), std::string(60, 'n'));
+  for (const auto& c : cases) {
+    EXPECT_EQ(TableNameOf(c.name, ".dat"), c.name) << c.name;
+  }
+  EXPECT_EQ(TableFileName(TableNameOf("x.dat.dat", ".dat"), ".dat", ".dat"), "x.dat.dat");
 }
 
 TEST(TableNamesTest, FileNamesReplaceOnlyTheDataExtension) {
