@@ -24,12 +24,12 @@ bool AllZero(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::string> StringFault(std::span<const std::uint8_t> value, std::size_t unit) {
   // The first unit that is zero ends the text; the slot's last byte always
-  // lies after it (the slot holds one byte more than the characters).
+  // lies after the characters (a slot holds one byte more than they need).
   std::size_t end = 0;
   auto unitIsZero = [&](std::size_t at) { return AllZero(value.subspan(at, unit)); };
   while (end + unit <= value.size() && !unitIsZero(end)) end += unit;
   if (end == 0) return "an empty text";
-  if (end + unit > value.size()) return "a text without its terminating zero";
+  if (end >= value.size()) return "a text without its terminating zero";
   if (!AllZero(value.subspan(end))) return "bytes after the text's terminating zero";
   return std::nullopt;
 }

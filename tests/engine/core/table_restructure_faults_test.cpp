@@ -183,7 +183,9 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
       faults.armed = true;
       try {
         TDataCursor cursor(*database.directory, "people", CursorModes{.Exclusive = true});
-        cursor.RestructureTable({}, fields, indexes, secondary);
+        RestructureOptions options;
+        options.SuppressBackups = suppressBackups_;
+        cursor.RestructureTable(options, fields, indexes, secondary);
       } catch (const EStrataEngineError&) {
       }
       // The engine and the scratch folder go while the faults are in force:
@@ -233,6 +235,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
   }
 
   std::string privateDir_;
+  bool suppressBackups_ = false;
 };
 
 TEST_P(RestructureFaultTest, EveryFailingOperationLeavesTheOldOrTheNewTable) {
@@ -280,6 +283,29 @@ TEST_P(RestructureFaultTest, EveryFailingOperationLeavesTheOldOrTheNewTable) {
   // Most operations come before the new files or headers take the table's
   // place.
   EXPECT_GT(oldOutcomes, operations / 2);
+}
+
+// Without backups the old files are set aside only until the new ones are
+// in place: whatever operation fails, none of them, nor a backup, is left.
+TEST_P(RestructureFaultTest, SuppressedBackupsLeaveNoOldFileBehind) {
+  if (GetParam().change == Change::HeaderOnly) GTEST_SKIP() << "no files are replaced";
+  suppressBackups_ = true;
+  const int operations = RestructureFailingAt(dir_ + "clean/", 0);
+  for (int failAt = 1; failAt <= operations; ++failAt) {
+    const std::string path = dir_ + "round" + std::to_string(failAt) + "/";
+    std::string failed;
+    RestructureFailingAt(path, failAt, &failed);
+    SCOPED_TRACE("operation " + std::to_string(failAt) + ": " + failed);
+    bool verified = false;
+    Contents(path, &verified);
+    EXPECT_TRUE(verified);
+    EXPECT_EQ(StrayFiles(path), std::vector<std::string>{});
+    for (const char* backup : {"people.dbk", "people.ibk", "people.bbk"}) {
+      EXPECT_FALSE(std::filesystem::exists(path + backup)) << backup;
+    }
+    std::filesystem::remove_all(path);
+    std::filesystem::remove_all(privateDir_);
+  }
 }
 
 TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
