@@ -1,5 +1,6 @@
-// Fuzzes the reading of the BLOB file (header, block chains, compressed blocks): the sample table with the input in place
-// of its blob file, read through a cursor, verified and repaired.
+// Fuzzes the reading of the BLOB file (header, block chains, compressed
+// blocks): the sample table with the input in
+// place of its blob file, read through a cursor, verified and repaired.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,5 +1,6 @@
-// Fuzzes the reading of the data file (header, field descriptors, record slots): the sample table with the input in place
-// of its data file, read through a cursor, verified and repaired.
+// Fuzzes the reading of the data file (header, field descriptors, record
+// slots): the sample table with the input in
+// place of its data file, read through a cursor, verified and repaired.
 #include <cstddef>
 #include <cstdint>
 

@@ -73,7 +73,8 @@ void RegistrySeeds(const std::string& out) {
 void ValueSeeds(const std::string& out) {
   const std::string folder = out + "/value_text";
   PutText(folder, "date", 0, DateToEngineText(EngineTextToDate("2024-03-07")));
-  PutText(folder, "timestamp", 1, TimestampToEngineText(EngineTextToTimestamp("2024-03-07 09:05:30.250")));
+  PutText(folder, "timestamp", 1,
+          TimestampToEngineText(EngineTextToTimestamp("2024-03-07 09:05:30.250")));
   PutText(folder, "time", 2, TimeToEngineText(EngineTextToTime("09:05:30.250")));
   PutText(folder, "integer", 3, IntegerToEngineText(-2147483647));
   PutText(folder, "largeint", 4, IntegerToEngineText(-9007199254740993));

@@ -26,17 +26,6 @@ namespace strata::fuzz {
 
 namespace {
 
-FieldDescriptor Field(std::uint16_t number, const char* name, std::uint8_t type,
-                      std::uint16_t length = 0, std::uint8_t subType = kSubTypeNone) {
-  FieldDescriptor field;
-  field.FieldNumber = number;
-  field.Name = name;
-  field.EngineType = type;
-  field.SubType = subType;
-  field.DeclaredLength = length;
-  return field;
-}
-
 IndexDescriptor Index(const char* name, std::initializer_list<std::uint16_t> fields, bool unique,
                       bool caseInsensitive = false, bool descending = false) {
   IndexDescriptor index;
@@ -141,22 +130,31 @@ void WriteSampleTable(const std::string& folder, int records) {
   SessionScope scope;
   TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
   std::vector<FieldDescriptor> fields = {
-      Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc),
-      Field(2, "Name", kTypeString, 20),
-      Field(3, "Wide", kTypeString, 10, kSubTypeWideString),
-      Field(4, "Born", kTypeDate),
-      Field(5, "Active", kTypeBoolean),
-      Field(6, "Small", kTypeSmallint),
-      Field(7, "Amount", kTypeFloat, 0, kSubTypeCurrency),
-      Field(8, "Price", kTypeBcd),
-      Field(9, "Code", kTypeBytes, 6),
-      Field(10, "At", kTypeTime),
-      Field(11, "Stamp", kTypeTimestamp),
-      Field(12, "Count", kTypeWord),
-      Field(13, "Big", kTypeLargeint),
-      Field(14, "Raw", kTypeVarBytes, 16),
-      Field(15, "Notes", kTypeBlob, 0, kSubTypeMemo),
-      Field(16, "Picture", kTypeBlob, 0, kSubTypeGraphic),
+      FieldDescriptor{.FieldNumber = 1, .Name = "ID",
+                      .EngineType = kTypeInteger, .SubType = kSubTypeAutoInc},
+      FieldDescriptor{.FieldNumber = 2, .Name = "Name",
+                      .EngineType = kTypeString, .DeclaredLength = 20},
+      FieldDescriptor{.FieldNumber = 3, .Name = "Wide",
+                      .EngineType = kTypeString, .SubType = kSubTypeWideString,
+                      .DeclaredLength = 10},
+      FieldDescriptor{.FieldNumber = 4, .Name = "Born", .EngineType = kTypeDate},
+      FieldDescriptor{.FieldNumber = 5, .Name = "Active", .EngineType = kTypeBoolean},
+      FieldDescriptor{.FieldNumber = 6, .Name = "Small", .EngineType = kTypeSmallint},
+      FieldDescriptor{.FieldNumber = 7, .Name = "Amount",
+                      .EngineType = kTypeFloat, .SubType = kSubTypeCurrency},
+      FieldDescriptor{.FieldNumber = 8, .Name = "Price", .EngineType = kTypeBcd},
+      FieldDescriptor{.FieldNumber = 9, .Name = "Code",
+                      .EngineType = kTypeBytes, .DeclaredLength = 6},
+      FieldDescriptor{.FieldNumber = 10, .Name = "At", .EngineType = kTypeTime},
+      FieldDescriptor{.FieldNumber = 11, .Name = "Stamp", .EngineType = kTypeTimestamp},
+      FieldDescriptor{.FieldNumber = 12, .Name = "Count", .EngineType = kTypeWord},
+      FieldDescriptor{.FieldNumber = 13, .Name = "Big", .EngineType = kTypeLargeint},
+      FieldDescriptor{.FieldNumber = 14, .Name = "Raw",
+                      .EngineType = kTypeVarBytes, .DeclaredLength = 16},
+      FieldDescriptor{.FieldNumber = 15, .Name = "Notes",
+                      .EngineType = kTypeBlob, .SubType = kSubTypeMemo},
+      FieldDescriptor{.FieldNumber = 16, .Name = "Picture",
+                      .EngineType = kTypeBlob, .SubType = kSubTypeGraphic},
   };
   fields[7].DeclaredDecimals = 2;
   fields[15].Compression = 6;
@@ -234,7 +232,8 @@ void ExerciseTable(const TableFiles& files) {
   TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
   // The reading a program and the exports do: every record, every BLOB.
   Swallow([&] {
-    TDataCursor cursor(directory, kTableName, CursorModes{.ReadOnly = true, .SequentialScan = true});
+    TDataCursor cursor(directory, kTableName,
+                       CursorModes{.ReadOnly = true, .SequentialScan = true});
     cursor.Open(true);
     Bytes record = cursor.NewRecordBuffer();
     const std::int32_t count = cursor.PhysicalRecordCount();

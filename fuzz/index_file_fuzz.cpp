@@ -1,5 +1,6 @@
-// Fuzzes the reading of the index file (header, descriptors, pages, trees, keys): the sample table with the input in place
-// of its index file, read through a cursor, verified and repaired.
+// Fuzzes the reading of the index file (header, descriptors, pages, trees,
+// keys): the sample table with the input in
+// place of its index file, read through a cursor, verified and repaired.
 #include <cstddef>
 #include <cstdint>
 
