@@ -63,6 +63,9 @@ RestoredIndexes RestoreCatalogueIndexes(TDataDirectory& directory, std::string_v
     options.Description = header.Description;
     options.IndexPageSize = header.IndexPageSize;
     options.BlobBlockSize = header.BlobBlockSize;
+    // The index file replaced holds only the default primary index the
+    // repair made: nothing worth a backup.
+    options.SuppressBackups = true;
   }
   // The table's fields under the catalogue's types, numbered as stored, so
   // that the definitions resolve to the table's own field numbers.

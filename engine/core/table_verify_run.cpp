@@ -79,7 +79,7 @@ void TableVerifyRun::ReportLostIndexFile() {
   const std::string keptAs = table_->LostIndexKeptAs();
   Finding("Index file " + path +
           (lost == LostIndexFile::Missing
-               ? " missing"
+               ? " missing,"
                : " unreadable, kept as " + keptAs.substr(keptAs.rfind('/') + 1) + ",") +
           " rebuilt with the default primary index; the table's index definitions are lost");
 }

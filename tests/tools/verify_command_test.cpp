@@ -135,6 +135,48 @@ TEST_F(VerifyCommandTest, ProgressGoesToTheTerminalLineAndIsBlankedAfterwards) {
   EXPECT_EQ(shown.back(), '\r');
 }
 
+// A lock file cut short or claiming more than it holds locks nobody out:
+// the first program to open the folder, alone, writes it anew.
+TEST_F(VerifyCommandTest, ADamagedLockFileIsWrittenAnew) {
+  namespace fs = std::filesystem;
+  const std::string lenPastEnd("\x01\0\0\0\xE8\x03\0\0\x04Good", 13);
+  for (const std::string& damaged : {std::string("\x01\0\0", 3), lenPastEnd}) {
+    std::ofstream(dir_ + "strata.lck", std::ios::binary | std::ios::trunc) << damaged;
+    const RunResult repair = Run("repair " + Dir() + " Good");
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    EXPECT_EQ(repair.err, "");
+    EXPECT_GE(fs::file_size(dir_ + "strata.lck"), 8u);
+  }
+}
+
+// A Hearthbook table whose index file is gone: verify names the lost
+// definitions as the catalogue gives them, repair restores them.
+TEST_F(VerifyCommandTest, ALostIndexFileOfACatalogueTableIsRestoredFromTheCatalogue) {
+  namespace fs = std::filesystem;
+  const std::string data = dir_ + "home/";
+  ASSERT_EQ(RunStrataProgram("sample-db '" + data + "' --rows 5", dir_).status, 0);
+  fs::remove(data + "accents.idx");
+
+  const RunResult verify = RunStrataProgram("verify '" + data + "' accents", dir_);
+  EXPECT_EQ(verify.status, 1) << verify.err;
+  EXPECT_NE(verify.out.find("Index file " + data + "accents.idx missing"), std::string::npos)
+      << verify.out;
+  EXPECT_NE(verify.out.find("accents: index definitions lost with the index file"),
+            std::string::npos)
+      << verify.out;
+  EXPECT_FALSE(fs::exists(data + "accents.idx"));
+  EXPECT_EQ(RunStrataProgram("info '" + data + "' accents", dir_).status, 2);
+
+  const RunResult repair = RunStrataProgram("repair '" + data + "' accents", dir_);
+  EXPECT_EQ(repair.status, 1) << repair.err;
+  EXPECT_NE(repair.out.find("accents: index definitions restored from the catalogue: primary index"),
+            std::string::npos)
+      << repair.out;
+  EXPECT_EQ(RunStrataProgram("verify '" + data + "' accents", dir_).status, 0);
+  const RunResult info = RunStrataProgram("info '" + data + "' accents", dir_);
+  EXPECT_EQ(info.status, 0) << info.err;
+}
+
 TEST_F(VerifyCommandTest, ErrorsAndBadUsageExitWithStatusTwo) {
   const struct {
     std::string args;
