@@ -169,6 +169,11 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
     report("Invalid BLOB field count in table header" + suffix);
     if (repair) header.BlobFieldCount = blobs;
   }
+  // Only an encrypted table carries a password check value.
+  if (header.Encrypted == 0 && header.PasswordCheck != Digest{}) {
+    report("Password check value of a table without a password" + suffix);
+    if (repair) header.PasswordCheck = Digest{};
+  }
   if (!repair) return report.Clean();
 
   // Records cached under the old layout must not outlive it.

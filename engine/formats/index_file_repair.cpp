@@ -193,8 +193,22 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
     text.FullText = 1;
   }
   checkKeys(kFullTextSlot, text);
+  // The slots past the secondary indexes hold nothing.
+  bool unusedSlotsClean = true;
+  for (std::size_t slot = secondaryCount + 1; slot < kFullTextSlot; ++slot) {
+    if (descriptors_[slot] != IndexDescriptor{} || header_.RootPage[slot] != 0 ||
+        header_.AuxPage[slot] != 0) {
+      unusedSlotsClean = false;
+    }
+  }
+  if (!unusedSlotsClean) report("Unused index slots not empty" + suffix);
   if (!repair) return report.Clean();
   descriptors_[kFullTextSlot] = text;
+  for (std::size_t slot = secondaryCount + 1; slot < kFullTextSlot; ++slot) {
+    descriptors_[slot] = IndexDescriptor{};
+    header_.RootPage[slot] = 0;
+    header_.AuxPage[slot] = 0;
+  }
 
   for (std::size_t slot = secondaryCount; slot >= 1; --slot) {
     if (removeSlot[slot]) RemoveIndex(static_cast<int>(slot), true);

@@ -423,6 +423,18 @@ std::vector<DamageCase> DamageCases() {
          EXPECT_EQ(cursor.Fields()[2].Name, "_3Code");
          EXPECT_EQ(cursor.Fields()[3].Name, "Code");
        }},
+      {"a password check value in a plain table",
+       [](TableDamageTest& t, const std::string& table) {
+         t.Patch(t.PathOf(table, ".dat"), 173 + 5, Bytes{0x5A});
+       },
+       {"Password check value of a table without a password"},
+       {"Password check value of a table without a password" + fixed}},
+      {"a name in an unused index slot",
+       [](TableDamageTest& t, const std::string& table) {
+         t.Patch(t.PathOf(table, ".idx"), 512 + 768 * 9, Bytes{1, 'X'});
+       },
+       {"Unused index slots not empty", indexesInvalid},
+       join({"Unused index slots not empty" + fixed}, rebuilt)},
       {"a bad free page pointer",
        [](TableDamageTest& t, const std::string& table) {
          t.Patch(t.PathOf(table, ".idx"), 25, I32(9999));
