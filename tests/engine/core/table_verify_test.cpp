@@ -502,6 +502,83 @@ TEST_F(TableDamageTest, EachDamageIsReportedAndRepaired) {
   }
 }
 
+// Stored bytes that no value of their field can be, in a record whose
+// digest was made to match them: verify names record and field, repair
+// makes the field NULL (or puts the link, status or padding right) and
+// leaves the rest of the record as it was.
+TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
+  // Name is 9 characters long so that the record ends in padding.
+  Create("kinds", {Field(1, "Name", kTypeString, 9), Field(2, "Born", kTypeDate),
+                   Field(3, "At", kTypeTime), Field(4, "Done", kTypeBoolean)});
+  {
+    TDataCursor cursor(*directory_, "kinds", CursorModes{.Exclusive = true});
+    cursor.Open();
+    for (int n = 0; n < 2; ++n) {
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.SetField(record, 1, TextBytes("ab"));
+      cursor.SetField(record, 2, Int32Bytes(738000));
+      cursor.SetField(record, 3, Int32Bytes(3600000));
+      cursor.SetField(record, 4, U16(1));
+      cursor.InsertRecord(record);
+    }
+  }
+  const Bytes healthy = ReadFile(PathOf("kinds", ".dat"));
+  const std::size_t slot = SlotOffset("kinds", 2);
+  auto at = [&](std::uint16_t field) { return slot + FieldOffset("kinds", field); };
+  const std::size_t recordSize = SlotOffset("kinds", 2) - SlotOffset("kinds", 1);
+  const struct {
+    const char* name;
+    std::size_t offset;
+    Bytes bytes;
+    const char* line;        // what verify says (after the record's number)
+    std::uint16_t nulled;    // the field repair makes NULL, 0 for none
+  } cases[] = {
+      {"NullFlag 7", at(1), {7}, "Invalid value (a NullFlag of 7) of field Name", 1},
+      {"bytes after the terminator", at(1) + 5, {'z'},
+       "Invalid value (bytes after the text's terminating zero) of field Name", 1},
+      {"NULL with bytes", at(2), {0}, "Invalid value (non-zero bytes in a NULL value) of field Born",
+       2},
+      {"day 0", at(2) + 1, {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
+      {"past midnight", at(3) + 1, Int32Bytes(86400000),
+       "Invalid value (a time of 86400000 ms) of field At", 3},
+      {"boolean 2", at(4) + 1, U16(2), "Invalid value (a boolean of 2) of field Done", 4},
+      {"link 0", slot + 1, Int32Bytes(0), "Invalid record link", 0},
+      {"status 7", slot, {7}, "Invalid record status", 0},
+      {"padding", slot + recordSize - 1, {9}, "Non-zero bytes after the last field", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes damaged = healthy;
+    std::copy(c.bytes.begin(), c.bytes.end(), damaged.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    // The digest agrees with the damage: only the value rules can tell.
+    TDataCursor fields(*directory_, "kinds");
+    fields.Open();
+    const std::vector<FieldDescriptor> descriptors(fields.Fields().begin(), fields.Fields().end());
+    fields.Close();
+    const std::span<std::uint8_t> record(damaged.data() + slot, recordSize);
+    const Md5Digest hash = ComputeRecordHash(record, descriptors);
+    std::copy(hash.begin(), hash.end(), record.begin() + kRecordHashOffset);
+    WriteFile(PathOf("kinds", ".dat"), damaged);
+
+    const Outcome verify = VerifyOrRepair("kinds", false);
+    EXPECT_FALSE(verify.Result);
+    ASSERT_FALSE(verify.Findings.empty());
+    EXPECT_EQ(verify.Findings[0].rfind(c.line, 0), 0u) << verify.Findings[0];
+    EXPECT_NE(verify.Findings[0].find("physical record # 2 (logical record ID of 2)"),
+              std::string::npos) << verify.Findings[0];
+    EXPECT_FALSE(VerifyOrRepair("kinds", true).Result);
+    EXPECT_TRUE(VerifyOrRepair("kinds", false).Result);
+
+    TDataCursor cursor(*directory_, "kinds");
+    cursor.Open(true);
+    Bytes values = cursor.NewRecordBuffer();
+    ASSERT_TRUE(cursor.ReadRecord(2, values));
+    for (std::uint16_t f = 1; f <= 4; ++f) {
+      EXPECT_EQ(cursor.GetField(values, f).has_value(), f != c.nulled) << f;
+    }
+  }
+}
+
 // Repair never crashes, whatever the damage (changed bytes, runs of zeros,
 // bytes from elsewhere, a file cut short): after it, the table verifies
 // clean, with every stored value, link, padding byte and BLOB block keeping
