@@ -536,8 +536,8 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
       {"NullFlag 7", at(1), {7}, "Invalid value (a NullFlag of 7) of field Name", 1},
       {"bytes after the terminator", at(1) + 5, {'z'},
        "Invalid value (bytes after the text's terminating zero) of field Name", 1},
-      {"NULL with bytes", at(2), {0}, "Invalid value (non-zero bytes in a NULL value) of field Born",
-       2},
+      {"NULL with bytes", at(2), {0},
+       "Invalid value (non-zero bytes in a NULL value) of field Born", 2},
       {"day 0", at(2) + 1, {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
       {"past midnight", at(3) + 1, Int32Bytes(86400000),
        "Invalid value (a time of 86400000 ms) of field At", 3},
@@ -549,7 +549,8 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes damaged = healthy;
-    std::copy(c.bytes.begin(), c.bytes.end(), damaged.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    std::copy(c.bytes.begin(), c.bytes.end(),
+              damaged.begin() + static_cast<std::ptrdiff_t>(c.offset));
     // The digest agrees with the damage: only the value rules can tell.
     TDataCursor fields(*directory_, "kinds");
     fields.Open();
