@@ -16,6 +16,7 @@
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_carry.h"
 #include "engine/core/restructure_decision.h"
+#include "engine/core/sorted_index_build.h"
 #include "engine/core/table_full_text_params.h"
 #include "engine/core/table_names.h"
 #include "engine/core/table_swap.h"
@@ -36,11 +37,6 @@ namespace {
 
 // Room for any converted value: every text form and the largest field.
 constexpr std::size_t kValueBufferSlack = 512;
-// Index cache of the table a full rebuild fills. The table is private to the
-// rebuild and its keys arrive in the old table's order, so with the usual
-// cache nearly every key insert would evict a page; this bounds the memory
-// the rebuild spends on keeping pages instead.
-constexpr std::int64_t kRebuildIndexCacheBytes = 4 << 20;
 // Attempts at reserving a temporary table name before giving up.
 constexpr int kTempNameAttempts = 1000;
 // Appended to the names of the new files that wait next to a table for the
@@ -108,6 +104,16 @@ JournalRestoreBytes HeaderBytes(TBufferedFile& file) {
   entry.Bytes.resize(static_cast<std::size_t>(file.FirstUnitOffset()));
   file.ReadAt(0, std::as_writable_bytes(std::span(entry.Bytes)), false);
   return entry;
+}
+
+// Slots 0 to the secondary count, and the full-text slot when it indexes
+// fields.
+std::vector<int> EveryIndexSlot(const TIndexFile& index) {
+  std::vector<int> slots;
+  for (int slot = 0; slot <= index.SecondaryIndexCount(); ++slot) slots.push_back(slot);
+  const IndexDescriptor& text = index.Descriptor(kFullTextSlot);
+  if (text.FullText != 0 && text.FieldCount > 0) slots.push_back(static_cast<int>(kFullTextSlot));
+  return slots;
 }
 
 bool HasBlobFields(std::span<const FieldDescriptor> fields) {
@@ -396,9 +402,11 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // keys carry the field number, so they are built with the final one.
     RenumberFields(*target.Table());
     const std::vector<std::uint16_t> targetNumbers = NewFieldPositions(oldFields, fields);
-    TIndexFile& targetIndex = *target.Table()->IndexFile();
-    targetIndex.ReserveCapacity(
-        static_cast<std::int32_t>(kRebuildIndexCacheBytes / targetIndex.UnitSize()));
+    // The indexes are built from their sorted keys once every record is in.
+    SortedIndexBuild build(*target.Table()->IndexFile(), target.Indexes(),
+                           EveryIndexSlot(*target.Table()->IndexFile()), registry,
+                           SortSettings(tempDirectory));
+    target.DeferKeys(&build);
 
     std::vector<std::uint8_t> newRecord = target.NewRecordBuffer();
     std::size_t widest = 0;
@@ -456,6 +464,13 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
       StepProgress(n, PhysicalRecordCount());
     }
 
+    target.DeferKeys(nullptr);
+    if (continue_) {
+      const SortedIndexBuild::Outcome outcome = build.Finish();
+      if (ReportRefusedRecords(outcome, *target.Table()->IndexFile())) {
+        target.TakeOutRefusedRecords(outcome);
+      }
+    }
     if (!continue_) {
       Close();
       discard();
@@ -717,6 +732,33 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
   TEngineFile old(registry, backup, directory_.InMemory());
   if (old.Exists()) old.Delete();
   TEngineFile(registry, indexCopy, copyInMemory).Rename(backup);
+}
+
+SortedBuildSettings TDataCursor::SortSettings(const TDataDirectory& tempDirectory) const {
+  SortedBuildSettings settings;
+  settings.MemoryBytes = Session().Engine().SortMemory();
+  settings.TempDirectory = tempDirectory.Path();
+  settings.TempInMemory = tempDirectory.InMemory();
+  return settings;
+}
+
+bool TDataCursor::ReportRefusedRecords(const SortedIndexBuild::Outcome& outcome,
+                                       const TIndexFile& index) {
+  for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+    ReportDataLoss(dlKeyViolation, index.IndexName(refused.Slot));
+    if (!continue_) return false;
+  }
+  return true;
+}
+
+void TDataCursor::TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome) {
+  for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+    DeleteRecord(refused.RecordNumber);
+  }
+  TableIndexWriter& writer = Indexes();
+  for (const SortedIndexBuild::KeptKey& kept : outcome.Kept) {
+    writer.InsertKey(kept.Slot, kept.Key, kept.RecordNumber);
+  }
 }
 
 void TDataCursor::CloseDiscardingChanges() noexcept {

@@ -12,6 +12,7 @@
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_rules.h"
+#include "engine/core/sorted_index_build.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/record_values.h"
@@ -237,7 +238,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   AssignRecordID(work);
   if (computeHash) ComputeRecordHash(work);
   const std::int32_t recordId = RecordIdOf(work);
-  if (!skipUniqueCheck) state.Indexes->CheckUnique(work, recordId);
+  if (!skipUniqueCheck && deferredKeys_ == nullptr) state.Indexes->CheckUnique(work, recordId);
 
   // The open BLOB values the record carries.
   std::vector<PendingBlob> blobs;
@@ -269,7 +270,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
     }
   }
 
-  state.Indexes->InsertRecordKeys(work, recordId, slot, state.Texts);
+  if (deferredKeys_ == nullptr) state.Indexes->InsertRecordKeys(work, recordId, slot, state.Texts);
   try {
     // Changed BLOB values go into new chains under new revisions; the
     // record then holds their references.
@@ -303,9 +304,10 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
       pending.Blob->Revision = pending.Before.Revision;
       pending.Blob->Modified = true;
     }
-    state.Indexes->DeleteRecordKeys(work, recordId, slot, state.Texts);
+    if (deferredKeys_ == nullptr) state.Indexes->DeleteRecordKeys(work, recordId, slot, state.Texts);
     throw;
   }
+  if (deferredKeys_ != nullptr) deferredKeys_->AddRecord(work, recordId, slot, state.Texts);
 
   // The record is stored: the counters follow it.
   data.IncrementRecordCount();

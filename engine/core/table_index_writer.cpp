@@ -185,6 +185,30 @@ void TableIndexWriter::InsertRecordKeys(std::span<const std::uint8_t> record,
   }
 }
 
+void TableIndexWriter::VisitRecordKeys(
+    std::span<const std::uint8_t> record, std::int32_t recordId, std::span<const FieldText> texts,
+    std::span<const bool> build,
+    const std::function<void(int slot, std::span<const std::uint8_t> key)>& visit) {
+  Impl& d = *impl_;
+  for (int slot = 0; slot < static_cast<int>(d.layouts.size()); ++slot) {
+    if (build[static_cast<std::size_t>(slot)]) visit(slot, d.Build(slot, record, recordId));
+  }
+  if (!d.splitter || !build[kFullTextSlot]) return;
+  for (const FieldText& text : texts) {
+    const FieldDescriptor* field = TextField(d.textFields, text.FieldNumber);
+    if (field == nullptr) continue;
+    const TLocaleStringList words = WordsOf(*field, text.Text);
+    for (const std::string& word : words.Strings()) {
+      visit(static_cast<int>(kFullTextSlot), d.BuildText(text.FieldNumber, word, recordId));
+    }
+  }
+}
+
+const IndexKeyLayout& TableIndexWriter::Layout(int slot) const {
+  return slot == static_cast<int>(kFullTextSlot) ? impl_->textLayout
+                                                 : impl_->layouts.at(static_cast<std::size_t>(slot));
+}
+
 void TableIndexWriter::InsertWords(std::int32_t recordId, std::int32_t recordNumber,
                                    std::span<const FieldText> texts) {
   Impl& d = *impl_;

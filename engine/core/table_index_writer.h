@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,6 +27,7 @@
 
 namespace strata {
 
+class IndexKeyLayout;
 class TDataCursor;
 class TIndexFile;
 
@@ -72,6 +74,16 @@ class TableIndexWriter {
   // missing, or that belongs to another record, is left alone.
   void DeleteRecordKeys(std::span<const std::uint8_t> record, std::int32_t recordId,
                         std::int32_t recordNumber, std::span<const FieldText> texts);
+  // Hands every key InsertRecordKeys would insert to visit instead: the
+  // record's key in each ordinary slot that build marks (in slot order), then,
+  // when build marks the full-text slot, one key per distinct word of each
+  // text. build has kIndexSlotCount entries.
+  void VisitRecordKeys(std::span<const std::uint8_t> record, std::int32_t recordId,
+                       std::span<const FieldText> texts, std::span<const bool> build,
+                       const std::function<void(int slot, std::span<const std::uint8_t> key)>& visit);
+  // The key layout of a slot (31: the full-text index).
+  const IndexKeyLayout& Layout(int slot) const;
+
   // The full-text keys of the texts alone.
   void InsertWords(std::int32_t recordId, std::int32_t recordNumber,
                    std::span<const FieldText> texts);

@@ -1,0 +1,143 @@
+#include "engine/files/external_sorter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <queue>
+
+#include "engine/files/engine_file.h"
+
+namespace strata {
+
+namespace {
+
+// Bytes of one piece written to or read from a run.
+constexpr std::size_t kMinPieceBytes = std::size_t{64} << 10;
+constexpr std::size_t kWritePieceBytes = std::size_t{1} << 20;
+// Entries memory holds at least, whatever the budget.
+constexpr std::size_t kMinCapacity = 1024;
+
+}  // namespace
+
+struct ExternalSorter::Run {
+  std::unique_ptr<TEngineFile> file;
+  std::int64_t entries = 0;
+  std::int64_t offset = 0;  // next byte to read
+  std::int64_t left = 0;    // entries not read yet
+  std::vector<std::uint8_t> piece;
+  std::size_t at = 0;       // next entry's byte in piece
+  std::size_t end = 0;      // bytes of piece holding entries
+
+  // The current entry, reading the next piece when needed; null at the end.
+  const std::uint8_t* Current(std::size_t entrySize) {
+    if (at < end) return piece.data() + at;
+    if (left == 0) return nullptr;
+    const std::size_t want = std::min<std::size_t>(
+        piece.size() / entrySize, static_cast<std::size_t>(left)) * entrySize;
+    file->ReadAt(offset, std::as_writable_bytes(std::span(piece.data(), want)), false);
+    offset += static_cast<std::int64_t>(want);
+    left -= static_cast<std::int64_t>(want / entrySize);
+    at = 0;
+    end = want;
+    return piece.data();
+  }
+};
+
+ExternalSorter::ExternalSorter(std::size_t entrySize, std::size_t memoryBytes, Compare compare,
+                               RunFileFactory newRunFile)
+    : entrySize_(entrySize),
+      capacity_(std::max(kMinCapacity, memoryBytes / (entrySize + sizeof(void*)))),
+      memoryBytes_(memoryBytes),
+      compare_(std::move(compare)),
+      newRunFile_(std::move(newRunFile)) {}
+
+ExternalSorter::~ExternalSorter() = default;
+
+bool ExternalSorter::Less(const std::uint8_t* a, const std::uint8_t* b) const {
+  return compare_ ? compare_(a, b) < 0 : std::memcmp(a, b, entrySize_) < 0;
+}
+
+void ExternalSorter::Add(const std::uint8_t* entry) {
+  if (held_ == capacity_) SpillRun();
+  const std::size_t at = held_ * entrySize_;
+  if (memory_.size() < at + entrySize_) {
+    memory_.resize(std::min(capacity_ * entrySize_, std::max(at + entrySize_, memory_.size() * 2)));
+  }
+  std::memcpy(memory_.data() + at, entry, entrySize_);
+  ++held_;
+  ++count_;
+}
+
+std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
+  std::vector<const std::uint8_t*> order(held_);
+  for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.data() + i * entrySize_;
+  std::stable_sort(order.begin(), order.end(),
+                   [this](const std::uint8_t* a, const std::uint8_t* b) { return Less(a, b); });
+  return order;
+}
+
+void ExternalSorter::SpillRun() {
+  const std::vector<const std::uint8_t*> order = SortMemory();
+  auto run = std::make_unique<Run>();
+  run->file = newRunFile_();
+  std::vector<std::uint8_t> piece;
+  piece.reserve(std::max(kWritePieceBytes, entrySize_));
+  std::int64_t offset = 0;
+  const auto write = [&] {
+    run->file->WriteAt(offset, std::as_bytes(std::span(piece)));
+    offset += static_cast<std::int64_t>(piece.size());
+    piece.clear();
+  };
+  for (const std::uint8_t* entry : order) {
+    if (piece.size() + entrySize_ > piece.capacity()) write();
+    piece.insert(piece.end(), entry, entry + entrySize_);
+  }
+  if (!piece.empty()) write();
+  run->entries = static_cast<std::int64_t>(held_);
+  run->left = run->entries;
+  runs_.push_back(std::move(run));
+  held_ = 0;
+}
+
+void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>& visit) {
+  if (runs_.empty()) {
+    for (const std::uint8_t* entry : SortMemory()) visit(entry);
+    held_ = 0;
+    memory_.clear();
+    memory_.shrink_to_fit();
+    count_ = 0;
+    return;
+  }
+  if (held_ > 0) SpillRun();
+  memory_.clear();
+  memory_.shrink_to_fit();
+
+  const std::size_t pieceEntries =
+      std::max(kMinPieceBytes, memoryBytes_ / runs_.size()) / entrySize_ + 1;
+  for (const auto& run : runs_) run->piece.resize(pieceEntries * entrySize_);
+  // The smallest current entry on top; between equal entries the earlier
+  // run, which holds the entries added earlier.
+  const auto later = [this](const std::pair<const std::uint8_t*, std::size_t>& a,
+                            const std::pair<const std::uint8_t*, std::size_t>& b) {
+    if (Less(b.first, a.first)) return true;
+    if (Less(a.first, b.first)) return false;
+    return a.second > b.second;
+  };
+  std::priority_queue<std::pair<const std::uint8_t*, std::size_t>,
+                      std::vector<std::pair<const std::uint8_t*, std::size_t>>, decltype(later)>
+      heads(later);
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    if (const std::uint8_t* entry = runs_[i]->Current(entrySize_)) heads.emplace(entry, i);
+  }
+  while (!heads.empty()) {
+    const auto [entry, index] = heads.top();
+    heads.pop();
+    visit(entry);
+    Run& run = *runs_[index];
+    run.at += entrySize_;
+    if (const std::uint8_t* next = run.Current(entrySize_)) heads.emplace(next, index);
+  }
+  runs_.clear();
+  count_ = 0;
+}
+
+}  // namespace strata
