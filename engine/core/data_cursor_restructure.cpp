@@ -15,6 +15,7 @@
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_carry.h"
+#include "engine/core/modes_scope.h"
 #include "engine/core/restructure_decision.h"
 #include "engine/core/sorted_index_build.h"
 #include "engine/core/table_full_text_params.h"
@@ -418,6 +419,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     }
     std::vector<std::uint8_t> value(widest + kValueBufferSlack);
 
+    CursorModes sequential = modes_;
+    sequential.SequentialScan = true;
+    const ModesScope scan(modes_, sequential);
     for (std::int32_t n = 1; n <= PhysicalRecordCount() && continue_; ++n) {
       if (ReadRecord(n, oldRecord)) {
         target.ApplyDefaults(newRecord);
