@@ -222,6 +222,10 @@ class TDataCursor {
   void DeleteKey(std::span<const std::uint8_t> key);
   // The full-text words of a stored record (its string fields and the
   // stored content of its memos).
+  // The texts of the full-text index of a record (strings, memo contents),
+  // held in storage.
+  std::vector<FieldText> RecordTexts(std::span<const std::uint8_t> record,
+                                     std::int32_t recordNumber, std::vector<std::string>& storage);
   void AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber);
   // The key maintenance of the open table (built on first use).
   TableIndexWriter& Indexes();

@@ -648,46 +648,39 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       flags[kFullTextSlot] = true;
     }
 
-    // The key maintenance follows the new definitions.
+    // The flagged indexes are built from their sorted keys.
     write_.reset();
-    TableIndexWriter& writer = Indexes();
+    std::vector<int> slots;
+    for (int slot = 0; slot < static_cast<int>(kIndexSlotCount); ++slot) {
+      if (flags[static_cast<std::size_t>(slot)]) slots.push_back(slot);
+    }
     std::vector<std::int32_t> duplicates;
-    std::vector<std::uint8_t> record = NewRecordBuffer();
-    const bool anyFlag = std::find(flags.begin(), flags.end(), true) != flags.end();
-    for (std::int32_t n = 1; anyFlag && n <= PhysicalRecordCount(); ++n) {
-      if (ReadRecord(n, record)) {
-        const std::int32_t recordId = LoadI32(record.data() + kRecordIdOffset);
-        std::string violated;
-        for (int slot = 0; slot <= secondaryIndexCount && violated.empty(); ++slot) {
-          if (!flags[static_cast<std::size_t>(slot)] || !writer.SlotUnique(slot)) continue;
-          if (writer.FindKey(slot, writer.BuildKey(slot, record, recordId))) {
-            violated = index.IndexName(slot);
-          }
+    SortedIndexBuild::Outcome outcome;
+    if (!slots.empty()) {
+      SortedIndexBuild build(index, Indexes(), slots, registry, SortSettings(tempDirectory));
+      std::vector<std::uint8_t> record = NewRecordBuffer();
+      std::vector<std::string> textStorage;
+      CursorModes sequential = modes_;
+      sequential.SequentialScan = true;
+      const ModesScope scan(modes_, sequential);
+      for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
+        if (ReadRecord(n, record)) {
+          const std::vector<FieldText> texts =
+              flags[kFullTextSlot] ? RecordTexts(record, n, textStorage) : std::vector<FieldText>{};
+          build.AddRecord(record, LoadI32(record.data() + kRecordIdOffset), n, texts);
         }
-        if (violated.empty()) {
-          try {
-            for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
-              if (!flags[static_cast<std::size_t>(slot)]) continue;
-              writer.InsertKey(slot, writer.BuildKey(slot, record, recordId), n);
-            }
-            if (flags[kFullTextSlot]) AddRecordWords(record, n);
-          } catch (const EStrataEngineError& error) {
-            // Only a duplicate key is about the record. Any other failure
-            // ends the rebuild with the index file put back from its copy,
-            // rather than leave indexes that silently miss records.
-            if (error.Code != STRATA_KEYVIOL) throw;
-            violated = error.IndexName;
-          }
-        }
-        if (!violated.empty()) {
-          // Removed only once the rebuild completes: a stop leaves every
-          // record where it was.
-          ReportDataLoss(dlKeyViolation, violated);
-          if (continue_) duplicates.push_back(n);
-        }
+        StepProgress(n, PhysicalRecordCount());
       }
-      if (!continue_) break;
-      StepProgress(n, PhysicalRecordCount());
+      // A duplicate key refuses a record; any other failure ends the
+      // rebuild with the index file put back from its copy, rather than
+      // leave indexes that silently miss records. The refused records are
+      // removed only once the rebuild completes: a stop leaves every record
+      // where it was.
+      outcome = build.Finish();
+      ReportRefusedRecords(outcome, index);
+      for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+        duplicates.push_back(refused.RecordNumber);
+      }
     }
     EndProgress();
     if (!continue_) {
@@ -713,7 +706,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         journal->Add(JournalRestoreCopy{file->Path(), path});
       }
     }
-    for (const std::int32_t n : duplicates) DeleteRecord(n);
+    TakeOutRefusedRecords(outcome);
     writeHeader();
     table.Flush();
     table.FlushOs();

@@ -432,24 +432,32 @@ void TDataCursor::DeleteKey(std::span<const std::uint8_t> key) {
   Indexes().DeleteKey(currentIndex_, key);
 }
 
-void TDataCursor::AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber) {
+std::vector<FieldText> TDataCursor::RecordTexts(std::span<const std::uint8_t> record,
+                                                std::int32_t recordNumber,
+                                                std::vector<std::string>& storage) {
   TableIndexWriter& indexes = Indexes();
-  std::vector<std::string> texts;
+  storage.clear();
   std::vector<FieldText> fieldTexts;
   for (const FieldDescriptor* field : indexes.TextFields()) {
     if (FieldIsNull(record, *field)) continue;
     if (field->EngineType == kTypeString) {
-      texts.push_back(ReadString(record, *field));
+      storage.push_back(ReadString(record, *field));
     } else {
       TBlobBuffer blob(*field, ReadBlobReference(record, *field), recordNumber);
       if (table_->BlobFile() == nullptr) continue;
       if (table_->BlobFile()->ReadBlobChain(blob, this)) Raise(STRATA_MEMOCORRUPT, field->Name);
-      texts.emplace_back(TextOf(blob.Value));
+      storage.emplace_back(TextOf(blob.Value));
     }
     fieldTexts.push_back({field->FieldNumber, {}});
   }
-  for (std::size_t i = 0; i < texts.size(); ++i) fieldTexts[i].Text = texts[i];
-  indexes.InsertWords(RecordIdOf(record), recordNumber, fieldTexts);
+  for (std::size_t i = 0; i < storage.size(); ++i) fieldTexts[i].Text = storage[i];
+  return fieldTexts;
+}
+
+void TDataCursor::AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber) {
+  std::vector<std::string> storage;
+  const std::vector<FieldText> texts = RecordTexts(record, recordNumber, storage);
+  Indexes().InsertWords(RecordIdOf(record), recordNumber, texts);
 }
 
 // ---------------------------------------------------------------------------
