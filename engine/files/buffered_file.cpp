@@ -296,6 +296,8 @@ bool TBufferedFile::WriteBack(bool fromEviction) {
     collected.push_back(buffer.get());
   }
   if (collected.empty()) return false;
+  std::sort(collected.begin(), collected.end(),
+            [](const TBuffer* a, const TBuffer* b) { return a->Number < b->Number; });
 
   const std::int32_t unitSize = UnitSize();
   std::size_t runStart = 0;

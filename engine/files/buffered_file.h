@@ -1,7 +1,7 @@
 // TBufferedFile: an engine file whose fixed-size units (records, index pages,
 // BLOB blocks) are cached in TBuffer objects. Unit n (from 1) lives at
 // FirstUnitOffset() + (n - 1) * UnitSize(). The cache keeps a most-recently-
-// used list and a map by unit number; it reads runs of units in one
+// used list and a table by unit number; it reads runs of units in one
 // call (read-ahead, forwards or backwards) and writes each run of consecutive
 // dirty units in one call. Its size limit is soft: while every buffer is
 // dirty or pinned it grows by GrowthStep(), and TrimCache() shrinks it again.
@@ -14,7 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,9 +133,9 @@ class TBufferedFile : public TEngineFile {
 
  private:
   friend class TBuffer;
-  // By unit number: found, added and removed in logarithmic time, walked
-  // in unit order by the write-back.
-  using CacheList = std::map<std::int32_t, std::unique_ptr<TBuffer>>;
+  // By unit number: found, added and removed in constant time; the
+  // write-back sorts the dirty ones.
+  using CacheList = std::unordered_map<std::int32_t, std::unique_ptr<TBuffer>>;
 
   CacheList::iterator FindCached(std::int32_t unit);
   TBuffer* FindRecent(std::int32_t unit);
