@@ -204,6 +204,11 @@ class TDataCursor {
   // no unique index: the build sorts the keys, fills the trees and finds the
   // duplicates (see SortedIndexBuild). Null returns to the ordinary path.
   void DeferKeys(SortedIndexBuild* build) { deferredKeys_ = build; }
+  // Sorts of an index build of this table: the engine's sort memory, the
+  // runs where a restructure builds its temporary tables (the memory
+  // database itself, the table's directory when temporary tables go into
+  // the database, else the session's private directory).
+  SortedBuildSettings SortSettingsHere() const;
   // Removes a record with its keys, words and BLOB chains and puts its slot
   // on the free chain. 8710 for a slot outside the table, 8708 for a slot
   // that holds no record.

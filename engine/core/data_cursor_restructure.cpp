@@ -739,6 +739,18 @@ SortedBuildSettings TDataCursor::SortSettings(const TDataDirectory& tempDirector
   return settings;
 }
 
+SortedBuildSettings TDataCursor::SortSettingsHere() const {
+  SortedBuildSettings settings;
+  settings.MemoryBytes = Session().Engine().SortMemory();
+  if (directory_.InMemory() || Session().Engine().Options().CreateTempTablesInDatabase) {
+    settings.TempDirectory = directory_.Path();
+    settings.TempInMemory = directory_.InMemory();
+  } else {
+    settings.TempDirectory = DirectoryWithSlash(Session().PrivateDirectory());
+  }
+  return settings;
+}
+
 bool TDataCursor::ReportRefusedRecords(const SortedIndexBuild::Outcome& outcome,
                                        const TIndexFile& index) {
   for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
