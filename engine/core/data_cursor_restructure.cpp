@@ -772,6 +772,7 @@ void TDataCursor::TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome
 
 void TDataCursor::CloseDiscardingChanges() noexcept {
   if (table_ == nullptr) return;
+  write_.reset();  // keys held back go too
   try {
     // Nothing of the change is written: the buffers, headers and
     // descriptors go back to what the files hold.

@@ -114,6 +114,15 @@ CursorWriteState& TDataCursor::WriteState() {
                                                       data.LocaleID(), table_->ErrorTableName(),
                                                       table_->ErrorDatabaseName(), this);
   state->Indexes->Hooks = &table_->Engine().TextIndex;
+  // An exclusive table given a memory budget holds the keys that refuse no
+  // record and puts them in sorted, a tree page taking many at a time.
+  if (modes_.Exclusive && !table_->InTransaction() && !table_->ReadOnly() &&
+      table_->Engine().Options().MemoryBudget > 0) {
+    state->Indexes->HoldKeys(table_->Engine().SortMemory());
+    table_->BeforeFlush = [this] {
+      if (write_) write_->Indexes->ApplyHeldKeys();
+    };
+  }
   state->Work.assign(static_cast<std::size_t>(data.Header().RecordSize), 0);
   write_ = std::move(state);
   return *write_;
@@ -209,6 +218,9 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   const bool shared = !modes_.Exclusive && !table.InTransaction();
   if (shared && locks.LockTable()) write_.reset();
   CursorWriteState& state = WriteState();
+  // Inside a transaction every key goes in at once: a rollback must find
+  // the trees as the records left them.
+  if (table.InTransaction()) state.Indexes->HoldKeys(0);
 
   // The slot the record will take: the head of the free chain when it is a
   // free slot (a chain whose head is in use is abandoned), else a new one.

@@ -422,6 +422,7 @@ void TDataTable::EmptyFiles() {
 
 void TDataTable::Flush(bool trim, FlushHeaders force, bool forceOsFlush) {
   if (!isOpen_ || readOnly_ || !data_) return;
+  if (BeforeFlush && !inTransaction_) BeforeFlush();
   if (inTransaction_) {
     // Nothing reaches the files before the commit.
     if (force.Data) data_->TouchHeader();

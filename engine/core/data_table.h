@@ -20,6 +20,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -77,6 +78,10 @@ class TDataTable final : public TableFileOwner {
   void RenameFiles(std::string_view targetDirectory, std::string_view newName, bool toBackup);
   // Truncates every open file to its header and drops all buffers.
   void EmptyFiles();
+
+  // Called first by every flush (not inside a transaction): the cursor that
+  // holds index keys of this exclusive table puts them into the trees.
+  std::function<void()> BeforeFlush;
 
   // Writes what changed: per file the dirty units, then the header when
   // forced or when units were written; the data header also whenever the

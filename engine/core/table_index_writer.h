@@ -11,6 +11,16 @@
 // InsertRecordKeys is all or nothing: when a key cannot be inserted, the
 // keys and words it inserted before are deleted again and the failure is
 // passed on.
+//
+// Held keys. A writer of an exclusive table may hold the keys of its
+// non-unique indexes and full-text words in memory instead of inserting
+// each at once (HoldKeys): such a key never refuses a record. The held keys
+// of a slot go into its tree, in key order, so that neighbouring keys meet
+// their pages in the cache, before anything else of the writer reads or
+// changes that tree, when the held keys pass their budget, and at
+// ApplyHeldKeys, which the writer's user calls before the table's files are
+// written or the writer is dropped. Nobody else reads the trees meanwhile:
+// the table is exclusive.
 #pragma once
 
 #include <cstdint>
@@ -91,6 +101,12 @@ class TableIndexWriter {
   // The distinct words of a field's text, stop words left out, after the
   // engine's filters.
   TLocaleStringList WordsOf(const FieldDescriptor& field, std::string_view text) const;
+
+  // Holds keys within budgetBytes from now on (0: inserts them at once
+  // again, after applying what is held).
+  void HoldKeys(std::size_t budgetBytes);
+  void ApplyHeldKeys();
+  bool HoldsKeys() const;
 
   // Leaf entries in a slot's tree (31: the full-text index).
   std::int64_t KeyCount(int slot);
