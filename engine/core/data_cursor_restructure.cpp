@@ -248,7 +248,7 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
       journal.Add({HeaderBytes(*table_->DataFile()), HeaderBytes(*table_->IndexFile())});
       UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
       table_->Flush();
-      table_->FlushOs();
+      table_->FlushOsWritten();
       Close();
       // A journal that a power cut brings back restores the old headers: a
       // consistent table too.
@@ -709,7 +709,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
     TakeOutRefusedRecords(outcome);
     writeHeader();
     table.Flush();
-    table.FlushOs();
+    table.FlushOsWritten();
     Close();
     journal->Commit();
   } catch (...) {

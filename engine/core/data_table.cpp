@@ -474,6 +474,13 @@ void TDataTable::FlushOs() {
   if (blob_) blob_->Flush();
 }
 
+void TDataTable::FlushOsWritten() {
+  if (!isOpen_ || readOnly_ || !data_) return;
+  if (data_->Unflushed()) data_->Flush();
+  if (index_->Unflushed()) index_->Flush();
+  if (blob_ && blob_->Unflushed()) blob_->Flush();
+}
+
 bool TDataTable::CheckForChanges() {
   if (!isOpen_ || !data_) return false;
   if (!data_->HeaderChanged()) return false;

@@ -92,6 +92,10 @@ class TDataTable final : public TableFileOwner {
   // headers.
   void DropCaches(bool trim = false, bool rereadHeaders = false);
   void FlushOs();
+  // FlushOs for the files this table object wrote to since it opened them
+  // or last flushed them: a change of an open table that touched only some
+  // of its files.
+  void FlushOsWritten();
   // Re-reads the data header; when its ChangeCount moved, drops the buffers
   // of every file and re-reads the index and BLOB headers. True then.
   bool CheckForChanges();

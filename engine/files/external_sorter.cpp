@@ -58,20 +58,23 @@ bool ExternalSorter::Less(const std::uint8_t* a, const std::uint8_t* b) const {
 
 void ExternalSorter::Add(const std::uint8_t* entry) {
   if (held_ == capacity_) SpillRun();
-  const std::size_t at = held_ * entrySize_;
-  if (memory_.size() < at + entrySize_) {
-    memory_.resize(std::min(capacity_ * entrySize_, std::max(at + entrySize_, memory_.size() * 2)));
-  }
-  std::memcpy(memory_.data() + at, entry, entrySize_);
+  // Taken whole but not touched: only the pages entries reach use memory.
+  if (!memory_) memory_.reset(new std::uint8_t[capacity_ * entrySize_]);
+  std::memcpy(memory_.get() + held_ * entrySize_, entry, entrySize_);
   ++held_;
   ++count_;
 }
 
 std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
   std::vector<const std::uint8_t*> order(held_);
-  for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.data() + i * entrySize_;
-  std::stable_sort(order.begin(), order.end(),
-                   [this](const std::uint8_t* a, const std::uint8_t* b) { return Less(a, b); });
+  for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.get() + i * entrySize_;
+  // Equal entries keep the order they were added in, which is the order of
+  // their places in memory; sorting in place needs no second buffer.
+  std::sort(order.begin(), order.end(), [this](const std::uint8_t* a, const std::uint8_t* b) {
+    if (Less(a, b)) return true;
+    if (Less(b, a)) return false;
+    return a < b;
+  });
   return order;
 }
 
@@ -102,14 +105,12 @@ void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>&
   if (runs_.empty()) {
     for (const std::uint8_t* entry : SortMemory()) visit(entry);
     held_ = 0;
-    memory_.clear();
-    memory_.shrink_to_fit();
+    memory_.reset();
     count_ = 0;
     return;
   }
   if (held_ > 0) SpillRun();
-  memory_.clear();
-  memory_.shrink_to_fit();
+  memory_.reset();
 
   const std::size_t pieceEntries =
       std::max(kMinPieceBytes, memoryBytes_ / runs_.size()) / entrySize_ + 1;

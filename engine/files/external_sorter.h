@@ -49,7 +49,8 @@ class ExternalSorter {
  private:
   struct Run;
   bool Less(const std::uint8_t* a, const std::uint8_t* b) const;
-  // Sorts what memory holds (stable); returns the entries in order.
+  // Sorts what memory holds (equal entries in the order added); returns
+  // the entries in order.
   std::vector<const std::uint8_t*> SortMemory();
   void SpillRun();
 
@@ -58,7 +59,7 @@ class ExternalSorter {
   std::size_t memoryBytes_;
   Compare compare_;
   RunFileFactory newRunFile_;
-  std::vector<std::uint8_t> memory_;
+  std::unique_ptr<std::uint8_t[]> memory_;
   std::size_t held_ = 0;
   std::int64_t count_ = 0;
   std::vector<std::unique_ptr<Run>> runs_;
