@@ -45,7 +45,9 @@ struct ExternalSorter::Run {
 ExternalSorter::ExternalSorter(std::size_t entrySize, std::size_t memoryBytes, Compare compare,
                                RunFileFactory newRunFile)
     : entrySize_(entrySize),
-      capacity_(std::max(kMinCapacity, memoryBytes / (entrySize + sizeof(void*)))),
+      // Each entry also takes its place in the sort's index: a pointer and,
+      // comparing bytes, eight bytes of it.
+      capacity_(std::max(kMinCapacity, memoryBytes / (entrySize + 2 * sizeof(void*) + 8))),
       memoryBytes_(memoryBytes),
       compare_(std::move(compare)),
       newRunFile_(std::move(newRunFile)) {}
@@ -67,14 +69,35 @@ void ExternalSorter::Add(const std::uint8_t* entry) {
 
 std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
   std::vector<const std::uint8_t*> order(held_);
-  for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.get() + i * entrySize_;
-  // Equal entries keep the order they were added in, which is the order of
-  // their places in memory; sorting in place needs no second buffer.
-  std::sort(order.begin(), order.end(), [this](const std::uint8_t* a, const std::uint8_t* b) {
-    if (Less(a, b)) return true;
-    if (Less(b, a)) return false;
-    return a < b;
+  if (compare_) {
+    for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.get() + i * entrySize_;
+    // Equal entries keep the order they were added in, which is the order
+    // of their places in memory; sorting in place needs no second buffer.
+    std::sort(order.begin(), order.end(), [this](const std::uint8_t* a, const std::uint8_t* b) {
+      const int c = compare_(a, b);
+      return c != 0 ? c < 0 : a < b;
+    });
+    return order;
+  }
+  // Bytes in order: most entries differ in their first eight bytes, which
+  // are compared as one number held beside the entry's place.
+  struct Keyed {
+    std::uint64_t Prefix;
+    const std::uint8_t* Entry;
+  };
+  std::vector<Keyed> keyed(held_);
+  for (std::size_t i = 0; i < held_; ++i) {
+    const std::uint8_t* entry = memory_.get() + i * entrySize_;
+    std::uint64_t prefix = 0;
+    for (std::size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < entrySize_ ? entry[b] : 0);
+    keyed[i] = {prefix, entry};
+  }
+  std::sort(keyed.begin(), keyed.end(), [this](const Keyed& a, const Keyed& b) {
+    if (a.Prefix != b.Prefix) return a.Prefix < b.Prefix;
+    const int c = entrySize_ > 8 ? std::memcmp(a.Entry + 8, b.Entry + 8, entrySize_ - 8) : 0;
+    return c != 0 ? c < 0 : a.Entry < b.Entry;
   });
+  for (std::size_t i = 0; i < held_; ++i) order[i] = keyed[i].Entry;
   return order;
 }
 
