@@ -433,12 +433,16 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
             ReportDataLoss(dlFieldDeletion, old.Name);
             continue;
           }
-          const auto oldValue = GetField(oldRecord, position);
-          if (!oldValue) {
+          if (FieldIsNull(oldRecord, old)) {
             target.SetField(newRecord, field->FieldNumber, std::nullopt);
             continue;
           }
-          if (!CarryFieldValue(*this, oldRecord, position, old, *oldValue, target, newRecord,
+          // The value in place (a BLOB field's: its reference's first four
+          // bytes), not a copy.
+          const std::span<const std::uint8_t> slot = FieldBytes(oldRecord, old);
+          const std::span<const std::uint8_t> oldValue =
+              slot.first(std::min<std::size_t>(slot.size(), old.EngineType == kTypeBlob ? 4 : slot.size()));
+          if (!CarryFieldValue(*this, oldRecord, position, old, oldValue, target, newRecord,
                                *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);
           }
