@@ -33,25 +33,29 @@ std::int32_t TIndexTreeBuilder::NewPageNumber() {
 }
 
 void TIndexTreeBuilder::Add(std::span<const std::uint8_t> key, std::int32_t recordNumber) {
-  int at = leaf_->EntryCount();
+  const int at = leaf_->EntryCount();
   leaf_->InsertEntry(at, key, recordNumber, 0);
   if (leaf_->Overflow()) {
     leaf_->DeleteEntry(at);
-    // The full leaf waits for its right neighbour's number.
-    const std::int32_t number = NewPageNumber();
-    leaf_->Number = number;
-    if (pending_) {
-      pending_->SetNextPage(number);
-      leaf_->SetPrevPage(pending_->Number);
-      Emit(*pending_, leafKeys_, leaves_);
-    }
-    std::swap(pending_, leaf_);
-    if (!leaf_) leaf_ = std::make_unique<TPage>(file_);
-    leaf_->Reset(format_, kPageLeaf);
-    at = 0;
-    leaf_->InsertEntry(at, key, recordNumber, 0);
+    CloseLeaf();
+    leaf_->InsertEntry(0, key, recordNumber, 0);
   }
   ++entries_;
+}
+
+void TIndexTreeBuilder::CloseLeaf() {
+  // A closed leaf waits for its right neighbour's number before it is
+  // written.
+  const std::int32_t number = NewPageNumber();
+  leaf_->Number = number;
+  if (pending_) {
+    pending_->SetNextPage(number);
+    leaf_->SetPrevPage(pending_->Number);
+    Emit(*pending_, leafKeys_, leaves_);
+  }
+  std::swap(pending_, leaf_);
+  if (!leaf_) leaf_ = std::make_unique<TPage>(file_);
+  leaf_->Reset(format_, kPageLeaf);
 }
 
 void TIndexTreeBuilder::Emit(TPage& page, std::vector<std::uint8_t>& firstKeys,
@@ -113,16 +117,7 @@ void TIndexTreeBuilder::BuildNodeLevel(const std::vector<std::uint8_t>& keys,
 }
 
 void TIndexTreeBuilder::Finish() {
-  if (leaf_->EntryCount() > 0) {
-    const std::int32_t number = NewPageNumber();
-    leaf_->Number = number;
-    if (pending_) {
-      pending_->SetNextPage(number);
-      leaf_->SetPrevPage(pending_->Number);
-      Emit(*pending_, leafKeys_, leaves_);
-    }
-    std::swap(pending_, leaf_);
-  }
+  if (leaf_->EntryCount() > 0) CloseLeaf();
   if (!pending_) {
     FlushWrites();
     return;

@@ -54,6 +54,9 @@ class TIndexTreeBuilder {
     std::int64_t Keys = 0;
   };
   std::int32_t NewPageNumber();
+  // Numbers the leaf being filled, writes the one before it and starts an
+  // empty leaf.
+  void CloseLeaf();
   // Writes a finished page (its neighbour links set) and records it for
   // the level above.
   void Emit(TPage& page, std::vector<std::uint8_t>& firstKeys, std::vector<Child>& children);

@@ -18,7 +18,8 @@ using strata::testing::Field;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 
-using Entries = std::vector<std::pair<std::vector<std::uint8_t>, std::int32_t>>;
+using Entries = strata::testing::LeafEntryList;
+using strata::testing::LeafEntries;
 
 class HeldKeysTest : public strata::testing::WriteTest {
  protected:
@@ -47,35 +48,17 @@ class HeldKeysTest : public strata::testing::WriteTest {
     TIndexFile& file = *table.IndexFile();
     Entries entries;
     for (const int slot : {0, 1, 2, static_cast<int>(kFullTextSlot)}) {
-      const PageFormat format = PageFormat::Of(file.Descriptor(slot));
-      std::int32_t page = file.RootPage(slot);
-      for (int depth = 0; page != 0 && depth < 64; ++depth) {
-        BufferPin pin;
-        const TPage& node = file.FetchPage(nullptr, page, format, pin);
-        if (node.IsLeaf()) break;
-        page = node.Pointer(0);
-      }
-      for (; page != 0;) {
-        BufferPin pin;
-        const TPage& leaf = file.FetchPage(nullptr, page, format, pin);
-        for (int i = 0; i < leaf.EntryCount(); ++i) {
-          const auto key = leaf.Key(i);
-          entries.emplace_back(std::vector<std::uint8_t>(key.begin(), key.end()), leaf.Pointer(i));
-        }
-        page = leaf.NextPage();
-      }
+      const Entries more = LeafEntries(file, slot);
+      entries.insert(entries.end(), more.begin(), more.end());
     }
     directory_->CloseTable(table);
     return entries;
   }
 
   ::testing::AssertionResult Verified(const std::string& name) {
-    TDataCursor cursor(*directory_, name, CursorModes{.Exclusive = true});
-    std::string findings;
-    cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
-    if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << findings;
+    return strata::testing::VerifiedTable(*directory_, name);
   }
+
 
   // Inserts rows 1 to 2000 into the table, deleting every seventh row just
   // after it went in and looking up every hundredth through an index.

@@ -21,30 +21,9 @@ using strata::testing::Field;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 
-using Entries = std::vector<std::pair<std::vector<std::uint8_t>, std::int32_t>>;
+using Entries = strata::testing::LeafEntryList;
+using strata::testing::LeafEntries;
 
-// Every leaf entry of a slot, left to right.
-Entries LeafEntries(TIndexFile& file, int slot) {
-  Entries entries;
-  const PageFormat format = PageFormat::Of(file.Descriptor(slot));
-  std::int32_t page = file.RootPage(slot);
-  for (int depth = 0; page != 0 && depth < 64; ++depth) {
-    BufferPin pin;
-    const TPage& node = file.FetchPage(nullptr, page, format, pin);
-    if (node.IsLeaf()) break;
-    page = node.Pointer(0);
-  }
-  while (page != 0) {
-    BufferPin pin;
-    const TPage& leaf = file.FetchPage(nullptr, page, format, pin);
-    for (int i = 0; i < leaf.EntryCount(); ++i) {
-      const auto key = leaf.Key(i);
-      entries.emplace_back(std::vector<std::uint8_t>(key.begin(), key.end()), leaf.Pointer(i));
-    }
-    page = leaf.NextPage();
-  }
-  return entries;
-}
 
 // The parameter is the table's locale: 0 compares keys as bytes, 2057
 // (en_GB) compares text through the collation.
@@ -101,13 +80,8 @@ class SortedIndexBuildTest : public strata::testing::WriteTest,
     }
   }
 
-  ::testing::AssertionResult Verified() {
-    TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = true});
-    std::string findings;
-    cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
-    if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << findings;
-  }
+  ::testing::AssertionResult Verified() { return strata::testing::VerifiedTable(*directory_, "items"); }
+
 };
 
 TEST_P(SortedIndexBuildTest, SortedTreesHoldWhatInsertedTreesHoldAndTakeLaterChanges) {
