@@ -54,8 +54,8 @@ ExternalSorter::ExternalSorter(std::size_t entrySize, std::size_t memoryBytes, C
 
 ExternalSorter::~ExternalSorter() = default;
 
-bool ExternalSorter::Less(const std::uint8_t* a, const std::uint8_t* b) const {
-  return compare_ ? compare_(a, b) < 0 : std::memcmp(a, b, entrySize_) < 0;
+int ExternalSorter::Order(const std::uint8_t* a, const std::uint8_t* b) const {
+  return compare_ ? compare_(a, b) : std::memcmp(a, b, entrySize_);
 }
 
 void ExternalSorter::Add(const std::uint8_t* entry) {
@@ -142,9 +142,8 @@ void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>&
   // run, which holds the entries added earlier.
   const auto later = [this](const std::pair<const std::uint8_t*, std::size_t>& a,
                             const std::pair<const std::uint8_t*, std::size_t>& b) {
-    if (Less(b.first, a.first)) return true;
-    if (Less(a.first, b.first)) return false;
-    return a.second > b.second;
+    const int c = Order(a.first, b.first);
+    return c != 0 ? c > 0 : a.second > b.second;
   };
   std::priority_queue<std::pair<const std::uint8_t*, std::size_t>,
                       std::vector<std::pair<const std::uint8_t*, std::size_t>>, decltype(later)>

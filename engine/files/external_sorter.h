@@ -48,7 +48,7 @@ class ExternalSorter {
 
  private:
   struct Run;
-  bool Less(const std::uint8_t* a, const std::uint8_t* b) const;
+  int Order(const std::uint8_t* a, const std::uint8_t* b) const;
   // Sorts what memory holds (equal entries in the order added); returns
   // the entries in order.
   std::vector<const std::uint8_t*> SortMemory();
