@@ -421,7 +421,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
 
     CursorModes sequential = modes_;
     sequential.SequentialScan = true;
-    const ModesScope scan(modes_, sequential, table_->BlobFile());
+    const ModesScope scan(modes_, sequential, this);
     for (std::int32_t n = 1; n <= PhysicalRecordCount() && continue_; ++n) {
       if (ReadRecord(n, oldRecord)) {
         target.ApplyDefaults(newRecord);
@@ -666,7 +666,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       std::vector<std::string> textStorage;
       CursorModes sequential = modes_;
       sequential.SequentialScan = true;
-      const ModesScope scan(modes_, sequential, table_->BlobFile());
+      const ModesScope scan(modes_, sequential, this);
       for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
         if (ReadRecord(n, record)) {
           const std::vector<FieldText> texts =

@@ -8,20 +8,30 @@
 #include <algorithm>
 
 #include "engine/core/data_cursor.h"
+#include "engine/core/data_table.h"
 #include "engine/formats/blob_file.h"
 
 namespace strata {
 
 class ModesScope {
  public:
-  ModesScope(CursorModes& modes, CursorModes during, TBlobFile* blobs = nullptr)
-      : modes_(modes), saved_(modes), blobs_(during.SequentialScan ? blobs : nullptr) {
+  // cursor: the cursor whose table's BLOB file reads ahead (none: no BLOB
+  // file does).
+  ModesScope(CursorModes& modes, CursorModes during, TDataCursor* cursor = nullptr)
+      : modes_(modes), saved_(modes) {
     modes_ = during;
+    if (during.SequentialScan && cursor != nullptr && cursor->Table() != nullptr) {
+      cursor_ = cursor;
+      blobs_ = cursor->Table()->BlobFile();
+    }
     if (blobs_ != nullptr) blobs_->SetScanAhead(std::max(1, blobs_->CacheCapacity() / 2));
   }
   ~ModesScope() {
     modes_ = saved_;
-    if (blobs_ != nullptr) blobs_->SetScanAhead(0);
+    // The table may have been closed (and its files freed) meanwhile.
+    if (blobs_ != nullptr && cursor_->Table() != nullptr && cursor_->Table()->BlobFile() == blobs_) {
+      blobs_->SetScanAhead(0);
+    }
   }
   ModesScope(const ModesScope&) = delete;
   ModesScope& operator=(const ModesScope&) = delete;
@@ -29,7 +39,8 @@ class ModesScope {
  private:
   CursorModes& modes_;
   CursorModes saved_;
-  TBlobFile* blobs_;
+  TDataCursor* cursor_ = nullptr;
+  TBlobFile* blobs_ = nullptr;
 };
 
 }  // namespace strata
