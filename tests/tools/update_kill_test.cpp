@@ -135,9 +135,9 @@ TEST_F(UpdateKillTest, AKilledUpdateRunAgainEndsAsAnUninterruptedOne) {
   std::vector<Round> rounds;
 #ifdef STRATA_SANITIZED
   // The instrumented program is several times slower: fewer rounds of each kind.
-  constexpr int kRenames = 9;
+  constexpr int kRenames = 6;
   constexpr int kSpread = 2;
-  constexpr int kMoments = 3;
+  constexpr int kMoments = 2;
 #else
   constexpr int kRenames = 16;
   constexpr int kSpread = 6;
