@@ -11,6 +11,7 @@ int main(int argc, char* argv[]) {
   // The default engine and session exist before the window and go with the
   // program's end.
   strata::DefaultComponents components;
+  components.Engine().SetMemoryBudget(strata::kDefaultMemoryBudget);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(strata::kApplicationTitle));
   QApplication::setWindowIcon(strata::ApplicationIcon());

@@ -125,6 +125,12 @@ void TStrataEngine::SetMaxTableBlobBufferCount(std::int32_t value) {
   SetBufferLimit(&DataEngineOptions::MaxTableBlobBufferCount, value, 32);
 }
 
+void TStrataEngine::SetMemoryBudget(std::int64_t bytes) {
+  bytes = std::max<std::int64_t>(bytes, 0);
+  CheckInactive(bytes != options().MemoryBudget);
+  options().MemoryBudget = bytes;
+}
+
 void TStrataEngine::SetExtension(std::string DataEngineOptions::*field, std::string_view value,
                                  std::string_view fallback) {
   std::string extension(value.empty() ? fallback : value);

@@ -93,6 +93,10 @@ class TStrataEngine {
   void SetMaxTableBlobBufferSize(std::int32_t value);
   std::int32_t MaxTableBlobBufferCount() const { return options().MaxTableBlobBufferCount; }
   void SetMaxTableBlobBufferCount(std::int32_t value);
+  // Bytes for the caches and the sorts of index builds (0: the limits above
+  // and the engine's default sorts); see DataEngineOptions::MemoryBudget.
+  std::int64_t MemoryBudget() const { return options().MemoryBudget; }
+  void SetMemoryBudget(std::int64_t bytes);
 
   // Extensions: a leading "." is added when missing; an empty text restores
   // the default extension.

@@ -284,9 +284,27 @@ class PosixFileSystem final : public FileSystem {
       errno = EEXIST;
       return nullptr;
     }
-    // The file is made and locked under a private name and only then given
-    // its name (a hard link never replaces), so nobody can open it before
-    // its creator holds it exclusively.
+    // The file is made and locked without a name and only then given its
+    // name (a link never replaces), so nobody can open it before its creator
+    // holds it exclusively, and a process that dies in between leaves
+    // nothing behind.
+    const std::string folder = DirectoryPart(path);
+    int unnamed = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+      if (TakeShareLock(unnamed, true)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(unnamed);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          return Prepared(unnamed);
+        }
+        if (errno == EEXIST) {
+          CloseKeepingErrno(unnamed);
+          return nullptr;
+        }
+      }
+      // No /proc, or a lock or link refused otherwise: the private name.
+      ::close(unnamed);
+    }
+    // File systems without unnamed files: a private name, linked once locked.
     static std::atomic<unsigned> counter{0};
     const std::string staging = DirectoryPart(path) + "." + NamePart(path) + "." +
                                 std::to_string(::getpid()) + "-" +

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <malloc.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -71,9 +72,30 @@ char DecimalSeparator() {
 }
 
 std::uint64_t PeakResidentBytes() {
+  // The high-water mark of /proc, which ResetPeakResidentBytes can lower;
+  // the resource usage's where there is no /proc.
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned long long kib = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "VmHWM: %llu kB", &kib) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<std::uint64_t>(kib) * 1024;
+  }
   rusage usage{};
   if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
   return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // ru_maxrss is in KiB
+}
+
+bool ResetPeakResidentBytes() {
+  // Freed memory the allocator still holds goes back first.
+  ::malloc_trim(0);
+  std::FILE* refs = std::fopen("/proc/self/clear_refs", "w");
+  if (refs == nullptr) return false;
+  const bool written = std::fputs("5", refs) >= 0;
+  return std::fclose(refs) == 0 && written;
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -37,8 +37,12 @@ LocalDateTime LocalNow();
 // The decimal point of the process's numeric locale.
 char DecimalSeparator();
 
-// The peak resident memory of the process so far, in bytes.
+// The peak resident memory of the process so far (or since the last reset),
+// in bytes.
 std::uint64_t PeakResidentBytes();
+// Lowers the peak to what is resident now; false where that is not
+// possible.
+bool ResetPeakResidentBytes();
 
 // True when the process's standard error is an interactive terminal (a
 // progress line rewritten in place makes sense there, not in a file).

@@ -35,6 +35,8 @@
 #include "tools/update_command.h"
 #include "tools/update_plan_output.h"
 #include "tools/verify_command.h"
+#include "update/restructure_database.h"
+#include "update/run_folder.h"
 #include "update/catalogue.h"
 #include "update/update_plan.h"
 
@@ -67,6 +69,7 @@ struct Arguments {
   std::string Output;
   std::string NullText;
   std::string Database;
+  std::int64_t MemoryMib = kDefaultMemoryBudget >> 20;
 };
 
 struct Command {
@@ -85,8 +88,10 @@ std::ostream* ProgressStream() {
 // passwords given.
 class ActiveComponents {
  public:
-  explicit ActiveComponents(const std::vector<std::string>& passwords) {
+  explicit ActiveComponents(const Arguments& arguments) {
+    components_.Engine().SetMemoryBudget(arguments.MemoryMib << 20);
     components_.Session().SetActive(true);
+    const std::vector<std::string>& passwords = arguments.Passwords;
     for (const std::string& password : passwords) DataSession().AddPassword(password);
   }
   TDataSession& DataSession() const { return components_.Session().DataSession(); }
@@ -104,8 +109,15 @@ void AddPassword(CLI::App& app, Arguments& a) {
       ->allow_extra_args(false);
 }
 
+void AddMemory(CLI::App& app, Arguments& a) {
+  app.add_option("--memory", a.MemoryMib,
+                 "MiB for the engine's caches and sorts (default " +
+                     std::to_string(kDefaultMemoryBudget >> 20) + ")")
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 20));
+}
+
 int RunInfo(Arguments& a, std::ostream& out) {
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   const TableReport report =
       ReadTableReport(components.DataSession(), DatabaseFolder(a.Dir), a.Table);
   if (a.Json) {
@@ -117,14 +129,14 @@ int RunInfo(Arguments& a, std::ostream& out) {
 }
 
 int RunTablesCommand(Arguments& a, std::ostream& out) {
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Json, out);
   return kExitSuccess;
 }
 
 int RunSchema(Arguments& a, std::ostream& out) {
   const SqlDialect dialect = SqlDialectNamed(a.Dialect);
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
   const std::vector<std::string> tables = a.Tables.empty() ? (*reference).ListTables() : a.Tables;
   std::string text;
@@ -138,7 +150,7 @@ int RunSchema(Arguments& a, std::ostream& out) {
 }
 
 int RunCount(Arguments& a, std::ostream& out) {
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
   std::string text;
   for (const std::string& table : a.Tables) {
@@ -150,7 +162,7 @@ int RunCount(Arguments& a, std::ostream& out) {
 }
 
 int RunExportCommand(Arguments& a, std::ostream& out) {
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   a.Export.Folder = DatabaseFolder(a.Dir);
   a.Export.Table = Utf8ToWindows1252(a.Table);
   a.Export.Dialect = a.Dialect;
@@ -160,7 +172,7 @@ int RunExportCommand(Arguments& a, std::ostream& out) {
 }
 
 int RunExportSqliteCommand(Arguments& a, std::ostream&) {
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   SqliteExportRequest request;
   request.Folder = DatabaseFolder(a.Dir);
   request.Database = a.Database;
@@ -182,7 +194,7 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
                          ", the first table of the database; the update needs a database of "
                          "the home organiser there");
   }
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
   if (!a.DryRun) {
     RunUpdate(folder, out);
     return kExitSuccess;
@@ -204,7 +216,11 @@ int RunVerifyCommand(Arguments& a, std::ostream& out, bool repair) {
   request.ForceIndexRebuild = a.Force;
   request.Directory = DatabaseFolder(a.Dir);
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
-  ActiveComponents components(a.Passwords);
+  ActiveComponents components(a);
+  if (!repair) return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+  // A repair sorts in a temporary folder of its own inside the database
+  // folder, after the interrupted changes of the folder are recovered.
+  const RunFolder folder(request.Directory);
   return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
 }
 
@@ -228,6 +244,7 @@ int RunSampleDb(Arguments& a, std::ostream& out) {
                          "': " + std::generic_category().message(platform::LastErrorNumber()));
   }
   DefaultComponents components;
+  components.Engine().SetMemoryBudget(a.MemoryMib << 20);
   WriteSampleDatabase(DatabaseFolder(a.Dir), rows);
   out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to " << a.Dir
       << "\n";
@@ -372,6 +389,7 @@ std::unique_ptr<CLI::App> ParserFor(const Command& command, Arguments& arguments
                                         std::string(kProgram) + " " + std::string(command.Name));
   command.Define(*app, arguments);
   if (TakesPassword(command)) AddPassword(*app, arguments);
+  if (command.Name != "data-path") AddMemory(*app, arguments);
   app->allow_extras();
   return app;
 }

@@ -15,11 +15,16 @@
 // "Restructure done." and puts both bars back to 0.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "update/progress.h"
 
 namespace strata {
+
+// The memory the update run's programs give the engine (see
+// TStrataEngine::SetMemoryBudget) unless told otherwise.
+inline constexpr std::int64_t kDefaultMemoryBudget = std::int64_t{32} << 20;
 
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
                          ProgressDisplay* restructureBar, TextDisplay* tableLabel);

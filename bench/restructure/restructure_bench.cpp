@@ -1,6 +1,7 @@
-// bench-restructure [ROWS]: builds a people table of ROWS rows (default
-// 1,000,000; the rows and table of bench/people_rows.h) and times the three
-// levels of a restructure on it, against two yardsticks on the same data:
+// bench-restructure [--memory MIB] [SIZE...]: for each size (default
+// 100000 300000 1000000) builds a people table of that many rows (the rows
+// and table of bench/people_rows.h) and times the three levels of a
+// restructure on it, against two yardsticks on the same data:
 //
 //   full rebuild    a field added (Phone, string[20]);
 //   index-only      a secondary index added (ByEmail);
@@ -11,13 +12,18 @@
 //   file copy       the table's .dat, .idx and .blb files copied to another
 //                   name by the operating system.
 //
-// Everything happens in a fresh folder under the system's temporary path,
-// removed at the end. Each figure is printed as it is measured, with the
-// peak memory of the process so far; the last line is
-// "full_s=... index_only_s=... header_only_s=... sqlite_rebuild_s=...
-// copy_s=... full_vs_sqlite=... full_vs_copy=...".
+// The engine gets a memory budget (default 32 MiB) and SQLite a page cache
+// of the same size. Everything happens in a fresh folder under the system's
+// temporary path, removed at the end. Each figure is printed as it is
+// measured; then one line per size, smallest first, so the last line is
+// that of the largest:
+// "rows=N full_s=... index_only_s=... header_only_s=... sqlite_rebuild_s=...
+// copy_s=... full_vs_sqlite=... full_vs_copy=... peak_rss_mb=..."
+// where peak_rss_mb is the process's peak resident memory over the three
+// restructures.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -89,7 +95,8 @@ class ScratchFolder {
 // the final moves are renames as they are for the utility).
 class EngineTable {
  public:
-  explicit EngineTable(const ScratchFolder& folder) {
+  EngineTable(const ScratchFolder& folder, std::int64_t memoryBudget) {
+    engine_.Options().MemoryBudget = memoryBudget;
     engine_.Activate();
     session_ = &engine_.NewSession();
     session_->SetPrivateDirectory(folder.Private());
@@ -174,8 +181,11 @@ class EngineTable {
 
 class SqliteDatabase {
  public:
-  explicit SqliteDatabase(const std::string& path) {
+  SqliteDatabase(const std::string& path, std::int64_t cacheBytes) {
     Check(sqlite3_open(path.c_str(), &db_), db_, "open");
+    // A negative cache size counts KiB.
+    const std::string pragma = "PRAGMA cache_size=-" + std::to_string(cacheBytes / 1024);
+    Execute(pragma.c_str(), "cache size");
   }
   ~SqliteDatabase() { sqlite3_close(db_); }
   SqliteDatabase(const SqliteDatabase&) = delete;
@@ -198,8 +208,7 @@ class SqliteDatabase {
     return Seconds(start);
   }
 
-  // Adds the phone column the way SQLite rebuilds a table, with its default
-  // settings (as bench-insert uses them).
+  // Adds the phone column the way SQLite rebuilds a table.
   double Rebuild() {
     const auto start = Clock::now();
     Execute("BEGIN", "begin");
@@ -234,23 +243,21 @@ double CopyTableFiles(const std::string& folder) {
   return Seconds(start);
 }
 
-int Run(std::int64_t count) {
-  const ScratchFolder folder;
-  std::printf("rows=%lld folder=%s\n", static_cast<long long>(count), folder.Path().c_str());
+struct Figures {
+  std::int64_t rows = 0;
+  double full = 0, indexOnly = 0, headerOnly = 0, sqliteRebuild = 0, copy = 0, peakMb = 0;
+};
 
-  EngineTable table(folder);
+Figures Run(std::int64_t count, std::int64_t memoryBudget) {
+  const ScratchFolder folder;
+  std::printf("size %lld: folder=%s\n", static_cast<long long>(count), folder.Path().c_str());
+
+  EngineTable table(folder, memoryBudget);
   const double engineBuild = table.Build(count);
   const std::string data = folder.Data();
-  std::printf("engine_build_s=%.3f dat_mb=%.1f idx_mb=%.1f blb_mb=%.1f\n", engineBuild,
+  std::printf("  engine_build_s=%.3f dat_mb=%.1f idx_mb=%.1f blb_mb=%.1f\n", engineBuild,
               MegaBytes(data + "people.dat"), MegaBytes(data + "people.idx"),
               MegaBytes(data + "people.blb"));
-  PrintPeak("building the engine table");
-
-  const std::string sqlitePath = folder.Path() + "people.sqlite";
-  SqliteDatabase sqlite(sqlitePath);
-  const double sqliteBuild = sqlite.Build(count);
-  std::printf("sqlite_build_s=%.3f sqlite_mb=%.1f\n", sqliteBuild, MegaBytes(sqlitePath));
-  PrintPeak("building the SQLite table");
 
   // Backups on (SuppressBackups off), as the update utility runs: the full
   // rebuild renames the previous files to .dbk/.ibk/.bbk and the index-only
@@ -259,32 +266,36 @@ int Run(std::int64_t count) {
   strata::RestructureOptions options;
   options.SuppressBackups = false;
 
+  Figures figures;
+  figures.rows = count;
+  strata::platform::ResetPeakResidentBytes();
   std::vector<strata::FieldDescriptor> fields = table.Fields();
   fields.push_back(Field(static_cast<std::uint16_t>(fields.size() + 1), "Phone",
                          strata::kTypeString, 20));
-  const double full = table.Restructure("full rebuild", strata::RestructureLevel::Full, options,
-                                        fields, PeopleIndexes(), kPeopleSecondaryIndexes, true);
-  std::printf("full_rebuild_s=%.3f\n", full);
+  figures.full = table.Restructure("full rebuild", strata::RestructureLevel::Full, options,
+                                   fields, PeopleIndexes(), kPeopleSecondaryIndexes, true);
+  std::printf("  full_rebuild_s=%.3f\n", figures.full);
   PrintPeak("the full rebuild");
 
   Indexes withEmail = PeopleIndexes();
   withEmail[kPeopleSecondaryIndexes + 1].Name = "ByEmail";
   withEmail[kPeopleSecondaryIndexes + 1].FieldNumbers[0] = 4;
-  const double indexOnly =
+  figures.indexOnly =
       table.Restructure("index-only rebuild", strata::RestructureLevel::IndexOnly, options,
                         table.Fields(), withEmail, kPeopleSecondaryIndexes + 1, true);
-  std::printf("index_only_s=%.3f\n", indexOnly);
+  std::printf("  index_only_s=%.3f\n", figures.indexOnly);
   PrintPeak("the index-only rebuild");
 
   fields = table.Fields();
   fields[2].Name = "Town";
   strata::RestructureOptions described = options;
   described.Description = "People of the restructure benchmark";
-  const double headerOnly =
+  figures.headerOnly =
       table.Restructure("header-only update", strata::RestructureLevel::HeaderOnly, described,
                         fields, withEmail, kPeopleSecondaryIndexes + 1, false);
-  std::printf("header_only_s=%.3f\n", headerOnly);
-  PrintPeak("the header-only update");
+  std::printf("  header_only_s=%.3f\n", figures.headerOnly);
+  figures.peakMb =
+      static_cast<double>(strata::platform::PeakResidentBytes()) / (1024.0 * 1024.0);
 
   // Not timed: the restructures kept every record and reached the structure.
   fields = table.Fields();
@@ -293,31 +304,50 @@ int Run(std::int64_t count) {
     throw std::runtime_error("the restructured table lost records or fields");
   }
 
-  const double sqliteRebuild = sqlite.Rebuild();
-  std::printf("sqlite_rebuild_s=%.3f\n", sqliteRebuild);
-  PrintPeak("the SQLite rebuild");
+  // SQLite after the engine: its page cache stays with the process.
+  const std::string sqlitePath = folder.Path() + "people.sqlite";
+  SqliteDatabase sqlite(sqlitePath, memoryBudget);
+  const double sqliteBuild = sqlite.Build(count);
+  std::printf("  sqlite_build_s=%.3f sqlite_mb=%.1f\n", sqliteBuild, MegaBytes(sqlitePath));
+  figures.sqliteRebuild = sqlite.Rebuild();
+  std::printf("  sqlite_rebuild_s=%.3f\n", figures.sqliteRebuild);
 
-  const double copy = CopyTableFiles(data);
-  std::printf("copy_s=%.3f\n", copy);
-  PrintPeak("the file copy");
-
-  std::printf(
-      "full_s=%.3f index_only_s=%.3f header_only_s=%.3f sqlite_rebuild_s=%.3f copy_s=%.3f "
-      "full_vs_sqlite=%.3f full_vs_copy=%.3f\n",
-      full, indexOnly, headerOnly, sqliteRebuild, copy, full / sqliteRebuild, full / copy);
-  return 0;
+  figures.copy = CopyTableFiles(data);
+  std::printf("  copy_s=%.3f\n", figures.copy);
+  std::fflush(stdout);
+  return figures;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::int64_t count = argc > 1 ? std::atoll(argv[1]) : 1000000;
-  if (count <= 0) {
-    std::fprintf(stderr, "usage: bench-restructure [ROWS]\n");
+  std::int64_t memoryMib = 32;
+  std::vector<std::int64_t> sizes;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--memory" && i + 1 < argc) {
+      memoryMib = std::atoll(argv[++i]);
+    } else {
+      sizes.push_back(std::atoll(arg.c_str()));
+    }
+  }
+  if (sizes.empty()) sizes = {100000, 300000, 1000000};
+  if (memoryMib <= 0 || std::any_of(sizes.begin(), sizes.end(), [](auto n) { return n <= 0; })) {
+    std::fprintf(stderr, "usage: bench-restructure [--memory MIB] [SIZE...]\n");
     return 2;
   }
+  std::sort(sizes.begin(), sizes.end());
   try {
-    return Run(count);
+    std::vector<Figures> all;
+    for (const std::int64_t size : sizes) all.push_back(Run(size, memoryMib << 20));
+    for (const Figures& f : all) {
+      std::printf(
+          "rows=%lld full_s=%.3f index_only_s=%.3f header_only_s=%.3f sqlite_rebuild_s=%.3f "
+          "copy_s=%.3f full_vs_sqlite=%.3f full_vs_copy=%.3f peak_rss_mb=%.1f\n",
+          static_cast<long long>(f.rows), f.full, f.indexOnly, f.headerOnly, f.sqliteRebuild,
+          f.copy, f.full / f.sqliteRebuild, f.full / f.copy, f.peakMb);
+    }
+    return 0;
   } catch (const strata::EDatabaseError& error) {
     std::fprintf(stderr, "bench-restructure: %s\n", error.Message().c_str());
   } catch (const std::exception& error) {

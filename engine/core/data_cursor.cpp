@@ -79,11 +79,22 @@ void TDataCursor::OpenTable(bool verifyHeaders, bool rebuildLostIndex) {
 void TDataCursor::Close() {
   if (table_ == nullptr) return;
   blobs_.clear();
+  TDataTable& table = *table_;
+  // Keys held back go into the trees before the table is written.
+  std::exception_ptr failure;
+  if (write_) {
+    try {
+      write_->Indexes->ApplyHeldKeys();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  table.BeforeFlush = nullptr;
   write_.reset();
   currentRecord_ = 0;
-  TDataTable& table = *table_;
   table_ = nullptr;
   directory_.CloseTable(table);
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TDataCursor::RequireOpen() const {

@@ -34,6 +34,7 @@
 #include "engine/core/lost_index_file.h"
 #include "engine/core/restructure_options.h"
 #include "engine/core/restructure_plan.h"
+#include "engine/core/sorted_index_build.h"
 #include "engine/core/restructure_preview.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
@@ -206,6 +207,16 @@ class TDataCursor {
   void InsertRecord(std::span<std::uint8_t> record, bool reposition = false, bool keepLink = false,
                     bool skipAutoInc = false, bool skipUniqueCheck = false,
                     bool computeHash = true);
+  // While a build is given, InsertRecord hands the record's keys and words
+  // to it once the record is stored, instead of inserting them, and checks
+  // no unique index: the build sorts the keys, fills the trees and finds the
+  // duplicates (see SortedIndexBuild). Null returns to the ordinary path.
+  void DeferKeys(SortedIndexBuild* build) { deferredKeys_ = build; }
+  // Sorts of an index build of this table: the engine's sort memory, the
+  // runs where a restructure builds its temporary tables (the memory
+  // database itself, the table's directory when temporary tables go into
+  // the database, else the session's private directory).
+  SortedBuildSettings SortSettingsHere() const;
   // Removes a record with its keys, words and BLOB chains and puts its slot
   // on the free chain. 8710 for a slot outside the table, 8708 for a slot
   // that holds no record.
@@ -224,6 +235,10 @@ class TDataCursor {
   void DeleteKey(std::span<const std::uint8_t> key);
   // The full-text words of a stored record (its string fields and the
   // stored content of its memos).
+  // The texts of the full-text index of a record (strings, memo contents),
+  // held in storage.
+  std::vector<FieldText> RecordTexts(std::span<const std::uint8_t> record,
+                                     std::int32_t recordNumber, std::vector<std::string>& storage);
   void AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber);
   // The key maintenance of the open table (built on first use).
   TableIndexWriter& Indexes();
@@ -288,6 +303,14 @@ class TDataCursor {
                     const std::function<void()>& writeHeader);
   // Closes the table without writing anything it changed.
   void CloseDiscardingChanges() noexcept;
+  // Sorts of an index build: the engine's sort memory, runs in the folder.
+  SortedBuildSettings SortSettings(const TDataDirectory& tempDirectory) const;
+  // Reports each record a sorted build refused as a key violation naming
+  // its index; false when a report stopped the operation.
+  bool ReportRefusedRecords(const SortedIndexBuild::Outcome& outcome, const TIndexFile& index);
+  // Deletes the refused records (with their keys) and inserts the keys
+  // their groups keep instead.
+  void TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome);
   void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                     std::int32_t pageSize, std::int32_t blockSize,
                     std::span<const FieldDescriptor> fields, IndexSlots indexes,
@@ -325,6 +348,7 @@ class TDataCursor {
   LostIndexFile lostIndex_ = LostIndexFile::None;
   int currentIndex_ = 0;
   std::unique_ptr<CursorWriteState> write_;
+  SortedIndexBuild* deferredKeys_ = nullptr;
   // Open BLOB values; handle n is entry n - 1 (empty entries are free).
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
 };

@@ -15,7 +15,9 @@
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_carry.h"
+#include "engine/core/modes_scope.h"
 #include "engine/core/restructure_decision.h"
+#include "engine/core/sorted_index_build.h"
 #include "engine/core/table_full_text_params.h"
 #include "engine/core/table_names.h"
 #include "engine/core/table_swap.h"
@@ -36,11 +38,6 @@ namespace {
 
 // Room for any converted value: every text form and the largest field.
 constexpr std::size_t kValueBufferSlack = 512;
-// Index cache of the table a full rebuild fills. The table is private to the
-// rebuild and its keys arrive in the old table's order, so with the usual
-// cache nearly every key insert would evict a page; this bounds the memory
-// the rebuild spends on keeping pages instead.
-constexpr std::int64_t kRebuildIndexCacheBytes = 4 << 20;
 // Attempts at reserving a temporary table name before giving up.
 constexpr int kTempNameAttempts = 1000;
 // Appended to the names of the new files that wait next to a table for the
@@ -108,6 +105,16 @@ JournalRestoreBytes HeaderBytes(TBufferedFile& file) {
   entry.Bytes.resize(static_cast<std::size_t>(file.FirstUnitOffset()));
   file.ReadAt(0, std::as_writable_bytes(std::span(entry.Bytes)), false);
   return entry;
+}
+
+// Slots 0 to the secondary count, and the full-text slot when it indexes
+// fields.
+std::vector<int> EveryIndexSlot(const TIndexFile& index) {
+  std::vector<int> slots;
+  for (int slot = 0; slot <= index.SecondaryIndexCount(); ++slot) slots.push_back(slot);
+  const IndexDescriptor& text = index.Descriptor(kFullTextSlot);
+  if (text.FullText != 0 && text.FieldCount > 0) slots.push_back(static_cast<int>(kFullTextSlot));
+  return slots;
 }
 
 bool HasBlobFields(std::span<const FieldDescriptor> fields) {
@@ -241,7 +248,7 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
       journal.Add({HeaderBytes(*table_->DataFile()), HeaderBytes(*table_->IndexFile())});
       UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
       table_->Flush();
-      table_->FlushOs();
+      table_->FlushOsWritten();
       Close();
       // A journal that a power cut brings back restores the old headers: a
       // consistent table too.
@@ -397,9 +404,11 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // keys carry the field number, so they are built with the final one.
     RenumberFields(*target.Table());
     const std::vector<std::uint16_t> targetNumbers = NewFieldPositions(oldFields, fields);
-    TIndexFile& targetIndex = *target.Table()->IndexFile();
-    targetIndex.ReserveCapacity(
-        static_cast<std::int32_t>(kRebuildIndexCacheBytes / targetIndex.UnitSize()));
+    // The indexes are built from their sorted keys once every record is in.
+    SortedIndexBuild build(*target.Table()->IndexFile(), target.Indexes(),
+                           EveryIndexSlot(*target.Table()->IndexFile()), registry,
+                           SortSettings(tempDirectory));
+    target.DeferKeys(&build);
 
     std::vector<std::uint8_t> newRecord = target.NewRecordBuffer();
     std::size_t widest = 0;
@@ -411,6 +420,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     }
     std::vector<std::uint8_t> value(widest + kValueBufferSlack);
 
+    CursorModes sequential = modes_;
+    sequential.SequentialScan = true;
+    const ModesScope scan(modes_, sequential, this);
     for (std::int32_t n = 1; n <= PhysicalRecordCount() && continue_; ++n) {
       if (ReadRecord(n, oldRecord)) {
         target.ApplyDefaults(newRecord);
@@ -422,12 +434,16 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
             ReportDataLoss(dlFieldDeletion, old.Name);
             continue;
           }
-          const auto oldValue = GetField(oldRecord, position);
-          if (!oldValue) {
+          if (FieldIsNull(oldRecord, old)) {
             target.SetField(newRecord, field->FieldNumber, std::nullopt);
             continue;
           }
-          if (!CarryFieldValue(*this, oldRecord, position, old, *oldValue, target, newRecord,
+          // The value in place (a BLOB field's: its reference's first four
+          // bytes), not a copy.
+          const std::span<const std::uint8_t> slot = FieldBytes(oldRecord, old);
+          const std::span<const std::uint8_t> oldValue =
+              slot.first(std::min<std::size_t>(slot.size(), old.EngineType == kTypeBlob ? 4 : slot.size()));
+          if (!CarryFieldValue(*this, oldRecord, position, old, oldValue, target, newRecord,
                                *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);
           }
@@ -457,6 +473,13 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
       StepProgress(n, PhysicalRecordCount());
     }
 
+    target.DeferKeys(nullptr);
+    if (continue_) {
+      const SortedIndexBuild::Outcome outcome = build.Finish();
+      if (ReportRefusedRecords(outcome, *target.Table()->IndexFile())) {
+        target.TakeOutRefusedRecords(outcome);
+      }
+    }
     if (!continue_) {
       Close();
       discard();
@@ -630,46 +653,39 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       flags[kFullTextSlot] = true;
     }
 
-    // The key maintenance follows the new definitions.
+    // The flagged indexes are built from their sorted keys.
     write_.reset();
-    TableIndexWriter& writer = Indexes();
+    std::vector<int> slots;
+    for (int slot = 0; slot < static_cast<int>(kIndexSlotCount); ++slot) {
+      if (flags[static_cast<std::size_t>(slot)]) slots.push_back(slot);
+    }
     std::vector<std::int32_t> duplicates;
-    std::vector<std::uint8_t> record = NewRecordBuffer();
-    const bool anyFlag = std::find(flags.begin(), flags.end(), true) != flags.end();
-    for (std::int32_t n = 1; anyFlag && n <= PhysicalRecordCount(); ++n) {
-      if (ReadRecord(n, record)) {
-        const std::int32_t recordId = LoadI32(record.data() + kRecordIdOffset);
-        std::string violated;
-        for (int slot = 0; slot <= secondaryIndexCount && violated.empty(); ++slot) {
-          if (!flags[static_cast<std::size_t>(slot)] || !writer.SlotUnique(slot)) continue;
-          if (writer.FindKey(slot, writer.BuildKey(slot, record, recordId))) {
-            violated = index.IndexName(slot);
-          }
+    SortedIndexBuild::Outcome outcome;
+    if (!slots.empty()) {
+      SortedIndexBuild build(index, Indexes(), slots, registry, SortSettings(tempDirectory));
+      std::vector<std::uint8_t> record = NewRecordBuffer();
+      std::vector<std::string> textStorage;
+      CursorModes sequential = modes_;
+      sequential.SequentialScan = true;
+      const ModesScope scan(modes_, sequential, this);
+      for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
+        if (ReadRecord(n, record)) {
+          const std::vector<FieldText> texts =
+              flags[kFullTextSlot] ? RecordTexts(record, n, textStorage) : std::vector<FieldText>{};
+          build.AddRecord(record, LoadI32(record.data() + kRecordIdOffset), n, texts);
         }
-        if (violated.empty()) {
-          try {
-            for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
-              if (!flags[static_cast<std::size_t>(slot)]) continue;
-              writer.InsertKey(slot, writer.BuildKey(slot, record, recordId), n);
-            }
-            if (flags[kFullTextSlot]) AddRecordWords(record, n);
-          } catch (const EStrataEngineError& error) {
-            // Only a duplicate key is about the record. Any other failure
-            // ends the rebuild with the index file put back from its copy,
-            // rather than leave indexes that silently miss records.
-            if (error.Code != STRATA_KEYVIOL) throw;
-            violated = error.IndexName;
-          }
-        }
-        if (!violated.empty()) {
-          // Removed only once the rebuild completes: a stop leaves every
-          // record where it was.
-          ReportDataLoss(dlKeyViolation, violated);
-          if (continue_) duplicates.push_back(n);
-        }
+        StepProgress(n, PhysicalRecordCount());
       }
-      if (!continue_) break;
-      StepProgress(n, PhysicalRecordCount());
+      // A duplicate key refuses a record; any other failure ends the
+      // rebuild with the index file put back from its copy, rather than
+      // leave indexes that silently miss records. The refused records are
+      // removed only once the rebuild completes: a stop leaves every record
+      // where it was.
+      outcome = build.Finish();
+      ReportRefusedRecords(outcome, index);
+      for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+        duplicates.push_back(refused.RecordNumber);
+      }
     }
     EndProgress();
     if (!continue_) {
@@ -695,10 +711,10 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         journal->Add(JournalRestoreCopy{file->Path(), path});
       }
     }
-    for (const std::int32_t n : duplicates) DeleteRecord(n);
+    TakeOutRefusedRecords(outcome);
     writeHeader();
     table.Flush();
-    table.FlushOs();
+    table.FlushOsWritten();
     Close();
     journal->Commit();
   } catch (...) {
@@ -720,8 +736,48 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
   TEngineFile(registry, indexCopy, copyInMemory).Rename(backup);
 }
 
+SortedBuildSettings TDataCursor::SortSettings(const TDataDirectory& tempDirectory) const {
+  SortedBuildSettings settings;
+  settings.MemoryBytes = Session().Engine().SortMemory();
+  settings.TempDirectory = tempDirectory.Path();
+  settings.TempInMemory = tempDirectory.InMemory();
+  return settings;
+}
+
+SortedBuildSettings TDataCursor::SortSettingsHere() const {
+  SortedBuildSettings settings;
+  settings.MemoryBytes = Session().Engine().SortMemory();
+  if (directory_.InMemory() || Session().Engine().Options().CreateTempTablesInDatabase) {
+    settings.TempDirectory = directory_.Path();
+    settings.TempInMemory = directory_.InMemory();
+  } else {
+    settings.TempDirectory = DirectoryWithSlash(Session().PrivateDirectory());
+  }
+  return settings;
+}
+
+bool TDataCursor::ReportRefusedRecords(const SortedIndexBuild::Outcome& outcome,
+                                       const TIndexFile& index) {
+  for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+    ReportDataLoss(dlKeyViolation, index.IndexName(refused.Slot));
+    if (!continue_) return false;
+  }
+  return true;
+}
+
+void TDataCursor::TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome) {
+  for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+    DeleteRecord(refused.RecordNumber);
+  }
+  TableIndexWriter& writer = Indexes();
+  for (const SortedIndexBuild::KeptKey& kept : outcome.Kept) {
+    writer.InsertKey(kept.Slot, kept.Key, kept.RecordNumber);
+  }
+}
+
 void TDataCursor::CloseDiscardingChanges() noexcept {
   if (table_ == nullptr) return;
+  write_.reset();  // keys held back go too
   try {
     // Nothing of the change is written: the buffers, headers and
     // descriptors go back to what the files hold.

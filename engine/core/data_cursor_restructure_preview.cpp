@@ -9,6 +9,7 @@
 
 #include "engine/common/byte_order.h"
 #include "engine/core/data_cursor.h"
+#include "engine/core/modes_scope.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_rules.h"
@@ -138,20 +139,6 @@ bool HeaderChanges(const TDataTable& table, const TableProperties& options,
          (h.Encrypted != 0) != options.Encrypted;
 }
 
-// Restores the cursor's modes when the preview ends.
-class ModesScope {
- public:
-  ModesScope(CursorModes& modes, CursorModes during) : modes_(modes), saved_(modes) {
-    modes_ = during;
-  }
-  ~ModesScope() { modes_ = saved_; }
-  ModesScope(const ModesScope&) = delete;
-  ModesScope& operator=(const ModesScope&) = delete;
-
- private:
-  CursorModes& modes_;
-  CursorModes saved_;
-};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "engine/core/data_session.h"
 #include "engine/core/data_table.h"
 #include "engine/core/field_value_rules.h"
+#include "engine/core/sorted_index_build.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/record_values.h"
@@ -113,6 +114,15 @@ CursorWriteState& TDataCursor::WriteState() {
                                                       data.LocaleID(), table_->ErrorTableName(),
                                                       table_->ErrorDatabaseName(), this);
   state->Indexes->Hooks = &table_->Engine().TextIndex;
+  // An exclusive table given a memory budget holds the keys that refuse no
+  // record and puts them in sorted, a tree page taking many at a time.
+  if (modes_.Exclusive && !table_->InTransaction() && !table_->ReadOnly() &&
+      table_->Engine().Options().MemoryBudget > 0) {
+    state->Indexes->HoldKeys(table_->Engine().SortMemory());
+    table_->BeforeFlush = [this] {
+      if (write_) write_->Indexes->ApplyHeldKeys();
+    };
+  }
   state->Work.assign(static_cast<std::size_t>(data.Header().RecordSize), 0);
   write_ = std::move(state);
   return *write_;
@@ -208,6 +218,9 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   const bool shared = !modes_.Exclusive && !table.InTransaction();
   if (shared && locks.LockTable()) write_.reset();
   CursorWriteState& state = WriteState();
+  // Inside a transaction every key goes in at once: a rollback must find
+  // the trees as the records left them.
+  if (table.InTransaction()) state.Indexes->HoldKeys(0);
 
   // The slot the record will take: the head of the free chain when it is a
   // free slot (a chain whose head is in use is abandoned), else a new one.
@@ -237,7 +250,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   AssignRecordID(work);
   if (computeHash) ComputeRecordHash(work);
   const std::int32_t recordId = RecordIdOf(work);
-  if (!skipUniqueCheck) state.Indexes->CheckUnique(work, recordId);
+  if (!skipUniqueCheck && deferredKeys_ == nullptr) state.Indexes->CheckUnique(work, recordId);
 
   // The open BLOB values the record carries.
   std::vector<PendingBlob> blobs;
@@ -269,7 +282,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
     }
   }
 
-  state.Indexes->InsertRecordKeys(work, recordId, slot, state.Texts);
+  if (deferredKeys_ == nullptr) state.Indexes->InsertRecordKeys(work, recordId, slot, state.Texts);
   try {
     // Changed BLOB values go into new chains under new revisions; the
     // record then holds their references.
@@ -303,9 +316,10 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
       pending.Blob->Revision = pending.Before.Revision;
       pending.Blob->Modified = true;
     }
-    state.Indexes->DeleteRecordKeys(work, recordId, slot, state.Texts);
+    if (deferredKeys_ == nullptr) state.Indexes->DeleteRecordKeys(work, recordId, slot, state.Texts);
     throw;
   }
+  if (deferredKeys_ != nullptr) deferredKeys_->AddRecord(work, recordId, slot, state.Texts);
 
   // The record is stored: the counters follow it.
   data.IncrementRecordCount();
@@ -430,24 +444,32 @@ void TDataCursor::DeleteKey(std::span<const std::uint8_t> key) {
   Indexes().DeleteKey(currentIndex_, key);
 }
 
-void TDataCursor::AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber) {
+std::vector<FieldText> TDataCursor::RecordTexts(std::span<const std::uint8_t> record,
+                                                std::int32_t recordNumber,
+                                                std::vector<std::string>& storage) {
   TableIndexWriter& indexes = Indexes();
-  std::vector<std::string> texts;
+  storage.clear();
   std::vector<FieldText> fieldTexts;
   for (const FieldDescriptor* field : indexes.TextFields()) {
     if (FieldIsNull(record, *field)) continue;
     if (field->EngineType == kTypeString) {
-      texts.push_back(ReadString(record, *field));
+      storage.push_back(ReadString(record, *field));
     } else {
       TBlobBuffer blob(*field, ReadBlobReference(record, *field), recordNumber);
       if (table_->BlobFile() == nullptr) continue;
       if (table_->BlobFile()->ReadBlobChain(blob, this)) Raise(STRATA_MEMOCORRUPT, field->Name);
-      texts.emplace_back(TextOf(blob.Value));
+      storage.emplace_back(TextOf(blob.Value));
     }
     fieldTexts.push_back({field->FieldNumber, {}});
   }
-  for (std::size_t i = 0; i < texts.size(); ++i) fieldTexts[i].Text = texts[i];
-  indexes.InsertWords(RecordIdOf(record), recordNumber, fieldTexts);
+  for (std::size_t i = 0; i < storage.size(); ++i) fieldTexts[i].Text = storage[i];
+  return fieldTexts;
+}
+
+void TDataCursor::AddRecordWords(std::span<const std::uint8_t> record, std::int32_t recordNumber) {
+  std::vector<std::string> storage;
+  const std::vector<FieldText> texts = RecordTexts(record, recordNumber, storage);
+  Indexes().InsertWords(RecordIdOf(record), recordNumber, texts);
 }
 
 // ---------------------------------------------------------------------------

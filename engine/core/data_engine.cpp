@@ -1,6 +1,7 @@
 #include "engine/core/data_engine.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "engine/core/data_session.h"
 #include "engine/crypto/md5.h"
@@ -34,9 +35,30 @@ void TDataEngine::Activate(std::string_view lockFileName) {
   limits.MaxTableIndexBufferCount = options_.MaxTableIndexBufferCount;
   limits.MaxTableBlobBufferSize = options_.MaxTableBlobBufferSize;
   limits.MaxTableBlobBufferCount = options_.MaxTableBlobBufferCount;
+  if (options_.MemoryBudget > 0) {
+    // A quarter of the budget per table, split between its three caches in
+    // proportion to what they hold in a rebuild: records and pages alike,
+    // BLOB blocks less.
+    const std::int64_t table = options_.MemoryBudget / 4;
+    const auto share = [&](std::int64_t parts) {
+      return static_cast<std::int32_t>(std::min<std::int64_t>(table * parts / 5, INT32_MAX));
+    };
+    limits.MaxTableDataBufferSize = std::max(limits.MaxTableDataBufferSize, share(2));
+    limits.MaxTableIndexBufferSize = std::max(limits.MaxTableIndexBufferSize, share(2));
+    limits.MaxTableBlobBufferSize = std::max(limits.MaxTableBlobBufferSize, share(1));
+    constexpr std::int32_t kUnbounded = INT32_MAX;
+    limits.MaxTableDataBufferCount = kUnbounded;
+    limits.MaxTableIndexBufferCount = kUnbounded;
+    limits.MaxTableBlobBufferCount = kUnbounded;
+  }
   limits_ = limits;
   offsets_ = LockOffsets::For(options_.LargeFileSupport);
   active_ = true;
+}
+
+std::size_t TDataEngine::SortMemory() const {
+  return options_.MemoryBudget > 0 ? static_cast<std::size_t>(options_.MemoryBudget / 2)
+                                   : kDefaultSortMemory;
 }
 
 void TDataEngine::Deactivate() {

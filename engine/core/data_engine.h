@@ -54,6 +54,12 @@ struct DataEngineOptions {
   std::int32_t MaxTableIndexBufferCount = EngineLimits{}.MaxTableIndexBufferCount;
   std::int32_t MaxTableBlobBufferSize = EngineLimits{}.MaxTableBlobBufferSize;
   std::int32_t MaxTableBlobBufferCount = EngineLimits{}.MaxTableBlobBufferCount;
+  // Bytes the engine may spend on a table's caches and on the sorts that
+  // build indexes; 0 leaves the caches at the limits above and gives sorts
+  // kDefaultSortMemory. Set, a fourth goes to each table's data, index and
+  // BLOB caches together (a restructure has two tables open) and half to the
+  // sorts of one index build.
+  std::int64_t MemoryBudget = 0;
   std::int32_t TableFilterIndexThreshhold = 1;
   std::int32_t TableMaxReadLockCount = 100;
   // Table read, write and transaction lock waits and retries.
@@ -80,6 +86,9 @@ class TDataEngine {
   bool Active() const { return active_; }
 
   const EngineLimits& Limits() const { return limits_; }
+  // Bytes for the sorts of one index build (see MemoryBudget).
+  std::size_t SortMemory() const;
+  static constexpr std::size_t kDefaultSortMemory = std::size_t{16} << 20;
   const LockOffsets& Offsets() const { return offsets_; }
 
   // The signature text (at most 255 characters) and its digest: the built-in

@@ -445,6 +445,7 @@ void TDataTable::EmptyFiles() {
 
 void TDataTable::Flush(bool trim, FlushHeaders force, bool forceOsFlush) {
   if (!isOpen_ || readOnly_ || !data_) return;
+  if (BeforeFlush && !inTransaction_) BeforeFlush();
   if (inTransaction_) {
     // Nothing reaches the files before the commit.
     if (force.Data) data_->TouchHeader();
@@ -494,6 +495,13 @@ void TDataTable::FlushOs() {
   data_->Flush();
   index_->Flush();
   if (blob_) blob_->Flush();
+}
+
+void TDataTable::FlushOsWritten() {
+  if (!isOpen_ || readOnly_ || !data_) return;
+  if (data_->Unflushed()) data_->Flush();
+  if (index_->Unflushed()) index_->Flush();
+  if (blob_ && blob_->Unflushed()) blob_->Flush();
 }
 
 bool TDataTable::CheckForChanges() {

@@ -25,6 +25,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -84,6 +85,10 @@ class TDataTable final : public TableFileOwner {
   // Truncates every open file to its header and drops all buffers.
   void EmptyFiles();
 
+  // Called first by every flush (not inside a transaction): the cursor that
+  // holds index keys of this exclusive table puts them into the trees.
+  std::function<void()> BeforeFlush;
+
   // Writes what changed: per file the dirty units, then the header when
   // forced or when units were written; the data header also whenever the
   // index or BLOB header was written. Inside a transaction the forced
@@ -93,6 +98,10 @@ class TDataTable final : public TableFileOwner {
   // headers.
   void DropCaches(bool trim = false, bool rereadHeaders = false);
   void FlushOs();
+  // FlushOs for the files this table object wrote to since it opened them
+  // or last flushed them: a change of an open table that touched only some
+  // of its files.
+  void FlushOsWritten();
   // Re-reads the data header; when its ChangeCount moved, drops the buffers
   // of every file and re-reads the index and BLOB headers. True then.
   bool CheckForChanges();

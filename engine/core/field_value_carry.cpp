@@ -15,6 +15,9 @@ namespace strata {
 
 namespace {
 
+// Bytes past the wider of the two values that are zeroed too.
+constexpr std::size_t kCarrySlack = 16;
+
 bool IsWide(const FieldDescriptor& field) { return IsWideString(field.EngineType, field.SubType); }
 
 bool HoldsText(const FieldDescriptor& field) {
@@ -88,8 +91,13 @@ bool CarryFieldValue(TDataCursor& source, std::span<std::uint8_t> oldRecord,
   // of a string of its length in characters.
   const bool fromText = IsWide(oldField) && !IsWide(newField);
   const bool toText = IsWide(newField) && !IsWide(oldField);
-  std::fill(scratch.begin(), scratch.end(), 0);
   std::uint16_t oldSize = oldField.PhysicalSize;
+  // Zero where either value may reach: a longer byte field is padded with
+  // zero bytes, a text ends at its first zero.
+  const std::size_t reach = std::max<std::size_t>(
+      {std::size_t{oldField.PhysicalSize}, std::size_t{newField.PhysicalSize},
+       std::size_t{newField.DeclaredLength}}) + kCarrySlack;
+  std::fill_n(scratch.begin(), std::min(scratch.size(), reach), 0);
   bool lossless = true;
   if (fromText) {
     const std::string text = Utf16ToWindows1252(WideUnitsOf(oldValue), '?', &lossless);

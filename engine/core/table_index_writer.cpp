@@ -1,6 +1,8 @@
 #include "engine/core/table_index_writer.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "engine/errors/engine_error.h"
 #include "engine/formats/full_text_params.h"
@@ -24,13 +26,69 @@ struct TableIndexWriter::Impl {
   std::optional<FullTextWordSplitter> splitter;
   std::array<std::uint8_t, kMaxKeyBytes + kRecordIdSuffixLength> key{};
   std::array<std::uint8_t, kFullTextKeyLength> textKey{};
+  // Held keys per slot: the key, then the record number big-endian.
+  std::size_t holdBudget = 0;
+  std::size_t heldBytes = 0;
+  std::array<std::vector<std::uint8_t>, kIndexSlotCount> held;
 
   Impl(TIndexFile& f, TDataCursor* c) : file(f), cursor(c) {}
 
+  const IndexKeyLayout& LayoutOf(int slot) const {
+    return slot == static_cast<int>(kFullTextSlot) ? textLayout
+                                                   : layouts.at(static_cast<std::size_t>(slot));
+  }
+
+  // The tree of a slot, its held keys in it first.
   TIndexTree Tree(int slot) {
-    return TIndexTree(file, slot, slot == static_cast<int>(kFullTextSlot) ? textLayout
-                                                                         : layouts.at(slot),
-                      cursor);
+    if (!held[static_cast<std::size_t>(slot)].empty()) Apply(slot);
+    return TIndexTree(file, slot, LayoutOf(slot), cursor);
+  }
+
+  bool Holds(int slot) const {
+    return holdBudget > 0 && (slot == static_cast<int>(kFullTextSlot) || !LayoutOf(slot).Unique());
+  }
+
+  // Inserts a key now, or holds it when the slot holds keys.
+  void Insert(int slot, std::span<const std::uint8_t> k, std::int32_t recordNumber) {
+    if (!Holds(slot)) {
+      Tree(slot).Insert(k, recordNumber);
+      return;
+    }
+    std::vector<std::uint8_t>& keys = held[static_cast<std::size_t>(slot)];
+    keys.insert(keys.end(), k.begin(), k.end());
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      keys.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(recordNumber) >> shift));
+    }
+    heldBytes += k.size() + 4;
+    if (heldBytes > holdBudget) ApplyAll();
+  }
+
+  void Apply(int slot) {
+    std::vector<std::uint8_t> keys;
+    keys.swap(held[static_cast<std::size_t>(slot)]);
+    const IndexKeyLayout& layout = LayoutOf(slot);
+    const std::size_t length = layout.KeyLength();
+    const std::size_t stride = length + 4;
+    heldBytes -= keys.size();
+    std::vector<const std::uint8_t*> order(keys.size() / stride);
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = keys.data() + i * stride;
+    std::sort(order.begin(), order.end(), [&](const std::uint8_t* a, const std::uint8_t* b) {
+      const int c = layout.CompareKeys(a, b, length);
+      return c != 0 ? c < 0 : std::memcmp(a + length, b + length, 4) < 0;
+    });
+    TIndexTree tree(file, slot, layout, cursor);
+    for (const std::uint8_t* entry : order) {
+      const std::int32_t recordNumber = static_cast<std::int32_t>(
+          (std::uint32_t{entry[length]} << 24) | (std::uint32_t{entry[length + 1]} << 16) |
+          (std::uint32_t{entry[length + 2]} << 8) | entry[length + 3]);
+      tree.Insert(std::span(entry, length), recordNumber);
+    }
+  }
+
+  void ApplyAll() {
+    for (int slot = 0; slot < static_cast<int>(kIndexSlotCount); ++slot) {
+      if (!held[static_cast<std::size_t>(slot)].empty()) Apply(slot);
+    }
   }
 
   std::span<const std::uint8_t> Build(int slot, std::span<const std::uint8_t> record,
@@ -151,7 +209,7 @@ void TableIndexWriter::InsertRecordKeys(std::span<const std::uint8_t> record,
   std::size_t wordsDone = 0;  // of the last list
   try {
     for (int slot = 0; slot < static_cast<int>(d.layouts.size()); ++slot) {
-      d.Tree(slot).Insert(d.Build(slot, record, recordId), recordNumber);
+      d.Insert(slot, d.Build(slot, record, recordId), recordNumber);
       ++slotsDone;
     }
     if (d.splitter) {
@@ -160,9 +218,9 @@ void TableIndexWriter::InsertRecordKeys(std::span<const std::uint8_t> record,
         if (field == nullptr) continue;
         words.emplace_back(text.FieldNumber, WordsOf(*field, text.Text));
         wordsDone = 0;
-        TIndexTree tree = d.Tree(kFullTextSlot);
         for (const std::string& word : words.back().second.Strings()) {
-          tree.Insert(d.BuildText(text.FieldNumber, word, recordId), recordNumber);
+          d.Insert(static_cast<int>(kFullTextSlot), d.BuildText(text.FieldNumber, word, recordId),
+                   recordNumber);
           ++wordsDone;
         }
       }
@@ -185,6 +243,36 @@ void TableIndexWriter::InsertRecordKeys(std::span<const std::uint8_t> record,
   }
 }
 
+void TableIndexWriter::VisitRecordKeys(
+    std::span<const std::uint8_t> record, std::int32_t recordId, std::span<const FieldText> texts,
+    std::span<const bool> build,
+    const std::function<void(int slot, std::span<const std::uint8_t> key)>& visit) {
+  Impl& d = *impl_;
+  for (int slot = 0; slot < static_cast<int>(d.layouts.size()); ++slot) {
+    if (build[static_cast<std::size_t>(slot)]) visit(slot, d.Build(slot, record, recordId));
+  }
+  if (!d.splitter || !build[kFullTextSlot]) return;
+  for (const FieldText& text : texts) {
+    const FieldDescriptor* field = TextField(d.textFields, text.FieldNumber);
+    if (field == nullptr) continue;
+    const TLocaleStringList words = WordsOf(*field, text.Text);
+    for (const std::string& word : words.Strings()) {
+      visit(static_cast<int>(kFullTextSlot), d.BuildText(text.FieldNumber, word, recordId));
+    }
+  }
+}
+
+const IndexKeyLayout& TableIndexWriter::Layout(int slot) const { return impl_->LayoutOf(slot); }
+
+void TableIndexWriter::HoldKeys(std::size_t budgetBytes) {
+  if (budgetBytes == 0) impl_->ApplyAll();
+  impl_->holdBudget = budgetBytes;
+}
+
+void TableIndexWriter::ApplyHeldKeys() { impl_->ApplyAll(); }
+
+bool TableIndexWriter::HoldsKeys() const { return impl_->heldBytes > 0; }
+
 void TableIndexWriter::InsertWords(std::int32_t recordId, std::int32_t recordNumber,
                                    std::span<const FieldText> texts) {
   Impl& d = *impl_;
@@ -193,9 +281,9 @@ void TableIndexWriter::InsertWords(std::int32_t recordId, std::int32_t recordNum
     const FieldDescriptor* field = TextField(d.textFields, text.FieldNumber);
     if (field == nullptr) continue;
     const TLocaleStringList words = WordsOf(*field, text.Text);
-    TIndexTree tree = d.Tree(kFullTextSlot);
     for (const std::string& word : words.Strings()) {
-      tree.Insert(d.BuildText(text.FieldNumber, word, recordId), recordNumber);
+      d.Insert(static_cast<int>(kFullTextSlot), d.BuildText(text.FieldNumber, word, recordId),
+               recordNumber);
     }
   }
 }
@@ -226,6 +314,7 @@ std::int64_t TableIndexWriter::KeyCount(int slot) {
   Impl& d = *impl_;
   if (slot != static_cast<int>(kFullTextSlot)) return d.Tree(slot).KeyTotal();
   if (!d.splitter) return 0;
+  d.Tree(slot);  // held words go in first
   // The full-text index keeps no counts: the leaves are counted.
   const PageFormat format = PageFormat::Of(d.file.Descriptor(slot));
   std::int64_t total = 0;
@@ -255,6 +344,7 @@ std::optional<std::int32_t> TableIndexWriter::FindWord(std::uint16_t fieldNumber
 
 std::vector<std::string> TableIndexWriter::CheckTrees() {
   Impl& d = *impl_;
+  d.ApplyAll();
   std::vector<bool> inUse;
   std::vector<std::string> problems;
   const auto add = [&](std::vector<std::string> more) {

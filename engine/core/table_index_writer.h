@@ -11,9 +11,20 @@
 // InsertRecordKeys is all or nothing: when a key cannot be inserted, the
 // keys and words it inserted before are deleted again and the failure is
 // passed on.
+//
+// Held keys. A writer of an exclusive table may hold the keys of its
+// non-unique indexes and full-text words in memory instead of inserting
+// each at once (HoldKeys): such a key never refuses a record. The held keys
+// of a slot go into its tree, in key order, so that neighbouring keys meet
+// their pages in the cache, before anything else of the writer reads or
+// changes that tree, when the held keys pass their budget, and at
+// ApplyHeldKeys, which the writer's user calls before the table's files are
+// written or the writer is dropped. Nobody else reads the trees meanwhile:
+// the table is exclusive.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,6 +37,7 @@
 
 namespace strata {
 
+class IndexKeyLayout;
 class TDataCursor;
 class TIndexFile;
 
@@ -72,6 +84,16 @@ class TableIndexWriter {
   // missing, or that belongs to another record, is left alone.
   void DeleteRecordKeys(std::span<const std::uint8_t> record, std::int32_t recordId,
                         std::int32_t recordNumber, std::span<const FieldText> texts);
+  // Hands every key InsertRecordKeys would insert to visit instead: the
+  // record's key in each ordinary slot that build marks (in slot order), then,
+  // when build marks the full-text slot, one key per distinct word of each
+  // text. build has kIndexSlotCount entries.
+  void VisitRecordKeys(std::span<const std::uint8_t> record, std::int32_t recordId,
+                       std::span<const FieldText> texts, std::span<const bool> build,
+                       const std::function<void(int slot, std::span<const std::uint8_t> key)>& visit);
+  // The key layout of a slot (31: the full-text index).
+  const IndexKeyLayout& Layout(int slot) const;
+
   // The full-text keys of the texts alone.
   void InsertWords(std::int32_t recordId, std::int32_t recordNumber,
                    std::span<const FieldText> texts);
@@ -79,6 +101,12 @@ class TableIndexWriter {
   // The distinct words of a field's text, stop words left out, after the
   // engine's filters.
   TLocaleStringList WordsOf(const FieldDescriptor& field, std::string_view text) const;
+
+  // Holds keys within budgetBytes from now on (0: inserts them at once
+  // again, after applying what is held).
+  void HoldKeys(std::size_t budgetBytes);
+  void ApplyHeldKeys();
+  bool HoldsKeys() const;
 
   // Leaf entries in a slot's tree (31: the full-text index).
   std::int64_t KeyCount(int slot);

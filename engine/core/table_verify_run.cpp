@@ -1,5 +1,7 @@
 #include "engine/core/table_verify_run.h"
 
+#include "engine/core/sorted_index_build.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -500,16 +502,31 @@ void TableVerifyRun::RebuildIndexes() {
   layoutsBuilt_ = false;
   index_->EmptyFile();
   WriteFullTextParams(*index_, textParams_, &cursor_);
-  Writer();
+  TableIndexWriter& writer = Writer();
+  std::vector<int> slots;
+  for (int slot = 0; slot <= writer.SecondaryIndexCount(); ++slot) slots.push_back(slot);
+  if (!writer.TextFields().empty()) slots.push_back(static_cast<int>(kFullTextSlot));
+  SortedIndexBuild build(*index_, writer, slots, table_->Engine().Registry(),
+                         cursor_.SortSettingsHere());
   cursor_.BeginProgress(force_ ? "Rebuilding indexes" : "Repairing indexes");
   for (std::int32_t record = 1; record <= slotCount_; ++record) {
-    RebuildRecord(record);
+    AddRecordKeys(build, record);
     cursor_.StepProgress(record, slotCount_);
+  }
+  const SortedIndexBuild::Outcome outcome = build.Finish();
+  // A record whose key a unique index holds already is deleted; its keys
+  // go from the trees that took them, and its group's key goes to the
+  // record it keeps instead.
+  for (const SortedIndexBuild::RefusedRecord& refused : outcome.Refused) {
+    DeleteRefusedRecord(refused.RecordNumber);
+  }
+  for (const SortedIndexBuild::KeptKey& kept : outcome.Kept) {
+    writer.InsertKey(kept.Slot, kept.Key, kept.RecordNumber);
   }
   cursor_.EndProgress();
 }
 
-void TableVerifyRun::RebuildRecord(std::int32_t record) {
+void TableVerifyRun::AddRecordKeys(SortedIndexBuild& build, std::int32_t record) {
   std::int32_t recordId = 0;
   try {
     std::vector<std::uint8_t> work;
@@ -521,41 +538,10 @@ void TableVerifyRun::RebuildRecord(std::int32_t record) {
       work.assign(image.begin(), image.end());
     }
     recordId = RecordIdOf(work);
-    TableIndexWriter& writer = Writer();
-    // Every unique index is asked before any key goes in, so a record that
-    // violates one leaves no keys behind.
-    try {
-      writer.CheckUnique(work, recordId);
-    } catch (const EStrataEngineError& error) {
-      if (error.Code != STRATA_KEYVIOL) throw;
-      Finding("Error rebuilding index keys for physical record # " + std::to_string(record) +
-              " (logical record ID of " + std::to_string(recordId) + "), " +
-              "error fixed but physical record deleted");
-      BufferPin pin;
-      TRecord& stored = FetchRecord(*data_, cursor_, record, pin);
-      for (const FieldDescriptor* field : blobFields_) {
-        const BlobReference reference = ReadBlobReference(stored.Image(), *field);
-        if (reference.FirstBlock > 0 && blob_ != nullptr) {
-          try {
-            blob_->FreeBlobChain(reference.FirstBlock);
-          } catch (const EStrataEngineError&) {
-            // A chain that cannot be followed stays where it is.
-          }
-        }
-        WriteBlobReference(stored.Image(), *field, BlobReference{});
-        stored.Dirty = true;
-      }
-      data_->DeleteSlot(stored);
-      --recordsInUse_;
-      return;
-    }
-    for (int slot = 0; slot <= writer.SecondaryIndexCount(); ++slot) {
-      writer.InsertKey(slot, writer.BuildKey(slot, work, recordId), record);
-    }
-    if (!writer.TextFields().empty()) {
-      std::vector<std::string> store;
-      writer.InsertWords(recordId, record, TextsOf(record, work, store));
-    }
+    std::vector<std::string> store;
+    const std::vector<FieldText> texts =
+        Writer().TextFields().empty() ? std::vector<FieldText>{} : TextsOf(record, work, store);
+    build.AddRecord(work, recordId, record, texts);
   } catch (const std::exception& error) {
     // The record may still name blocks its check did not reach.
     if (!blobFields_.empty()) blocksUnaccounted_ = true;
@@ -564,6 +550,40 @@ void TableVerifyRun::RebuildRecord(std::int32_t record) {
             " (logical record ID of " + std::to_string(recordId) + "), " +
             "continuing with repair");
   }
+}
+
+void TableVerifyRun::DeleteRefusedRecord(std::int32_t record) {
+  BufferPin pin;
+  TRecord& stored = FetchRecord(*data_, cursor_, record, pin);
+  const std::span<std::uint8_t> image = stored.Image();
+  const std::int32_t recordId = RecordIdOf(image);
+  Finding("Error rebuilding index keys for physical record # " + std::to_string(record) +
+          " (logical record ID of " + std::to_string(recordId) + "), " +
+          "error fixed but physical record deleted");
+  try {
+    std::vector<std::string> store;
+    const std::vector<std::uint8_t> work(image.begin(), image.end());
+    const std::vector<FieldText> texts =
+        Writer().TextFields().empty() ? std::vector<FieldText>{} : TextsOf(record, work, store);
+    Writer().DeleteRecordKeys(work, recordId, record, texts);
+  } catch (const std::exception&) {
+    // Its keys could not be read again: the trees are checked by the next
+    // verification, and a key left behind names a deleted slot.
+  }
+  for (const FieldDescriptor* field : blobFields_) {
+    const BlobReference reference = ReadBlobReference(stored.Image(), *field);
+    if (reference.FirstBlock > 0 && blob_ != nullptr) {
+      try {
+        blob_->FreeBlobChain(reference.FirstBlock);
+      } catch (const EStrataEngineError&) {
+        // A chain that cannot be followed stays where it is.
+      }
+    }
+    WriteBlobReference(stored.Image(), *field, BlobReference{});
+    stored.Dirty = true;
+  }
+  data_->DeleteSlot(stored);
+  --recordsInUse_;
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,8 @@
 
 namespace strata {
 
+class SortedIndexBuild;
+
 class TBlobFile;
 class TDataCursor;
 class TDataFile;
@@ -76,7 +78,10 @@ class TableVerifyRun {
                                  std::vector<std::string>& store);
   void TreePass();
   void RebuildIndexes();
-  void RebuildRecord(std::int32_t record);
+  // The keys of one record into the build; a record whose keys cannot be
+  // made is a finding.
+  void AddRecordKeys(SortedIndexBuild& build, std::int32_t record);
+  void DeleteRefusedRecord(std::int32_t record);
   void CheckCounters();
   const std::vector<IndexKeyLayout>& Layouts();
   TableIndexWriter& Writer();

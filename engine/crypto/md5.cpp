@@ -29,9 +29,41 @@ constexpr std::array<std::uint32_t, 64> kSine = {
     0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u,
 };
 
-// Left-rotation amounts, four per round.
-constexpr std::array<int, 16> kShift = {7, 12, 17, 22, 5, 9, 14, 20,
-                                        4, 11, 16, 23, 6, 10, 15, 21};
+// One step of a round: a = b + ((a + F(b, c, d) + m + t) <<< shift). The
+// steps are written out (the compiler unrolls the constant loops) so that
+// the round function, the message word and the rotation are constants.
+template <int Round>
+constexpr std::uint32_t RoundFunction(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  if constexpr (Round == 0) return d ^ (b & (c ^ d));
+  if constexpr (Round == 1) return c ^ (d & (b ^ c));
+  if constexpr (Round == 2) return b ^ c ^ d;
+  return c ^ (b | ~d);
+}
+
+template <int Round, int Step>
+inline void MixStep(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+                    const std::uint32_t* m) {
+  constexpr int i = Round * 16 + Step;
+  constexpr int g = Round == 0   ? i
+                    : Round == 1 ? (5 * i + 1) % 16
+                    : Round == 2 ? (3 * i + 5) % 16
+                                 : (7 * i) % 16;
+  constexpr int shifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+  a = b + std::rotl(a + RoundFunction<Round>(b, c, d) + m[g] + kSine[i], shifts[Round][Step % 4]);
+}
+
+// Sixteen steps of one round; the registers rotate by one each step.
+template <int Round, int Step = 0>
+inline void MixRound(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
+                     const std::uint32_t* m) {
+  if constexpr (Step < 16) {
+    MixStep<Round, Step>(a, b, c, d, m);
+    MixStep<Round, Step + 1>(d, a, b, c, m);
+    MixStep<Round, Step + 2>(c, d, a, b, m);
+    MixStep<Round, Step + 3>(b, c, d, a, m);
+    MixRound<Round, Step + 4>(a, b, c, d, m);
+  }
+}
 
 }  // namespace
 
@@ -46,21 +78,10 @@ void Md5::Transform(const std::uint8_t* block) {
   for (int i = 0; i < 16; ++i) m[i] = LoadU32(block + 4 * i);
 
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    std::uint32_t f;
-    int g;
-    switch (i / 16) {
-      case 0: f = (b & c) | (~b & d); g = i; break;
-      case 1: f = (d & b) | (~d & c); g = (5 * i + 1) % 16; break;
-      case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
-      default: f = c ^ (b | ~d); g = (7 * i) % 16; break;
-    }
-    const std::uint32_t rotated = std::rotl(a + f + kSine[i] + m[g], kShift[(i / 16) * 4 + i % 4]);
-    a = d;
-    d = c;
-    c = b;
-    b = b + rotated;
-  }
+  MixRound<0>(a, b, c, d, m);
+  MixRound<1>(a, b, c, d, m);
+  MixRound<2>(a, b, c, d, m);
+  MixRound<3>(a, b, c, d, m);
   state_[0] += a;
   state_[1] += b;
   state_[2] += c;

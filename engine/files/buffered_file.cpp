@@ -106,25 +106,17 @@ void TBufferedFile::MoveToFront(TBuffer* buffer) {
 // The list sorted by unit number.
 
 TBufferedFile::CacheList::iterator TBufferedFile::FindCached(std::int32_t unit) {
-  const auto it = std::lower_bound(cached_.begin(), cached_.end(), unit,
-                                   [](const std::unique_ptr<TBuffer>& b, std::int32_t n) {
-                                     return b->Number < n;
-                                   });
-  return (it != cached_.end() && (*it)->Number == unit) ? it : cached_.end();
+  return cached_.find(unit);
 }
 
 void TBufferedFile::InsertCached(std::unique_ptr<TBuffer> buffer) {
-  const auto it = std::upper_bound(cached_.begin(), cached_.end(), buffer->Number,
-                                   [](std::int32_t n, const std::unique_ptr<TBuffer>& b) {
-                                     return n < b->Number;
-                                   });
-  cached_.insert(it, std::move(buffer));
+  const std::int32_t unit = buffer->Number;
+  if (!cached_.try_emplace(unit, std::move(buffer)).second) CorruptBuffers();
 }
 
 void TBufferedFile::Discard(TBuffer* buffer) {
-  const auto it = std::find_if(cached_.begin(), cached_.end(),
-                               [buffer](const std::unique_ptr<TBuffer>& b) { return b.get() == buffer; });
-  if (it != cached_.end()) cached_.erase(it);  // unlinks it
+  const auto it = cached_.find(buffer->Number);
+  if (it != cached_.end() && it->second.get() == buffer) cached_.erase(it);  // unlinks it
 }
 
 TBuffer* TBufferedFile::FindRecent(std::int32_t unit) {
@@ -134,7 +126,7 @@ TBuffer* TBufferedFile::FindRecent(std::int32_t unit) {
     buffer = buffer->next_;
   }
   const auto it = FindCached(unit);
-  return it != cached_.end() ? it->get() : nullptr;
+  return it != cached_.end() ? it->second.get() : nullptr;
 }
 
 TBuffer* TBufferedFile::FindVictim() const {
@@ -157,13 +149,14 @@ TBuffer* TBufferedFile::Acquire(std::int32_t unit) {
     }
     if (victim != nullptr) {
       const auto it = FindCached(victim->Number);
-      if (it == cached_.end() || it->get() != victim) CorruptBuffers();
-      std::unique_ptr<TBuffer> reused = std::move(*it);
-      cached_.erase(it);
+      if (it == cached_.end() || it->second.get() != victim) CorruptBuffers();
+      // The buffer moves to its new number without being freed.
+      auto node = cached_.extract(it);
       MoveToFront(victim);
       victim->Clear();
       victim->Number = unit;
-      InsertCached(std::move(reused));
+      node.key() = unit;
+      if (!cached_.insert(std::move(node)).inserted) CorruptBuffers();
       return victim;
     }
     capacity_ += std::max(1, GrowthStep());
@@ -222,7 +215,7 @@ bool TBufferedFile::GetBuffer(TDataCursor* cursor, int direction, bool readAhead
   ReadUnits(unit, count, direction);
   const auto it = FindCached(unit);
   if (it == cached_.end()) CorruptBuffers();
-  Pin(it->get(), pin);
+  Pin(it->second.get(), pin);
   return true;
 }
 
@@ -271,7 +264,7 @@ void TBufferedFile::ReadUnits(std::int32_t unit, std::int32_t count, int directi
     TBuffer* buffer = nullptr;
     const auto it = FindCached(number);
     if (it != cached_.end()) {
-      buffer = it->get();
+      buffer = it->second.get();
       if (buffer->Dirty || buffer->PinCount > 0) continue;  // newer than the file
       MoveToFront(buffer);
     } else {
@@ -293,7 +286,7 @@ void TBufferedFile::ReadUnits(std::int32_t unit, std::int32_t count, int directi
 
 bool TBufferedFile::WriteBack(bool fromEviction) {
   std::vector<TBuffer*> collected;
-  for (const auto& buffer : cached_) {
+  for (const auto& [number, buffer] : cached_) {
     if (!buffer->Dirty) continue;
     if (buffer->PinCount > 0) {
       if (!fromEviction) CorruptBuffers();
@@ -303,6 +296,8 @@ bool TBufferedFile::WriteBack(bool fromEviction) {
     collected.push_back(buffer.get());
   }
   if (collected.empty()) return false;
+  std::sort(collected.begin(), collected.end(),
+            [](const TBuffer* a, const TBuffer* b) { return a->Number < b->Number; });
 
   const std::int32_t unitSize = UnitSize();
   std::size_t runStart = 0;
@@ -341,7 +336,7 @@ void TBufferedFile::TrimCache() {
     TBuffer* newer = buffer->prev_;
     if (!buffer->Dirty && buffer->PinCount == 0) {
       const auto it = FindCached(buffer->Number);
-      if (it == cached_.end() || it->get() != buffer) CorruptBuffers();
+      if (it == cached_.end() || it->second.get() != buffer) CorruptBuffers();
       cached_.erase(it);
     }
     buffer = newer;
@@ -350,7 +345,7 @@ void TBufferedFile::TrimCache() {
 }
 
 void TBufferedFile::DropBuffers() {
-  for (auto& buffer : cached_) {
+  for (auto& [number, buffer] : cached_) {
     Unlink(buffer.get());
     if (buffer->PinCount > 0) {
       // Still in a caller's hands: kept until its pin is released.

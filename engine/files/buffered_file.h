@@ -1,7 +1,7 @@
 // TBufferedFile: an engine file whose fixed-size units (records, index pages,
 // BLOB blocks) are cached in TBuffer objects. Unit n (from 1) lives at
 // FirstUnitOffset() + (n - 1) * UnitSize(). The cache keeps a most-recently-
-// used list and a list sorted by unit number; it reads runs of units in one
+// used list and a table by unit number; it reads runs of units in one
 // call (read-ahead, forwards or backwards) and writes each run of consecutive
 // dirty units in one call. Its size limit is soft: while every buffer is
 // dirty or pinned it grows by GrowthStep(), and TrimCache() shrinks it again.
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,7 +133,9 @@ class TBufferedFile : public TEngineFile {
 
  private:
   friend class TBuffer;
-  using CacheList = std::vector<std::unique_ptr<TBuffer>>;
+  // By unit number: found, added and removed in constant time; the
+  // write-back sorts the dirty ones.
+  using CacheList = std::unordered_map<std::int32_t, std::unique_ptr<TBuffer>>;
 
   CacheList::iterator FindCached(std::int32_t unit);
   TBuffer* FindRecent(std::int32_t unit);
@@ -154,7 +157,7 @@ class TBufferedFile : public TEngineFile {
   std::vector<std::byte> writeArea_;
   TBuffer* mruHead_ = nullptr;
   TBuffer* mruTail_ = nullptr;
-  CacheList cached_;  // sorted by unit number
+  CacheList cached_;
   std::int32_t capacity_ = 0;
   std::vector<std::unique_ptr<TBuffer>> orphans_;  // dropped while pinned
   Statistics stats_;

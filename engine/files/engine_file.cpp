@@ -77,10 +77,12 @@ std::int64_t TEngineFile::Read(std::span<std::byte> buffer, bool allowShort) {
 void TEngineFile::Write(std::span<const std::byte> data) {
   const std::int64_t put = store_ != nullptr ? store_->Write(handleId_, data) : -1;
   if (put != static_cast<std::int64_t>(data.size())) RaiseFileError(STRATA_WRITEERR);
+  unflushed_ = true;
 }
 
 void TEngineFile::Flush() {
   if (store_ == nullptr || !store_->Flush()) RaiseFileError(STRATA_WRITEERR);
+  unflushed_ = false;
 }
 
 bool TEngineFile::LockBytes(bool lock, std::int64_t length, std::int64_t offset) {

@@ -106,6 +106,8 @@ class TEngineFile {
   };
 
   const std::string& Path() const { return path_; }
+  // True when this file wrote bytes since it was opened or last flushed.
+  bool Unflushed() const { return unflushed_; }
   bool InMemory() const { return inMemory_; }
   bool IsOpen() const { return isOpen_; }
   std::int32_t HandleId() const { return handleId_; }
@@ -133,6 +135,7 @@ class TEngineFile {
   std::string path_;
   std::int32_t handleId_ = 0;
   bool isOpen_ = false;
+  bool unflushed_ = false;
 };
 
 }  // namespace strata

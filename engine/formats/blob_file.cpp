@@ -40,6 +40,7 @@ std::int32_t TBlobFile::ReadAheadCount(TDataCursor* /*cursor*/, std::int32_t /*u
                                        int /*direction*/) {
   const std::int64_t payload = PayloadSize();
   const std::int64_t blocks = (readAheadBytes_ + payload - 1) / payload;
+  if (scanAhead_ > 0) return static_cast<std::int32_t>(std::max<std::int64_t>(blocks, scanAhead_));
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(blocks, 1, ReadAheadLimit()));
 }
 

@@ -53,8 +53,13 @@ class TBlobFile : public TBufferedFile {
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 4; }
   std::int32_t GrowthStep() const override { return 32; }
-  // While a chain is read: the blocks the value still needs.
+  // While a chain is read: the blocks the value still needs, or, while a
+  // scan reads the values of records one after the other, at least the
+  // blocks SetScanAhead gave.
   std::int32_t ReadAheadCount(TDataCursor* cursor, std::int32_t unit, int direction) override;
+  // Blocks to read at least per read while a whole table is scanned (0:
+  // only the value's own).
+  void SetScanAhead(std::int32_t blocks) { scanAhead_ = blocks; }
   void ReadHeader() override;
   bool WriteHeader(bool force) override;
   void TouchHeader() override;
@@ -113,6 +118,7 @@ class TBlobFile : public TBufferedFile {
   std::int32_t blockSize_;
   BlobFileHeader header_;
   std::int64_t readAheadBytes_ = 0;
+  std::int32_t scanAhead_ = 0;
 };
 
 }  // namespace strata

@@ -226,6 +226,15 @@ int IndexKeyLayout::CompareKeys(const std::uint8_t* a, const std::uint8_t* b,
   return at < n ? CompareBytes(a + at, b + at, n - at) : 0;
 }
 
+bool IndexKeyLayout::BytewiseOrder() const {
+  if (fullText_) return !collated_;
+  for (const KeyField& field : fields_) {
+    if (field.Descending) return false;
+    if (collated_ && (field.Type == kTypeString || field.Wide)) return false;
+  }
+  return true;
+}
+
 void IndexKeyLayout::BuildWideKeyBytes(std::span<const std::uint8_t> value,
                                        std::uint8_t* out) const {
   std::u16string units = WideUnitsOf(value);

@@ -97,6 +97,9 @@ class IndexKeyLayout {
 
   // -1, 0 or 1 over the first n bytes of a and b (n at most KeyLength()).
   int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) const;
+  // True when CompareKeys gives the order of the bytes as unsigned numbers
+  // (no descending field, no text compared through a locale's collation).
+  bool BytewiseOrder() const;
 
  private:
   int CompareFullText(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) const;

@@ -35,7 +35,7 @@ class UpdateCommandTest : public strata::testing::DataDirectoryTest {
 
 TEST_F(UpdateCommandTest, UpdatesEveryTableAndEndsWithTheFinalMessage) {
   CreateAccents();
-  ASSERT_EQ(Run({"update", data_.string()}), 0) << err_.str();
+  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4"}), 0) << err_.str();
   const std::string out = out_.str();
   EXPECT_NE(out.find("[1/63] accents.dat"), std::string::npos) << out;
   EXPECT_NE(out.find("[63/63] xmas.dat"), std::string::npos) << out;
@@ -58,6 +58,10 @@ TEST_F(UpdateCommandTest, FailuresAndBadUsageExitWithStatusTwo) {
   EXPECT_EQ(Run({"update"}), 2);
   EXPECT_EQ(Run({"update", "a", "b"}), 2);
   EXPECT_EQ(Run({"update", "--fast", data_.string()}), 2);
+  for (const char* memory : {"0", "-3", "x"}) {
+    EXPECT_EQ(Run({"update", data_.string(), "--memory", memory}), 2) << memory;
+    EXPECT_NE(err_.str().find("--memory"), std::string::npos) << err_.str();
+  }
 }
 
 }  // namespace

@@ -133,17 +133,29 @@ TEST_F(UpdateKillTest, AKilledUpdateRunAgainEndsAsAnUninterruptedOne) {
     std::optional<std::chrono::microseconds> killAfter;
   };
   std::vector<Round> rounds;
+#ifdef STRATA_SANITIZED
+  // The instrumented program is several times slower: fewer rounds of each kind.
+  constexpr int kRenames = 6;
+  constexpr int kSpread = 2;
+  constexpr int kMoments = 2;
+#else
+  constexpr int kRenames = 16;
+  constexpr int kSpread = 6;
+  constexpr int kMoments = 8;
+#endif
   // Every rename of the first swaps: staging, backing up, placing.
-  for (int n = 1; n <= 16; ++n) rounds.push_back({"rename:" + std::to_string(n), std::nullopt});
+  for (int n = 1; n <= kRenames; ++n) {
+    rounds.push_back({"rename:" + std::to_string(n), std::nullopt});
+  }
   std::mt19937 random(20261210);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kSpread; ++i) {
     rounds.push_back({"rename:" + std::to_string(std::uniform_int_distribution(17, 400)(random)),
                       std::nullopt});
   }
   for (const char* other : {"delete:7", "create:40", "sync:25", "write:300"}) {
     rounds.push_back({other, std::nullopt});
   }
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < kMoments; ++i) {
     rounds.push_back({"", std::chrono::microseconds(std::uniform_int_distribution<std::int64_t>(
                               0, runTime.count())(random))});
   }

@@ -56,6 +56,8 @@ struct FaultCase {
   Change change;
   bool otherFileSystem;
   bool dies;
+  // A memory budget so small that the index builds spill sorted runs.
+  bool spills = false;
 };
 
 std::string CaseText(const FaultCase& c) {
@@ -63,7 +65,7 @@ std::string CaseText(const FaultCase& c) {
                        : c.change == Change::IndexOnly ? "IndexOnly"
                                                        : "HeaderOnly";
   return std::string(change) + (c.otherFileSystem ? "TempElsewhere" : "TempAlongside") +
-         (c.dies ? "Killed" : "Failing");
+         (c.dies ? "Killed" : "Failing") + (c.spills ? "Spilling" : "");
 }
 
 void PrintTo(const FaultCase& c, std::ostream* out) { *out << CaseText(c); }
@@ -159,7 +161,9 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
     {
       platform::ScopedFileSystem scope(faults);
       auto scratch = std::make_unique<ScratchFolder>(privateDir_);
-      Database database(path, scratch->Path());
+      Database database(path, scratch->Path(), [&](DataEngineOptions& options) {
+        if (GetParam().spills) options.MemoryBudget = 256;
+      });
       CreatePeople(*database.directory);
       auto [fields, indexes] = Rebuilt(*database.directory);
       int secondary = 1;
@@ -359,6 +363,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Change::IndexOnly, false, false},
                       FaultCase{Change::IndexOnly, false, true},
                       FaultCase{Change::IndexOnly, true, true},
+                      FaultCase{Change::FullRebuild, false, false, true},
+                      FaultCase{Change::FullRebuild, false, true, true},
+                      FaultCase{Change::IndexOnly, false, false, true},
                       FaultCase{Change::HeaderOnly, false, false},
                       FaultCase{Change::HeaderOnly, false, true}),
     CaseName);

@@ -94,13 +94,8 @@ class RestructureTest : public strata::testing::WriteTest {
   }
 
   // The engine's own verification of the table finds nothing.
-  ::testing::AssertionResult Verified() {
-    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
-    std::string findings;
-    cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
-    if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << findings;
-  }
+  ::testing::AssertionResult Verified() { return strata::testing::VerifiedTable(*directory_, "people"); }
+
 
   std::vector<FieldDescriptor> Structure() {
     TDataCursor cursor(*directory_, "people");
@@ -243,6 +238,41 @@ TEST_F(RestructureTest, NewUniqueIndexDropsLaterDuplicatesAfterAnIndexOnlyRebuil
   const auto error = ErrorOf([&] { cursor.InsertRecord(record); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->Code, STRATA_KEYVIOL);
+}
+
+TEST_F(RestructureTest, DuplicatesAcrossNewUniqueIndexesAreRefusedAsInsertingWould) {
+  // Inserted in record order into unique ByName and ByCode, Bo repeats
+  // Ann's name and is refused; Cy repeats Bo's code, but Bo is not there,
+  // so Cy stays and ByCode's "B" leads to Cy. Both kinds of rebuild agree.
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full rebuild" : "index-only rebuild");
+    CreatePeople({{1, "Ann", "A"}, {2, "Ann", "B"}, {3, "Cy", "B"}, {4, "Di", "D"}});
+    if (full) fields_[1] = Field(2, "Name", kTypeString, 40);
+    indexes_[1] = MakeIndex({"ByName", {2}, true});
+    indexes_[2] = MakeIndex({"ByCode", {3}, true});
+    secondaryCount_ = 2;
+    EXPECT_EQ(Restructure(), full ? RestructureLevel::Full : RestructureLevel::IndexOnly);
+    EXPECT_EQ(losses_, (std::vector<Loss>{{dlKeyViolation, "ByName"}}));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A|notes of Ann", "3|Cy|B|notes of Cy",
+                                                "4|Di|D|notes of Di"}));
+    EXPECT_TRUE(Verified());
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open(true);
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.ApplyDefaults(record);
+      WriteWideString(record, cursor.Fields()[2], u"B", Collation());
+      const auto found = cursor.Indexes().FindKey(2, cursor.Indexes().BuildKey(2, record, 0));
+      ASSERT_TRUE(found);
+      ASSERT_TRUE(cursor.ReadRecord(*found, record));
+      EXPECT_EQ(ReadString(record, cursor.Fields()[1]), "Cy");
+    }
+    RemovePeople();
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+  }
 }
 
 TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {

@@ -118,4 +118,38 @@ inline std::vector<std::string> RowTexts(TDataDirectory& directory, const std::s
   return rows;
 }
 
+// Every leaf entry of an index slot, left to right: key and record number.
+using LeafEntryList = std::vector<std::pair<std::vector<std::uint8_t>, std::int32_t>>;
+inline LeafEntryList LeafEntries(TIndexFile& file, int slot) {
+  LeafEntryList entries;
+  const PageFormat format = PageFormat::Of(file.Descriptor(slot));
+  std::int32_t page = file.RootPage(slot);
+  for (int depth = 0; page != 0 && depth < 64; ++depth) {
+    BufferPin pin;
+    const TPage& node = file.FetchPage(nullptr, page, format, pin);
+    if (node.IsLeaf()) break;
+    page = node.Pointer(0);
+  }
+  while (page != 0) {
+    BufferPin pin;
+    const TPage& leaf = file.FetchPage(nullptr, page, format, pin);
+    for (int i = 0; i < leaf.EntryCount(); ++i) {
+      const auto key = leaf.Key(i);
+      entries.emplace_back(std::vector<std::uint8_t>(key.begin(), key.end()), leaf.Pointer(i));
+    }
+    page = leaf.NextPage();
+  }
+  return entries;
+}
+
+// The engine's own verification of a table finds nothing; else its lines.
+inline ::testing::AssertionResult VerifiedTable(TDataDirectory& directory,
+                                                const std::string& table) {
+  TDataCursor cursor(directory, table, CursorModes{.Exclusive = true});
+  std::string findings;
+  cursor.OnLog = [&](std::string_view line) { findings += std::string(line) + "\n"; };
+  if (cursor.VerifyOrRepairTable(false)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << findings;
+}
+
 }  // namespace strata::testing
