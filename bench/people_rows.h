@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
+#include "engine/core/cursors/data_cursor.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/index_file_header.h"
 #include "engine/values/field_types.h"

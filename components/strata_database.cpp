@@ -4,9 +4,9 @@
 
 #include "components/definition_error.h"
 #include "components/strata_session.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
-#include "engine/core/table_names.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/schema/table_names.h"
 
 namespace strata {
 

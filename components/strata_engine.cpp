@@ -5,7 +5,7 @@
 
 #include "components/definition_error.h"
 #include "components/strata_session.h"
-#include "engine/core/table_names.h"
+#include "engine/core/schema/table_names.h"
 
 namespace strata {
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/data_engine.h"
+#include "engine/core/objects/data_engine.h"
 #include "engine/crypto/compression_hooks.h"
 #include "engine/crypto/crypto_hooks.h"
 

@@ -7,9 +7,9 @@
 #include "components/definition_error.h"
 #include "components/strata_database.h"
 #include "components/strata_engine.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/table_names.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/schema/table_names.h"
 
 namespace strata {
 

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/data_session.h"
+#include "engine/core/objects/data_session.h"
 
 namespace strata {
 

@@ -11,8 +11,8 @@
 #include "components/strata_database.h"
 #include "components/strata_engine.h"
 #include "components/strata_session.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/table_names.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/schema/table_names.h"
 #include "engine/errors/error_codes.h"
 #include "engine/formats/field_rules.h"
 

@@ -33,7 +33,7 @@
 
 #include "components/field_defs.h"
 #include "components/index_defs.h"
-#include "engine/core/data_cursor.h"
+#include "engine/core/cursors/data_cursor.h"
 
 namespace strata {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/values/bcd.h"
 #include "engine/values/engine_text.h"
 #include "fuzz/fuzz_table.h"

@@ -13,10 +13,10 @@
 #include <memory>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/index_file.h"
 #include "engine/values/bcd.h"

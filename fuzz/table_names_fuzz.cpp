@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/core/table_names.h"
+#include "engine/core/schema/table_names.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include "components/definition_descriptors.h"
 #include "components/field_defs.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_table.h"
-#include "engine/core/table_names.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_table.h"
+#include "engine/core/schema/table_names.h"
 #include "update/catalogue.h"
 
 namespace strata::tools {

@@ -14,9 +14,9 @@
 
 #include "app/registry_lookup.h"
 #include "components/default_components.h"
-#include "engine/core/data_session.h"
-#include "engine/core/table_journal.h"
-#include "engine/core/table_names.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/journal/table_journal.h"
+#include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "platform/file_system.h"

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
 
 namespace strata::tools {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "engine/core/data_directory.h"
+#include "engine/core/objects/data_directory.h"
 #include "engine/locale/windows1252.h"
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_table.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_table.h"
 #include "engine/formats/index_file.h"
 #include "engine/values/date_time.h"
 #include "platform/file_system.h"

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/formats/data_file_header.h"
 #include "engine/formats/field_descriptor.h"
 

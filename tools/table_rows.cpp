@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
 #include "engine/locale/windows1252.h"
 
 namespace strata::tools {

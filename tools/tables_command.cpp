@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "engine/core/table_names.h"
+#include "engine/core/schema/table_names.h"
 #include "engine/locale/windows1252.h"
 #include "tools/directory_reference.h"
 #include "tools/json_writer.h"

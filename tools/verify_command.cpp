@@ -4,11 +4,11 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
-#include "engine/core/table_journal.h"
-#include "engine/core/table_names.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/journal/table_journal.h"
+#include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
 #include "update/catalogue.h"

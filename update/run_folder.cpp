@@ -3,9 +3,9 @@
 #include "components/default_components.h"
 #include "components/strata_database.h"
 #include "components/strata_session.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/scratch_folder.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/journal/scratch_folder.h"
 
 namespace strata {
 

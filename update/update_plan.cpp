@@ -2,8 +2,8 @@
 
 #include "components/default_components.h"
 #include "components/strata_table.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
 #include "update/catalogue_definitions.h"
 
 namespace strata {

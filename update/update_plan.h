@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/restructure_preview.h"
+#include "engine/core/schema/restructure_preview.h"
 #include "update/catalogue.h"
 
 namespace strata {

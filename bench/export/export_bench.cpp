@@ -16,9 +16,9 @@
 #include <string>
 
 #include "bench/people_rows.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/errors/engine_error.h"
 #include "tools/output_sink.h"
 #include "tools/row_writer.h"

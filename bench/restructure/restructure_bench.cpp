@@ -37,10 +37,10 @@
 #include <vector>
 
 #include "bench/people_rows.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/errors/engine_error.h"
 #include "platform/process.h"
 

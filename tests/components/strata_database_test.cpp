@@ -6,7 +6,7 @@
 
 #include "components/default_components.h"
 #include "components/strata_session.h"
-#include "engine/core/data_directory.h"
+#include "engine/core/objects/data_directory.h"
 #include "tests/components/error_message.h"
 #include "tests/engine/files/files_test_support.h"
 

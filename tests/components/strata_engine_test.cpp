@@ -7,7 +7,7 @@
 
 #include "components/default_components.h"
 #include "components/strata_session.h"
-#include "engine/core/data_engine.h"
+#include "engine/core/objects/data_engine.h"
 #include "tests/components/error_message.h"
 
 namespace strata {

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
+#include "engine/core/cursors/data_cursor.h"
 #include "engine/formats/record_values.h"
 #include "engine/locale/windows1252.h"
 #include "engine/values/bcd.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
+#include "engine/core/cursors/data_cursor.h"
 #include "tests/tools/export_fixture.h"
 #include "tests/tools/program_run.h"
 #include "tests/update/update_test_support.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
+#include "engine/core/cursors/data_cursor.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/field_types.h"
 #include "tests/tools/stored_tables.h"

@@ -11,9 +11,9 @@
 
 #include "components/default_components.h"
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/field_types.h"
 

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
-#include "engine/core/table_journal.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/journal/table_journal.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/tools/program_run.h"
 #include "tools/verify_command.h"

@@ -10,9 +10,9 @@
 
 #include "components/default_components.h"
 #include "components/strata_table.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
-#include "engine/core/data_table.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/objects/data_table.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/data_file.h"
 #include "engine/formats/index_file.h"

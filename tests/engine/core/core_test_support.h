@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "engine/core/data_directory.h"
-#include "engine/core/data_engine.h"
-#include "engine/core/data_session.h"
-#include "engine/core/data_table.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/core/objects/data_session.h"
+#include "engine/core/objects/data_table.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/files/files_test_support.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_table.h"
-#include "engine/core/table_index_writer.h"
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/objects/data_directory.h"
+#include "engine/core/objects/data_table.h"
+#include "engine/core/indexing/table_index_writer.h"
 #include "tests/engine/core/core_test_support.h"
 
 namespace strata::testing {

@@ -1,0 +1,49 @@
+// WriteLocks: releases what a shared insert, delete or index recovery locked
+// (the table's write lock and one record lock), also on failure. A release
+// that fails is dropped: the operation's own outcome is what the caller sees.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/objects/data_table.h"
+#include "engine/errors/engine_error.h"
+
+namespace strata {
+
+class WriteLocks {
+ public:
+  explicit WriteLocks(TDataTable& table) : table_(table) {}
+  ~WriteLocks() {
+    if (record_ != 0) {
+      try {
+        table_.UnlockRecord(record_);
+      } catch (const EStrataEngineError&) {
+      }
+    }
+    if (tableLocked_) {
+      try {
+        table_.WriteUnlockTable();
+      } catch (const EStrataEngineError&) {
+      }
+    }
+  }
+  WriteLocks(const WriteLocks&) = delete;
+  WriteLocks& operator=(const WriteLocks&) = delete;
+
+  // True when another user changed the table.
+  bool LockTable() {
+    tableLocked_ = true;
+    return table_.WriteLockTable();
+  }
+  void LockRecord(std::int32_t record) {
+    table_.LockRecord(record);
+    record_ = record;
+  }
+
+ private:
+  TDataTable& table_;
+  bool tableLocked_ = false;
+  std::int32_t record_ = 0;
+};
+
+}  // namespace strata

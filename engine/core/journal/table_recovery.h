@@ -1,0 +1,34 @@
+// Recovery from a table journal (see table_journal.h): the change the
+// journal records is finished or undone, and then the journal is removed.
+//
+// - A swap whose new files were all staged is finished, and one that was
+//   not yet staged is undone (see table_swap.h).
+// - Undo entries (restoring a file from its copy, writing back saved bytes)
+//   are applied, the last one first.
+// - Once that is done (and marked in the journal), files named for removal
+//   are deleted when they exist.
+//
+// Every step may be repeated, so a recovery killed midway is simply run
+// again. Before it changes anything, the recovery checks that the files it
+// needs exist; a missing one raises 11010 naming it and nothing is deleted.
+// Files are moved and deleted through the registry, so a file that this
+// process holds open is refused (11013) rather than changed under its user.
+#pragma once
+
+#include <vector>
+
+#include "engine/core/journal/table_journal.h"
+
+namespace strata {
+
+class FileRegistry;
+
+// Finishes or undoes what the entries record, on files of the disk or, with
+// inMemory, of the memory database; journal (null for the memory database)
+// receives the mark that this is done.
+void RecoverFromEntries(const std::vector<JournalEntry>& entries, FileRegistry& registry,
+                        bool inMemory, TableJournal* journal);
+// Recovers from a journal left on disk and removes it.
+void RecoverTableJournal(TableJournal& journal, FileRegistry& registry);
+
+}  // namespace strata

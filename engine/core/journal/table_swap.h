@@ -1,0 +1,37 @@
+// The swap that puts a rebuilt table in the place of the old one, in three
+// rounds of renames (the plan is a JournalSwap, see table_journal.h):
+//
+//   StageSwap   each new file moves from the temporary directory to its
+//               staged name next to the table (a copy when the temporary
+//               directory is on another file system), and the table's
+//               directory is synced;
+//   FinishSwap  every old file moves to its backup name (replacing an older
+//               backup) or, when discarded, aside; every staged file takes
+//               its final name; the directory is synced; the files set aside
+//               and any temporary file left by a copy are deleted;
+//   UndoSwap    the staged and temporary new files are deleted (the old
+//               files have not moved before the swap is staged).
+//
+// At every moment each file is complete under one of its names. The rounds
+// can be repeated after an interruption: FinishSwap moves no old file once a
+// new file has its final name (the old files all moved before the first new
+// file did), and moves only the files still under their earlier names.
+// Files are moved and deleted through the registry (inMemory: the memory
+// database's files), so a file this process holds open is refused (11013).
+#pragma once
+
+#include "engine/core/journal/table_journal.h"
+
+namespace strata {
+
+class FileRegistry;
+
+void StageSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
+void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
+void UndoSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
+
+// Syncs the directory a path lies in (raises 9218 naming it); nothing for
+// the memory database.
+void SyncDirectoryOf(const std::string& path, bool inMemory);
+
+}  // namespace strata

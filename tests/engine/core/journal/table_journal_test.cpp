@@ -1,0 +1,211 @@
+// Table journals: the file reads back up to its first damaged entry, a
+// journal held by its writer is left alone, and a journal left behind is
+// recovered before a table is opened, asked for or created, or refused with
+// the missing file's name when it cannot be.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/core/cursors/data_cursor.h"
+#include "engine/core/journal/table_journal.h"
+#include "tests/engine/core/core_test_support.h"
+#include "tests/engine/core/write_test_support.h"
+
+namespace strata {
+namespace {
+
+using strata::testing::CodeOf;
+using strata::testing::CoreTest;
+
+std::vector<JournalEntry> EveryKind() {
+  JournalSwap swap;
+  swap.NewFiles = {{"/t/1.dat", "/d/x.dat.new~", "/d/x.dat"}, {"/t/1.idx", "/d/x.idx.new~", "/d/x.idx"}};
+  swap.OldFiles = {{"/d/x.dat", "/d/x.dbk", false}, {"/d/x.blb", "/d/x.blb.old~", true}};
+  return {JournalRemoveFile{"/t/1.ibk"},
+          JournalRestoreCopy{"/d/x.idx", "/t/1.ibk"},
+          JournalRestoreBytes{"/d/x.dat", 0, {1, 2, 3, 0, 255}},
+          swap,
+          JournalSwapStaged{},
+          JournalRecovered{}};
+}
+
+std::vector<std::uint8_t> ImageOf(const std::vector<JournalEntry>& entries) {
+  std::vector<std::uint8_t> image = TableJournal::Magic();
+  for (const JournalEntry& entry : entries) {
+    const std::vector<std::uint8_t> bytes = TableJournal::Encode(entry);
+    image.insert(image.end(), bytes.begin(), bytes.end());
+  }
+  return image;
+}
+
+TEST(TableJournalFormatTest, ReadsBackEveryEntryUpToTheFirstDamagedOne) {
+  const std::vector<JournalEntry> entries = EveryKind();
+  const std::vector<std::uint8_t> image = ImageOf(entries);
+  EXPECT_EQ(TableJournal::Decode(image), entries);
+
+  // Cut anywhere: exactly the entries written whole come back.
+  std::vector<std::size_t> ends;
+  std::size_t end = TableJournal::Magic().size();
+  for (const JournalEntry& entry : entries) ends.push_back(end += TableJournal::Encode(entry).size());
+  for (std::size_t cut = 0; cut < image.size(); ++cut) {
+    const std::size_t whole = static_cast<std::size_t>(
+        std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
+    const std::vector<std::uint8_t> prefix(image.begin(), image.begin() + static_cast<long>(cut));
+    EXPECT_EQ(TableJournal::Decode(prefix),
+              std::vector<JournalEntry>(entries.begin(), entries.begin() + static_cast<long>(whole)))
+        << "cut at " << cut;
+  }
+
+  // A changed byte inside the third entry stops the reading there.
+  std::vector<std::uint8_t> damaged = image;
+  damaged[ends[1] + 7] ^= 0x20;
+  EXPECT_EQ(TableJournal::Decode(damaged),
+            std::vector<JournalEntry>(entries.begin(), entries.begin() + 2));
+  damaged = image;
+  damaged[0] = 'X';
+  EXPECT_TRUE(TableJournal::Decode(damaged).empty());
+}
+
+class TableJournalTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    session_ = &strata::testing::QuickSession(engine_);
+    directory_ = &session_->OpenDirectory("journals", dir_);
+  }
+
+  // A table "t" with three records.
+  void CreateTable() {
+    strata::testing::CreateSample(*directory_, "t");
+    TDataTable& table = directory_->OpenTable("t", "t");
+    for (int id = 1; id <= 3; ++id) strata::testing::AppendRecord(table, id);
+    directory_->CloseTable(table);
+  }
+  std::int32_t RecordCount() {
+    TDataCursor cursor(*directory_, "t");
+    cursor.Open(true);
+    return cursor.PhysicalRecordCount();
+  }
+  void WriteJournal(const std::vector<JournalEntry>& entries) {
+    const std::vector<std::uint8_t> image = ImageOf(entries);
+    std::ofstream(dir_ + "t.journal", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir_ + name); }
+
+  // The swap of "t" as a full rebuild plans it, with its temporary files
+  // in the folder "tmp".
+  JournalSwap SwapOfT() const {
+    JournalSwap swap;
+    for (const char* extension : {".dat", ".idx"}) {
+      const std::string final = dir_ + "t" + extension;
+      swap.NewFiles.push_back({dir_ + "tmp/9" + extension, final + ".new~", final});
+    }
+    swap.OldFiles = {{dir_ + "t.dat", dir_ + "t.dbk", false}, {dir_ + "t.idx", dir_ + "t.ibk", false}};
+    return swap;
+  }
+
+  TDataSession* session_ = nullptr;
+  TDataDirectory* directory_ = nullptr;
+};
+
+TEST_F(TableJournalTest, AJournalHeldByItsWriterIsLeftAlone) {
+  TableJournal held = TableJournal::Create(dir_ + "t.journal");
+  held.Append({JournalRemoveFile{dir_ + "gone"}});
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { TableJournal::OpenLeftover(dir_ + "t.journal", 2, 1); }, &message),
+            STRATA_OSEACCES);
+  EXPECT_NE(message.find("t.journal"), std::string::npos) << message;
+  EXPECT_EQ(CodeOf([&] { TableJournal::Create(dir_ + "t.journal"); }), STRATA_OSEACCES);
+
+  // A file of that name that is not a journal is nobody's to recover.
+  Put("u.journal", "notes of somebody else");
+  EXPECT_FALSE(TableJournal::OpenLeftover(dir_ + "u.journal", 0, 0).has_value());
+  EXPECT_EQ(Slurp("u.journal"), "notes of somebody else");
+  EXPECT_FALSE(TableJournal::OpenLeftover(dir_ + "missing.journal", 0, 0).has_value());
+}
+
+TEST_F(TableJournalTest, AHalfSwappedTableIsFinishedBeforeItIsAskedForOrCreated) {
+  CreateTable();
+  // Killed after the old files became backups: the new files are staged.
+  std::filesystem::rename(dir_ + "t.dat", dir_ + "t.dbk");
+  std::filesystem::rename(dir_ + "t.idx", dir_ + "t.ibk");
+  std::filesystem::copy_file(dir_ + "t.dbk", dir_ + "t.dat.new~");
+  std::filesystem::copy_file(dir_ + "t.ibk", dir_ + "t.idx.new~");
+  WriteJournal({SwapOfT(), JournalSwapStaged{}});
+
+  EXPECT_TRUE(directory_->TableExists("t"));
+  EXPECT_FALSE(Exists("t.journal"));
+  EXPECT_FALSE(Exists("t.dat.new~"));
+  EXPECT_EQ(CodeOf([&] {
+              TDataCursor cursor(*directory_, "t", CursorModes{.Exclusive = true});
+              std::vector<FieldDescriptor> fields = strata::testing::SampleStructure().Fields;
+              std::array<IndexDescriptor, kIndexSlotCount> indexes{};
+              indexes[0] = TIndexFile::DefaultPrimaryDescriptor();
+              cursor.CreateTableFiles({}, fields, indexes, 0);
+            }),
+            STRATA_TABLEEXISTS);
+  EXPECT_EQ(RecordCount(), 3);
+}
+
+TEST_F(TableJournalTest, AJournalComingBackAfterTheSwapChangesNothing) {
+  CreateTable();
+  Put("t.dbk", "an older backup");
+  WriteJournal({SwapOfT(), JournalSwapStaged{}});
+  EXPECT_EQ(RecordCount(), 3);
+  EXPECT_EQ(Slurp("t.dbk"), "an older backup");
+  EXPECT_FALSE(Exists("t.journal"));
+}
+
+TEST_F(TableJournalTest, AnUnstagedSwapIsUndoneAndTheOldTableKept) {
+  CreateTable();
+  std::filesystem::create_directory(dir_ + "tmp");
+  Put("tmp/9.dat", "half a new table");
+  Put("t.dat.new~", "a staged new file");
+  WriteJournal({SwapOfT()});
+  EXPECT_EQ(RecordCount(), 3);
+  EXPECT_FALSE(Exists("tmp/9.dat"));
+  EXPECT_FALSE(Exists("t.dat.new~"));
+  EXPECT_FALSE(Exists("t.journal"));
+}
+
+TEST_F(TableJournalTest, WhatCannotBeRecoveredIsNamedAndNothingIsDeleted) {
+  CreateTable();
+  std::filesystem::rename(dir_ + "t.dat", dir_ + "t.dbk");
+  std::filesystem::rename(dir_ + "t.idx", dir_ + "t.ibk");
+  Put("t.idx.new~", "a staged index, its data file lost");
+  WriteJournal({SwapOfT(), JournalSwapStaged{}});
+
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSENOENT);
+  EXPECT_NE(message.find("t.dat.new~"), std::string::npos) << message;
+  for (const char* kept : {"t.dbk", "t.ibk", "t.idx.new~", "t.journal"}) {
+    EXPECT_TRUE(Exists(kept)) << kept;
+  }
+
+  // An undo whose copy is gone likewise.
+  std::filesystem::remove(dir_ + "t.journal");
+  std::filesystem::rename(dir_ + "t.dbk", dir_ + "t.dat");
+  std::filesystem::rename(dir_ + "t.ibk", dir_ + "t.idx");
+  WriteJournal({JournalRestoreCopy{dir_ + "t.idx", dir_ + "tmp/9.ibk"}});
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSENOENT);
+  EXPECT_NE(message.find("9.ibk"), std::string::npos) << message;
+  EXPECT_TRUE(Exists("t.journal"));
+}
+
+TEST_F(TableJournalTest, AReadOnlyDatabaseRefusesATableThatNeedsRecovery) {
+  CreateTable();
+  WriteJournal({JournalRemoveFile{dir_ + "leftover"}});
+  session_->CloseDirectory(*directory_);
+  std::filesystem::permissions(dir_ + "strata.lck", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  directory_ = &session_->OpenDirectory("journals", dir_);
+  ASSERT_TRUE(directory_->ReadOnlyDatabase());
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSEACCES);
+  EXPECT_NE(message.find("t.journal"), std::string::npos) << message;
+}
+
+}  // namespace
+}  // namespace strata

@@ -1,0 +1,699 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/core/objects/data_engine.h"
+#include "engine/formats/record_values.h"
+#include "engine/locale/windows1252.h"
+#include "tests/engine/core/write_test_support.h"
+
+namespace strata {
+namespace {
+
+using strata::testing::Bytes;
+using strata::testing::ErrorOf;
+using strata::testing::Field;
+using strata::testing::IndexDefinition;
+using strata::testing::Int32Bytes;
+using strata::testing::MakeIndex;
+using strata::testing::TextBytes;
+
+struct Loss {
+  TDataLossCause Cause;
+  std::string Context;
+  bool operator==(const Loss&) const = default;
+};
+
+// A table "people" of three records: ID integer, Name string[30], Code
+// string[10], Notes memo. The new structure starts as a copy of the old one.
+class RestructureTest : public strata::testing::WriteTest {
+ protected:
+  void SetUp() override {
+    WriteTest::SetUp();
+    std::filesystem::create_directory(dir_ + "private");
+    session_->SetPrivateDirectory(dir_ + "private");
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_[0] = MakeIndex({"", {}, true});
+  }
+
+  // Name is Windows-1252 text; Code is either that or UTF-16 text, written
+  // through the field's encoding.
+  struct Row {
+    Row(std::optional<int> id, std::string name, std::string_view code)
+        : Id(id), Name(std::move(name)), Code(Windows1252ToUtf16(code)) {}
+    Row(std::optional<int> id, std::string name, std::u16string code)
+        : Id(id), Name(std::move(name)), Code(std::move(code)) {}
+    std::optional<int> Id;
+    std::string Name;
+    std::u16string Code;
+  };
+  void CreatePeople(const std::vector<Row>& rows, std::vector<IndexDefinition> secondary = {},
+                    std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
+    Create("people", fields_, {}, secondary, textFields, options);
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open();
+    for (const auto& [id, name, code] : rows) {
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.ApplyDefaults(record);
+      if (id) cursor.SetField(record, 1, Int32Bytes(*id));
+      WriteString(record, cursor.Fields()[1], name, Collation());
+      WriteWideString(record, cursor.Fields()[2], code, Collation());
+      cursor.SetBlobValue(record, 4, TextBytes("notes of " + name));
+      cursor.InsertRecord(record);
+    }
+    cursor.Close();
+    fields_ = Structure();  // validated descriptors, as stored
+  }
+
+  // Removes the table's files, for the next case of a test.
+  void RemovePeople() {
+    for (const char* file : {"people.dat", "people.idx", "people.blb", "people.dbk",
+                             "people.ibk", "people.bbk"}) {
+      std::filesystem::remove(dir_ + file);
+    }
+    losses_.clear();
+    progress_.clear();
+  }
+
+  // The stored texts of a string field (wide or not) as UTF-16.
+  std::vector<std::u16string> Texts(std::uint16_t position) {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    std::vector<std::u16string> texts;
+    Bytes record = cursor.NewRecordBuffer();
+    const FieldDescriptor& field = cursor.Fields()[position - 1u];
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      if (!cursor.ReadRecord(n, record)) continue;
+      texts.push_back(IsWideString(field.EngineType, field.SubType)
+                          ? WideUnitsOf(FieldBytes(record, field))
+                          : Windows1252ToUtf16(ReadString(record, field)));
+    }
+    return texts;
+  }
+
+  // The engine's own verification of the table finds nothing.
+  ::testing::AssertionResult Verified() { return strata::testing::VerifiedTable(*directory_, "people"); }
+
+
+  std::vector<FieldDescriptor> Structure() {
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open();
+    return {cursor.Fields().begin(), cursor.Fields().end()};
+  }
+
+  RestructureLevel Restructure(RestructureOptions options = {}) {
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    cursor.OnProgress = [&](std::uint16_t percent, std::string_view) {
+      progress_.push_back(percent);
+    };
+    cursor.OnDataLost = [&](TDataLossCause cause, std::string_view context, bool& stop, bool& go) {
+      losses_.push_back({cause, std::string(context)});
+      if (onLoss_) onLoss_(stop, go);
+    };
+    return cursor.RestructureTable(options, fields_, indexes_, secondaryCount_);
+  }
+
+  std::vector<std::string> Rows() { return strata::testing::RowTexts(*directory_, "people"); }
+
+  bool Exists(const std::string& file) const { return std::filesystem::exists(dir_ + file); }
+  // The table's files, compared whole (never printed).
+  std::vector<std::string> Files() const {
+    return {Slurp("people.dat"), Slurp("people.idx"), Slurp("people.blb")};
+  }
+  // No table file left in the temporary directory (its lock file stays).
+  bool PrivateEmpty() const {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "private")) {
+      if (entry.path().filename() != "strata.lck") return false;
+    }
+    return true;
+  }
+
+  std::vector<FieldDescriptor> fields_;
+  std::array<IndexDescriptor, kIndexSlotCount> indexes_{};
+  int secondaryCount_ = 0;
+  std::vector<std::uint16_t> progress_;
+  std::vector<Loss> losses_;
+  std::function<void(bool& stop, bool& go)> onLoss_;
+};
+
+TEST_F(RestructureTest, NamesAndSubTypesAloneAreAHeaderOnlyUpdate) {
+  CreatePeople({{1, "Ann", "A1"}});
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<FieldDescriptor>&)> change;
+    const char* expectedRow;
+  } cases[] = {
+      {"same structure", [](auto&) {}, "1|Ann|A1|notes of Ann"},
+      {"renamed field", [](auto& f) { f[1].Name = "FullName"; }, "1|Ann|A1|notes of Ann"},
+      {"memo into BLOB", [](auto& f) { f[3].SubType = kSubTypeNone; }, "1|Ann|A1|notes of Ann"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<FieldDescriptor> wanted = fields_;
+    c.change(wanted);
+    fields_ = wanted;
+    progress_.clear();
+    EXPECT_EQ(Restructure(), RestructureLevel::HeaderOnly);
+    EXPECT_TRUE(progress_.empty());
+    EXPECT_TRUE(losses_.empty());
+    EXPECT_FALSE(Exists("people.dbk"));
+    const auto stored = Structure();
+    EXPECT_EQ(stored[1].Name, wanted[1].Name);
+    EXPECT_EQ(stored[3].SubType, wanted[3].SubType);
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.expectedRow});
+  }
+}
+
+TEST_F(RestructureTest, FullRebuildMatchesFieldsByNumberAndKeepsBackups) {
+  CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Ann", "A1"}, {3, "Bo", "B1"}});
+  const auto oldFiles = Files();
+  // Positions 2 and 3 swap their numbers under crossed names, Name shrinks
+  // to 10 characters and Notes goes.
+  FieldDescriptor code = Field(3, "Name", kTypeString, 10);
+  FieldDescriptor name = Field(2, "Code", kTypeString, 10);
+  fields_ = {Field(1, "ID", kTypeInteger), code, name};
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|C1|Christophe", "2|A1|Ann", "3|B1|Bo"}));
+  EXPECT_EQ(progress_, (std::vector<std::uint16_t>{33, 66, 100}));
+  const Loss deleted{dlFieldDeletion, "Notes"};
+  EXPECT_EQ(losses_, (std::vector<Loss>{deleted, deleted, deleted}));
+  // Field numbers are positions again, and the old files are the backups.
+  const auto stored = Structure();
+  EXPECT_EQ(stored[1].FieldNumber, 2);
+  EXPECT_EQ(stored[2].FieldNumber, 3);
+  EXPECT_TRUE((std::vector<std::string>{Slurp("people.dbk"), Slurp("people.ibk"),
+                                        Slurp("people.bbk")}) == oldFiles);
+  EXPECT_FALSE(Exists("people.blb"));
+  EXPECT_TRUE(PrivateEmpty());
+  EXPECT_EQ(directory_->ListTables(), std::vector<std::string>{"people"});
+}
+
+TEST_F(RestructureTest, SuppressBackupsLeavesNoPreviousFiles) {
+  CreatePeople({{1, "Ann", "A1"}});
+  Put("people.dbk", "an older backup");
+  fields_[2] = Field(3, "Code", kTypeString, 20);
+  RestructureOptions options;
+  options.SuppressBackups = true;
+  Restructure(options);
+  for (const char* file : {"people.dbk", "people.ibk", "people.bbk"}) {
+    // The backup left by an earlier restructure stays untouched.
+    EXPECT_EQ(Exists(file), std::string(file) == "people.dbk") << file;
+  }
+  EXPECT_EQ(Slurp("people.dbk"), "an older backup");
+  EXPECT_EQ(Rows(), std::vector<std::string>{"1|Ann|A1|notes of Ann"});
+}
+
+TEST_F(RestructureTest, UnconvertibleValuesAreReportedAndLeftAtTheDefault) {
+  CreatePeople({{1, "Ann", "12"}, {2, "Bo", "xy"}});
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  Restructure();
+  EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, "Code"}}));
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|12|notes of Ann", "2|Bo|-|notes of Bo"}));
+}
+
+TEST_F(RestructureTest, NewUniqueIndexDropsLaterDuplicatesAfterAnIndexOnlyRebuild) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}, {3, "Cy", "A"}, {4, "Di", "A"}});
+  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  secondaryCount_ = 1;
+  EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
+  const Loss duplicate{dlKeyViolation, "ByCode"};
+  EXPECT_EQ(losses_, (std::vector<Loss>{duplicate, duplicate}));
+  EXPECT_EQ(progress_.back(), 100);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A|notes of Ann", "2|Bo|B|notes of Bo"}));
+  EXPECT_TRUE(Exists("people.ibk"));
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+
+  // The new index holds the kept records and refuses another "B".
+  TDataCursor cursor(*directory_, "people");
+  cursor.Open(true);
+  EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+  EXPECT_EQ(cursor.Indexes().KeyCount(1), 2);
+  Bytes record = cursor.NewRecordBuffer();
+  cursor.ApplyDefaults(record);
+  cursor.SetField(record, 3, TextBytes("B"));
+  const auto error = ErrorOf([&] { cursor.InsertRecord(record); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_KEYVIOL);
+}
+
+TEST_F(RestructureTest, DuplicatesAcrossNewUniqueIndexesAreRefusedAsInsertingWould) {
+  // Inserted in record order into unique ByName and ByCode, Bo repeats
+  // Ann's name and is refused; Cy repeats Bo's code, but Bo is not there,
+  // so Cy stays and ByCode's "B" leads to Cy. Both kinds of rebuild agree.
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full rebuild" : "index-only rebuild");
+    CreatePeople({{1, "Ann", "A"}, {2, "Ann", "B"}, {3, "Cy", "B"}, {4, "Di", "D"}});
+    if (full) fields_[1] = Field(2, "Name", kTypeString, 40);
+    indexes_[1] = MakeIndex({"ByName", {2}, true});
+    indexes_[2] = MakeIndex({"ByCode", {3}, true});
+    secondaryCount_ = 2;
+    EXPECT_EQ(Restructure(), full ? RestructureLevel::Full : RestructureLevel::IndexOnly);
+    EXPECT_EQ(losses_, (std::vector<Loss>{{dlKeyViolation, "ByName"}}));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A|notes of Ann", "3|Cy|B|notes of Cy",
+                                                "4|Di|D|notes of Di"}));
+    EXPECT_TRUE(Verified());
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open(true);
+      Bytes record = cursor.NewRecordBuffer();
+      cursor.ApplyDefaults(record);
+      WriteWideString(record, cursor.Fields()[2], u"B", Collation());
+      const auto found = cursor.Indexes().FindKey(2, cursor.Indexes().BuildKey(2, record, 0));
+      ASSERT_TRUE(found);
+      ASSERT_TRUE(cursor.ReadRecord(*found, record));
+      EXPECT_EQ(ReadString(record, cursor.Fields()[1]), "Cy");
+    }
+    RemovePeople();
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+  }
+}
+
+TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {
+  struct Case {
+    const char* what;
+    std::function<void(RestructureOptions&)> change;
+  } cases[] = {
+      {"index dropped", [this](RestructureOptions&) { secondaryCount_ = 1; }},
+      {"first of two changed",
+       [this](RestructureOptions&) { indexes_[1] = MakeIndex({"ByCode", {3}, false, true}); }},
+      {"primary key on ID",
+       [this](RestructureOptions&) { indexes_[0] = MakeIndex({"", {1}, true}); }},
+      {"stop words", [](RestructureOptions& o) { o.StopWords = {"ann"}; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_ + "people.dat");
+    std::filesystem::remove(dir_ + "people.idx");
+    std::filesystem::remove(dir_ + "people.blb");
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    Create("people", fields_, {}, {{"ByCode", {3}}, {"ByName", {2}}});
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open();
+      for (int id = 1; id <= 3; ++id) {
+        Bytes record = cursor.NewRecordBuffer();
+        cursor.ApplyDefaults(record);
+        cursor.SetField(record, 1, Int32Bytes(id));
+        cursor.SetField(record, 2, TextBytes("n" + std::to_string(id)));
+        cursor.SetField(record, 3, TextBytes("c"));
+        cursor.InsertRecord(record);
+      }
+    }
+    fields_ = Structure();
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open();
+      for (int slot = 0; slot <= 2; ++slot) {
+        indexes_[slot] = cursor.Table()->IndexFile()->Descriptor(slot);
+      }
+    }
+    secondaryCount_ = 2;
+    RestructureOptions options;
+    c.change(options);
+    EXPECT_EQ(Restructure(options), RestructureLevel::IndexOnly);
+    EXPECT_TRUE(losses_.empty());
+
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    EXPECT_EQ(cursor.Table()->IndexFile()->SecondaryIndexCount(), secondaryCount_);
+    EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+    for (int slot = 0; slot <= secondaryCount_; ++slot) {
+      EXPECT_EQ(cursor.Indexes().KeyCount(slot), 3) << slot;
+    }
+    EXPECT_EQ(Rows().size(), 3u);
+  }
+}
+
+TEST_F(RestructureTest, StoppedIndexRebuildRestoresTheIndexFileAndKeepsEveryRecord) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "A"}, {3, "Cy", "C"}});
+  const auto before = Files();
+  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  secondaryCount_ = 1;
+  onLoss_ = [](bool&, bool& go) { go = false; };
+  EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(progress_.back(), 100);
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.ibk"));
+  EXPECT_TRUE(PrivateEmpty());
+  EXPECT_EQ(Rows().size(), 3u);
+}
+
+TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndRestoresTheIndexFile) {
+  CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}});
+  // The memos' blocks are damaged: indexing their words fails.
+  std::string blob = Slurp("people.blb");
+  std::fill(blob.begin() + 512, blob.end(), '\xFF');
+  Put("people.blb", blob);
+  const auto before = Files();
+  indexes_[kFullTextSlot] = MakeIndex({"", {4}});
+  const auto error = ErrorOf([&] { Restructure(); });
+  ASSERT_TRUE(error) << "the rebuild went on";
+  EXPECT_EQ(error->Code, STRATA_MEMOCORRUPT);
+  EXPECT_TRUE(losses_.empty());
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.ibk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
+  CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
+  const auto before = Files();
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  onLoss_ = [](bool&, bool& go) { go = false; };
+  Restructure();
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(progress_, std::vector<std::uint16_t>{100});
+  const auto after = Files();
+  for (std::size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(after[i] == before[i]) << i;
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, StopAskingSilencesLaterReports) {
+  CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
+  fields_[2] = Field(3, "Code", kTypeInteger);
+  onLoss_ = [](bool& stop, bool&) { stop = true; };
+  Restructure();
+  EXPECT_EQ(losses_.size(), 1u);
+  EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_F(RestructureTest, EmptyTableReportsOneHundredOnce) {
+  CreatePeople({});
+  fields_.push_back(Field(5, "Extra", kTypeInteger));
+  Restructure();
+  EXPECT_EQ(progress_, std::vector<std::uint16_t>{100});
+  EXPECT_EQ(Structure().size(), 5u);
+}
+
+TEST_F(RestructureTest, IntegerBecomingAutoIncNumbersNullsAboveTheHighest) {
+  CreatePeople({{std::nullopt, "Ann", "A"}, {7, "Bo", "B"}, {3, "Cy", "C"}});
+  fields_[0].SubType = kSubTypeAutoInc;
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"8|Ann|A|notes of Ann", "7|Bo|B|notes of Bo",
+                                              "3|Cy|C|notes of Cy"}));
+}
+
+TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
+  CreatePeople({{1, "Ann", "A"}});
+  fields_[2] = Field(3, "Code", kTypeString, 20);
+  {
+    TDataCursor other(*directory_, "people");
+    other.Open();
+    const auto error = ErrorOf([&] { Restructure(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Code, STRATA_OSEACCES);
+  }
+  std::filesystem::permissions(dir_ + "people.dat", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  const auto error = ErrorOf([&] { Restructure(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Code, STRATA_OSEACCES);
+  EXPECT_FALSE(Exists("people.dbk"));
+  EXPECT_TRUE(PrivateEmpty());
+}
+
+TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
+  const std::vector<FieldDescriptor> original = fields_;
+  const FieldDescriptor id = original[0], name = original[1], code = original[2],
+                        notes = original[3];
+  struct Case {
+    const char* what;
+    std::vector<FieldDescriptor> fields;
+    std::uint16_t namePosition;
+    std::uint16_t notesPosition;
+  } cases[] = {
+      {"a field before them deleted", {name, code, notes}, 1, 3},
+      {"a field inserted before them",
+       {id, Field(5, "Extra", kTypeInteger), name, code, notes}, 3, 5},
+      {"fields reordered", {id, notes, code, name}, 4, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann Lee", "A1"}, {2, "Bo Ray", "B1"}}, {}, {2, 4});
+    fields_ = c.fields;
+    indexes_[kFullTextSlot] = MakeIndex({"", {2, 4}});
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    TableIndexWriter& indexes = cursor.Indexes();
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "LEE", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.namePosition, "RAY", 2), 2);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "NOTES", 1), 1);
+    EXPECT_EQ(indexes.FindWord(c.notesPosition, "ANN", 1), 1);
+    // Each record's name gives two words and its notes three.
+    EXPECT_EQ(indexes.KeyCount(kFullTextSlot), 10);
+  }
+}
+
+TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    FieldDescriptor from;  // the Code field before and after
+    FieldDescriptor to;
+    std::vector<std::u16string> before;
+    RestructureLevel level;
+    std::vector<std::u16string> after;
+    std::vector<Loss> losses;
+  } cases[] = {
+      {"string into a wide string of the same bytes", Field(3, "Code", kTypeString, 20),
+       Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       {u"Zo\u00EB pays \u20AC5 for it", u"Zo\u00EB paid \u20AC7"}, RestructureLevel::Full,
+       {u"Zo\u00EB pays \u20AC", u"Zo\u00EB paid \u20AC"}, {}},
+      {"wide string into a string", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 20), {u"Zo\u00EB \u20AC5", u"\u0141\u00F3d\u017A"},
+       RestructureLevel::Full, {u"Zo\u00EB \u20AC5", u"?\u00F3d?"}, {{dlFieldConversion, "Code"}}},
+      {"wide string shortened", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+       Field(3, "Code", kTypeString, 6, kSubTypeWideString),
+       {u"\u0141\u00F3d\u017A city", u"\u0141\u00F3d\u017A town"},
+       RestructureLevel::Full, {u"\u0141\u00F3d\u017A c", u"\u0141\u00F3d\u017A t"}, {}},
+      {"string made fixed-length", Field(3, "Code", kTypeString, 10),
+       Field(3, "Code", kTypeString, 10, kSubTypeFixedChar), {u"Zo\u00EB \u20AC5", u"Bo"},
+       RestructureLevel::HeaderOnly, {u"Zo\u00EB \u20AC5", u"Bo"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    fields_[2] = c.from;
+    // A unique index over the field: its keys must keep the values apart.
+    CreatePeople({{1, "Ann", c.before[0]}, {2, "Bo", c.before[1]}}, {{"ByCode", {3}, true}});
+    fields_[2] = c.to;
+    indexes_[1] = MakeIndex({"ByCode", {3}, true});
+    secondaryCount_ = 1;
+    EXPECT_EQ(Restructure(), c.level);
+    EXPECT_EQ(losses_, c.losses);
+    EXPECT_EQ(Texts(3), c.after);
+    EXPECT_TRUE(Verified());
+  }
+}
+
+TEST_F(RestructureTest, StringsAndMemosCarryTheirTextIntoEachOther) {
+  CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Zo\xEB", "Z1"}});
+  fields_[1] = Field(2, "Name", kTypeBlob, 0, kSubTypeMemo);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christopher Robin|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  // Back into a shorter string: cut as a shortened string is, unreported.
+  fields_ = Structure();
+  fields_[1] = Field(2, "Name", kTypeString, 10);
+  EXPECT_EQ(Restructure(), RestructureLevel::Full);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christophe|C1|notes of Christopher Robin",
+                                              "2|Zo\xEB|Z1|notes of Zo\xEB"}));
+  EXPECT_TRUE(losses_.empty());
+  EXPECT_TRUE(Verified());
+}
+
+TEST_F(RestructureTest, OtherConversionsIntoAndOutOfBlobsLoseTheValue) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::size_t position;
+    FieldDescriptor to;
+    const char* row;
+  } cases[] = {
+      {"string into a binary BLOB", 1, Field(2, "Name", kTypeBlob), "1|-|A1|notes of Ann"},
+      {"memo into an integer", 3, Field(4, "Notes", kTypeInteger), "1|Ann|A1|-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople({{1, "Ann", "A1"}});
+    fields_[c.position] = c.to;
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+    EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, c.to.Name}}));
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.row});
+  }
+}
+
+TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
+  const std::vector<FieldDescriptor> original = fields_;
+  struct Case {
+    const char* what;
+    std::vector<IndexDefinition> before;
+    std::vector<IndexDefinition> after;
+    std::vector<int> kept;  // slots whose tree stays where it was
+  } cases[] = {
+      {"a changed slot before an unchanged one", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByID", {1}}, {"ByCode", {3}}}, {2}},
+      {"two slots exchanging places", {{"ByName", {2}}, {"ByCode", {3}}},
+       {{"ByCode", {3}}, {"ByName", {2}}}, {}},
+      {"a renamed slot whose old name a new slot takes", {{"ByName", {2}}},
+       {{"Names", {2}}, {"ByName", {3}}}, {1}},
+      {"a slot dropped between two others", {{"ByName", {2}}, {"ByCode", {3}}, {"ByID", {1}}},
+       {{"ByName", {2}}, {"ByID", {1}}}, {1}},
+  };
+  // Small pages, so that the index over Name spans several of them.
+  TableCreateOptions small;
+  small.IndexPageSize = 1024;
+  std::vector<Row> rows;
+  for (int n = 1; n <= 40; ++n) {
+    rows.emplace_back(n, "name " + std::to_string(100 + n), "c" + std::to_string(n % 7));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemovePeople();
+    fields_ = original;
+    CreatePeople(rows, c.before, {}, small);
+    std::array<std::int32_t, kIndexSlotCount> roots{};
+    {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open(true);
+      for (int slot = 1; slot <= static_cast<int>(c.before.size()); ++slot) {
+        roots[slot] = cursor.Table()->IndexFile()->RootPage(slot);
+      }
+    }
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    for (std::size_t i = 0; i < c.after.size(); ++i) indexes_[i + 1] = MakeIndex(c.after[i]);
+    secondaryCount_ = static_cast<int>(c.after.size());
+    RestructureOptions options;
+    options.IndexPageSize = small.IndexPageSize;
+    EXPECT_EQ(Restructure(options), RestructureLevel::IndexOnly);
+    EXPECT_TRUE(losses_.empty());
+
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    const TIndexFile& index = *cursor.Table()->IndexFile();
+    ASSERT_EQ(index.SecondaryIndexCount(), secondaryCount_);
+    EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
+    for (int slot = 1; slot <= secondaryCount_; ++slot) {
+      const IndexDefinition& wanted = c.after[static_cast<std::size_t>(slot - 1)];
+      EXPECT_EQ(index.Descriptor(slot).Name, wanted.Name) << slot;
+      EXPECT_EQ(index.Descriptor(slot).FieldNumbers[0], wanted.Fields[0]) << slot;
+      EXPECT_EQ(cursor.Indexes().KeyCount(slot), 40) << slot;
+    }
+    for (const int slot : c.kept) EXPECT_EQ(index.RootPage(slot), roots[slot]) << slot;
+  }
+}
+
+}  // namespace
+}  // namespace strata
+
+namespace strata {
+namespace {
+
+// The preview of each kind of change: it writes nothing, names the level
+// the restructure then takes and counts what the restructure then reports.
+TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    RestructureLevel level;
+    bool headerChanges;
+    std::int64_t keyViolations;
+    std::int64_t validityFailures;
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> fields;  // name, dropped, lost, cut
+  };
+  const std::vector<Case> cases = {
+      {"same structure", [] {}, RestructureLevel::HeaderOnly, false, 0, 0, {}},
+      {"renamed field", [this] { fields_[1].Name = "FullName"; },
+       RestructureLevel::HeaderOnly, true, 0, 0, {}},
+      {"text to integer", [this] { fields_[2] = Field(3, "Code", kTypeInteger); },
+       RestructureLevel::Full, false, 0, 0, {{"Code", false, 2, 0}}},
+      {"dropped memo, shorter name",
+       [this] {
+         fields_.pop_back();
+         fields_[1] = Field(2, "Name", kTypeString, 2);
+       },
+       RestructureLevel::Full, false, 0, 0, {{"Name", false, 0, 1}, {"Notes", true, 3, 0}}},
+      {"required code", [this] { fields_[2].Required = 1; },
+       RestructureLevel::Full, false, 0, 1, {}},
+      {"unique index on code",
+       [this] {
+         indexes_[1] = MakeIndex({"ByCode", {3}, true});
+         secondaryCount_ = 1;
+       },
+       RestructureLevel::IndexOnly, false, 1, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* file : {"people.dat", "people.idx", "people.blb", "people.dbk", "people.ibk",
+                             "people.bbk"}) {
+      std::filesystem::remove(dir_ + file);
+    }
+    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
+               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    indexes_ = {};
+    indexes_[0] = MakeIndex({"", {}, true});
+    secondaryCount_ = 0;
+    CreatePeople({{1, "Ann", "A"}, {2, "Bo", ""}, {3, "Cy", "A"}});
+    c.change();
+    const auto before = Files();
+
+    TDataCursor cursor(*directory_, "people", CursorModes{.Exclusive = true});
+    std::vector<FieldDescriptor> fields = fields_;
+    std::array<IndexDescriptor, kIndexSlotCount> indexes = indexes_;
+    const RestructurePreview preview =
+        cursor.PreviewRestructure({}, fields, indexes, secondaryCount_);
+    EXPECT_TRUE(Files() == before);
+    EXPECT_EQ(preview.Records, 3);
+    EXPECT_EQ(preview.Level, c.level);
+    EXPECT_EQ(preview.HeaderChanges, c.headerChanges);
+    EXPECT_EQ(preview.KeyViolations, c.keyViolations);
+    EXPECT_EQ(preview.ValidityFailures, c.validityFailures);
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> changes;
+    for (const FieldChangePreview& f : preview.Fields) {
+      changes.emplace_back(f.Name, f.Dropped, f.Lost, f.Cut);
+    }
+    EXPECT_EQ(changes, c.fields);
+    EXPECT_GT(preview.BytesToRewrite, 0);
+
+    losses_.clear();
+    EXPECT_EQ(Restructure(), c.level);
+    std::int64_t keyLosses = 0, validityLosses = 0, valueLosses = 0;
+    for (const Loss& loss : losses_) {
+      keyLosses += loss.Cause == dlKeyViolation;
+      validityLosses += loss.Cause == dlValidityCheckFail;
+      valueLosses += loss.Cause == dlFieldConversion || loss.Cause == dlFieldDeletion;
+    }
+    EXPECT_EQ(keyLosses, c.keyViolations);
+    EXPECT_EQ(validityLosses, c.validityFailures);
+    std::int64_t lost = 0;
+    for (const auto& field : c.fields) lost += std::get<2>(field);
+    EXPECT_EQ(valueLosses, lost);
+  }
+}
+
+}  // namespace
+}  // namespace strata
