@@ -113,6 +113,12 @@ class FileSystem {
 FileSystem& CurrentFileSystem();
 FileSystem& DefaultFileSystem();
 
+// The file system an object was handed, or, when it was handed none, the one
+// in force for the process at the time of the call.
+inline FileSystem& FileSystemOf(FileSystem* handed) {
+  return handed != nullptr ? *handed : CurrentFileSystem();
+}
+
 // Installs a file system for the process for the lifetime of the object and
 // restores the previous one afterwards. Not meant to be used concurrently
 // with file operations on other threads.

@@ -16,8 +16,8 @@ RunFolder::RunFolder(const std::string& directory) {
     TDataDirectory& data = database_->DataDirectory();
     data.RecoverTables();
     if (!data.InMemory()) {
-      ScratchFolder::RemoveAbandoned(data.Path());
-      scratch_ = std::make_unique<ScratchFolder>(data.Path(), data.Engine().Options().LockFileName);
+      ScratchFolder::RemoveAbandoned(data.Engine().Files(), data.Path());
+      scratch_ = std::make_unique<ScratchFolder>(data.Engine().Files(), data.Path(), data.Engine().Options().LockFileName);
       previousPrivateDir_ = session.PrivateDir();
       session.SetPrivateDir(scratch_->Path());
     }

@@ -49,14 +49,15 @@ std::string WithoutExtension(std::string name) {
   return name;
 }
 
-std::unique_ptr<TBaseFile> NewStore(std::string_view path, bool inMemory) {
+std::unique_ptr<TBaseFile> NewStore(std::string_view path, bool inMemory,
+                                    platform::FileSystem* files) {
   if (inMemory) return std::make_unique<TMemoryFile>(std::string(path));
-  return std::make_unique<TPhysicalFile>(std::string(path));
+  return std::make_unique<TPhysicalFile>(std::string(path), files);
 }
 
 }  // namespace
 
-FileRegistry::FileRegistry() = default;
+FileRegistry::FileRegistry(platform::FileSystem* files) : files_(files) {}
 
 FileRegistry::~FileRegistry() { FreeAllStores(); }
 
@@ -82,7 +83,7 @@ bool FileRegistry::FileExists(std::string_view path, bool inMemory) {
   StoreList& list = ListFor(inMemory);
   std::lock_guard guard(list.lock);
   if (Find(list, path) != list.stores.end()) return true;
-  return !inMemory && platform::CurrentFileSystem().FileExists(std::string(path));
+  return !inMemory && Files().FileExists(std::string(path));
 }
 
 StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
@@ -100,7 +101,7 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
     }
     store = found->get();
   } else {
-    fresh = NewStore(path, inMemory);
+    fresh = NewStore(path, inMemory, files_);
     store = fresh.get();
   }
   store->Exclusive = true;
@@ -149,7 +150,7 @@ StoreOpenResult FileRegistry::OpenStoreFile(std::string_view path, bool inMemory
     result.handleId = kMissing;
     return result;
   }
-  auto store = std::make_unique<TPhysicalFile>(std::string(path));
+  auto store = std::make_unique<TPhysicalFile>(std::string(path), files_);
   store->Exclusive = exclusive;
   store->Temporary = temporary;
   store->Hidden = hidden;
@@ -233,7 +234,7 @@ std::vector<std::string> FileRegistry::ListFiles(bool inMemory, std::string_view
                                                                 : pattern.substr(0, slash + 1));
     const std::string_view namePattern =
         slash == std::string_view::npos ? pattern : pattern.substr(slash + 1);
-    platform::CurrentFileSystem().ListFiles(directory, namePattern, names);
+    Files().ListFiles(directory, namePattern, names);
   }
   if (!keepExtension) {
     for (std::string& name : names) name = WithoutExtension(std::move(name));

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/files/base_file.h"
+#include "platform/file_system.h"
 
 namespace strata {
 
@@ -31,7 +32,9 @@ struct StoreOpenResult {
 
 class FileRegistry {
  public:
-  FileRegistry();
+  // files: the file system of every disk store; null for the process's
+  // current one, looked up at each use.
+  explicit FileRegistry(platform::FileSystem* files = nullptr);
   ~FileRegistry();
   FileRegistry(const FileRegistry&) = delete;
   FileRegistry& operator=(const FileRegistry&) = delete;
@@ -39,6 +42,10 @@ class FileRegistry {
   // Memory: the path is a memory store. Disk: the path is an open store or a
   // file (not a directory) on disk.
   bool FileExists(std::string_view path, bool inMemory);
+
+  platform::FileSystem& Files() const { return platform::FileSystemOf(files_); }
+  // Hands the registry a file system; only before any store is made.
+  void UseFileSystem(platform::FileSystem& files) { files_ = &files; }
 
   // Creates the file exclusively, or empties an existing one that nobody
   // holds open; with failIfExists an existing file (of this list, or on disk
@@ -65,6 +72,8 @@ class FileRegistry {
   void FreeAllStores();
 
  private:
+  platform::FileSystem* files_;
+
   struct StoreList {
     std::mutex lock;
     std::vector<std::unique_ptr<TBaseFile>> stores;  // sorted by path key

@@ -12,7 +12,8 @@ std::int32_t OsFailure() { return -static_cast<std::int32_t>(RecordOsError()); }
 
 }  // namespace
 
-TPhysicalFile::TPhysicalFile(std::string path) : TBaseFile(std::move(path)) {}
+TPhysicalFile::TPhysicalFile(std::string path, platform::FileSystem* files)
+    : TBaseFile(std::move(path)), files_(files) {}
 
 TPhysicalFile::~TPhysicalFile() = default;
 
@@ -31,7 +32,7 @@ std::int64_t TPhysicalFile::GetSize() {
 std::int32_t TPhysicalFile::CreateNew() {
   std::lock_guard io(IoLock());
   if (OpenCount() == 0) {
-    platform::FileSystem& fileSystem = platform::CurrentFileSystem();
+    platform::FileSystem& fileSystem = Files();
     file_ = FailIfExists ? fileSystem.CreateNew(Path()) : fileSystem.CreateAlways(Path());
     if (file_ == nullptr) return OsFailure();
     fileReadOnly_ = false;
@@ -50,7 +51,7 @@ std::int32_t TPhysicalFile::Open() {
   if (OpenCount() == 0) {
     ForcedReadOnly = false;
     platform::OpenedFile opened =
-        platform::CurrentFileSystem().Open(Path(), {.exclusive = Exclusive, .readOnly = ReadOnly});
+        Files().Open(Path(), {.exclusive = Exclusive, .readOnly = ReadOnly});
     if (opened.handle == nullptr) return OsFailure();
     const std::int64_t size = opened.handle->Size();
     if (size < 0) return OsFailure();
@@ -74,13 +75,13 @@ std::int32_t TPhysicalFile::Close(std::int32_t handleId) {
 
 std::int32_t TPhysicalFile::Rename(const std::string& newPath) {
   std::lock_guard io(IoLock());
-  if (!platform::CurrentFileSystem().Rename(Path(), newPath)) return OsFailure();
+  if (!Files().Rename(Path(), newPath)) return OsFailure();
   return TBaseFile::Rename(newPath);
 }
 
 std::int32_t TPhysicalFile::Delete() {
   std::lock_guard io(IoLock());
-  if (!platform::CurrentFileSystem().Delete(Path())) return OsFailure();
+  if (!Files().Delete(Path())) return OsFailure();
   return 0;
 }
 

@@ -15,7 +15,8 @@ namespace strata {
 
 class TPhysicalFile final : public TBaseFile {
  public:
-  explicit TPhysicalFile(std::string path);
+  // files: the file system to use; null for the process's current one.
+  explicit TPhysicalFile(std::string path, platform::FileSystem* files = nullptr);
   ~TPhysicalFile() override;
 
   std::int64_t GetSize() override;
@@ -33,6 +34,9 @@ class TPhysicalFile final : public TBaseFile {
   bool HandleReadOnly() const override { return file_ != nullptr && fileReadOnly_; }
 
  private:
+  platform::FileSystem& Files() const { return platform::FileSystemOf(files_); }
+
+  platform::FileSystem* files_;
   std::unique_ptr<platform::FileHandle> file_;
   bool fileReadOnly_ = false;
 };

@@ -23,8 +23,7 @@ constexpr int kNameAttempts = 1000;
 
 // Deletes every file of a folder and then the folder. False (errno set)
 // with the path of what could not be removed.
-bool RemoveFolder(const std::string& folder, std::string& failed) {
-  platform::FileSystem& fs = platform::CurrentFileSystem();
+bool RemoveFolder(platform::FileSystem& fs, const std::string& folder, std::string& failed) {
   std::vector<std::string> names;
   if (!fs.ListFiles(folder, "*", names)) {
     failed = folder;
@@ -45,9 +44,10 @@ bool RemoveFolder(const std::string& folder, std::string& failed) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder(const std::string& parent, std::string lockFileName)
-    : lockFileName_(std::move(lockFileName)) {
-  platform::FileSystem& fs = platform::CurrentFileSystem();
+ScratchFolder::ScratchFolder(platform::FileSystem& files, const std::string& parent,
+                             std::string lockFileName)
+    : files_(files), lockFileName_(std::move(lockFileName)) {
+  platform::FileSystem& fs = files_;
   const std::string base = parent + kPrefix + platform::ThreadIdText() + "-";
   for (int attempt = 0;; ++attempt) {
     const std::string candidate = base + std::to_string(attempt);
@@ -73,16 +73,15 @@ ScratchFolder::~ScratchFolder() {
   owner_->Close();
   owner_.reset();
   std::vector<std::string> names;
-  if (!platform::CurrentFileSystem().ListFiles(path_, "*", names)) return;
+  if (!files_.ListFiles(path_, "*", names)) return;
   for (const std::string& name : names) {
     if (name != kOwnerFile && name != lockFileName_) return;
   }
   std::string failed;
-  RemoveFolder(path_, failed);
+  RemoveFolder(files_, path_, failed);
 }
 
-void ScratchFolder::RemoveAbandoned(const std::string& parent) {
-  platform::FileSystem& fs = platform::CurrentFileSystem();
+void ScratchFolder::RemoveAbandoned(platform::FileSystem& fs, const std::string& parent) {
   std::vector<std::string> folders;
   if (!fs.ListDirectories(parent, std::string(kPrefix) + "*", folders)) RaiseFor(parent);
   for (const std::string& name : folders) {
@@ -97,7 +96,7 @@ void ScratchFolder::RemoveAbandoned(const std::string& parent) {
       owner.handle->Close();
     }
     std::string failed;
-    if (!RemoveFolder(folder, failed)) RaiseFor(failed);
+    if (!RemoveFolder(fs, folder, failed)) RaiseFor(failed);
   }
 }
 

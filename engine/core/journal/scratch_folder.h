@@ -20,6 +20,7 @@
 
 namespace strata::platform {
 class FileHandle;
+class FileSystem;
 }
 
 namespace strata {
@@ -29,10 +30,11 @@ class ScratchFolder {
   static constexpr const char* kPrefix = ".strata-temp-";
   static constexpr const char* kOwnerFile = "owner";
 
-  // Makes a new folder in parent (a folder path ending in "/"); lockFileName
+  // Makes a new folder in parent through files (a folder path ending in "/"); lockFileName
   // is the name of the lock file a database opened in it makes. Raises the
   // engine error of the failure, naming the folder it tried to make.
-  explicit ScratchFolder(const std::string& parent, std::string lockFileName = "strata.lck");
+  ScratchFolder(platform::FileSystem& files, const std::string& parent,
+                std::string lockFileName = "strata.lck");
   // Removes the folder when only its own files are left (see above); a
   // failure leaves what remains for RemoveAbandoned.
   ~ScratchFolder();
@@ -44,9 +46,10 @@ class ScratchFolder {
 
   // Removes the scratch folders in parent whose owner is gone. Raises the
   // engine error of a file or folder that cannot be removed, naming it.
-  static void RemoveAbandoned(const std::string& parent);
+  static void RemoveAbandoned(platform::FileSystem& files, const std::string& parent);
 
  private:
+  platform::FileSystem& files_;
   std::string path_;
   std::string lockFileName_;
   std::unique_ptr<platform::FileHandle> owner_;

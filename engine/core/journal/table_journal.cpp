@@ -229,8 +229,9 @@ std::vector<JournalEntry> TableJournal::Decode(const std::vector<std::uint8_t>& 
   return entries;
 }
 
-TableJournal::TableJournal(std::string path, std::unique_ptr<platform::FileHandle> handle)
-    : path_(std::move(path)), handle_(std::move(handle)) {}
+TableJournal::TableJournal(platform::FileSystem& files, std::string path,
+                           std::unique_ptr<platform::FileHandle> handle)
+    : files_(&files), path_(std::move(path)), handle_(std::move(handle)) {}
 
 TableJournal::TableJournal(TableJournal&&) noexcept = default;
 TableJournal& TableJournal::operator=(TableJournal&&) noexcept = default;
@@ -241,11 +242,11 @@ TableJournal::~TableJournal() {
 
 void TableJournal::RaiseError(std::uint16_t code) const { RaiseFileError(code, path_); }
 
-TableJournal TableJournal::Create(const std::string& path) {
+TableJournal TableJournal::Create(platform::FileSystem& files, const std::string& path) {
   platform::SetLastErrorNumber(0);
-  auto handle = platform::CurrentFileSystem().CreateNew(path);
+  auto handle = files.CreateNew(path);
   if (!handle) RaiseFileError(STRATA_OSEACCES, path);
-  TableJournal journal(path, std::move(handle));
+  TableJournal journal(files, path, std::move(handle));
   const std::vector<std::uint8_t>& magic = Magic();
   platform::SetLastErrorNumber(0);
   if (journal.handle_->WriteAt(0, std::as_bytes(std::span(magic))) !=
@@ -256,15 +257,15 @@ TableJournal TableJournal::Create(const std::string& path) {
   return journal;
 }
 
-std::optional<TableJournal> TableJournal::OpenLeftover(const std::string& path, int retryCount,
+std::optional<TableJournal> TableJournal::OpenLeftover(platform::FileSystem& fs,
+                                                       const std::string& path, int retryCount,
                                                        std::uint32_t waitMs) {
-  platform::FileSystem& fs = platform::CurrentFileSystem();
   for (int attempt = 0;; ++attempt) {
     if (!fs.FileExists(path)) return std::nullopt;
     platform::SetLastErrorNumber(0);
     platform::OpenedFile opened = fs.Open(path, platform::OpenRequest{.exclusive = true});
     if (opened.handle) {
-      TableJournal journal(path, std::move(opened.handle));
+      TableJournal journal(fs, path, std::move(opened.handle));
       const std::int64_t size = journal.handle_->Size();
       if (size < 0) journal.RaiseError(STRATA_READERR);
       std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
@@ -304,14 +305,14 @@ void TableJournal::Append(const std::vector<JournalEntry>& entries) {
   size_ += static_cast<std::int64_t>(bytes.size());
   platform::SetLastErrorNumber(0);
   if (!handle_->Sync()) RaiseError(STRATA_WRITEERR);
-  if (entries_.empty() && !platform::CurrentFileSystem().SyncDirectory(DirectoryOf(path_))) {
+  if (entries_.empty() && !files_->SyncDirectory(DirectoryOf(path_))) {
     RaiseError(STRATA_WRITEERR);
   }
   entries_.insert(entries_.end(), entries.begin(), entries.end());
 }
 
 void TableJournal::Remove(bool syncDirectory) {
-  platform::FileSystem& fs = platform::CurrentFileSystem();
+  platform::FileSystem& fs = *files_;
   if (handle_) {
     platform::SetLastErrorNumber(0);
     if (!handle_->Truncate(0)) RaiseError(STRATA_WRITEERR);

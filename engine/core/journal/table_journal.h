@@ -26,6 +26,7 @@
 
 namespace strata::platform {
 class FileHandle;
+class FileSystem;
 }
 
 namespace strata {
@@ -95,13 +96,14 @@ class TableJournal {
  public:
   static constexpr const char* kExtension = ".journal";
 
-  // Creates the journal, which must not exist yet (11013 naming it when it
-  // does), locked until Remove or destruction.
-  static TableJournal Create(const std::string& path);
+  // Creates the journal through files, which must not exist yet (11013
+  // naming it when it does), locked until Remove or destruction.
+  static TableJournal Create(platform::FileSystem& files, const std::string& path);
   // Opens a journal left at path, locked, and reads its entries. None when
   // no journal is there; when another user holds it, the lock is tried
   // retryCount more times, waitMs apart, and then refused with 11013.
-  static std::optional<TableJournal> OpenLeftover(const std::string& path, int retryCount,
+  static std::optional<TableJournal> OpenLeftover(platform::FileSystem& files,
+                                                  const std::string& path, int retryCount,
                                                   std::uint32_t waitMs);
 
   TableJournal(TableJournal&&) noexcept;
@@ -129,9 +131,11 @@ class TableJournal {
   static const std::vector<std::uint8_t>& Magic();
 
  private:
-  TableJournal(std::string path, std::unique_ptr<platform::FileHandle> handle);
+  TableJournal(platform::FileSystem& files, std::string path,
+               std::unique_ptr<platform::FileHandle> handle);
   [[noreturn]] void RaiseError(std::uint16_t code) const;
 
+  platform::FileSystem* files_;
   std::string path_;
   std::unique_ptr<platform::FileHandle> handle_;
   std::vector<JournalEntry> entries_;

@@ -30,10 +30,10 @@ class Files {
 
 }  // namespace
 
-void SyncDirectoryOf(const std::string& path, bool inMemory) {
+void SyncDirectoryOf(FileRegistry& registry, const std::string& path, bool inMemory) {
   if (inMemory) return;
   const std::string directory = path.substr(0, path.rfind('/') + 1);
-  if (!platform::CurrentFileSystem().SyncDirectory(directory)) {
+  if (!registry.Files().SyncDirectory(directory)) {
     RaiseTableError(RecordOsError(), directory);
   }
 }
@@ -43,7 +43,7 @@ void StageSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
   for (const JournalSwap::NewFile& file : swap.NewFiles) {
     if (files.Exists(file.Temp)) files.Move(file.Temp, file.Staged);
   }
-  if (!swap.NewFiles.empty()) SyncDirectoryOf(swap.NewFiles.front().Staged, inMemory);
+  if (!swap.NewFiles.empty()) SyncDirectoryOf(registry, swap.NewFiles.front().Staged, inMemory);
 }
 
 void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
@@ -61,7 +61,7 @@ void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) 
   for (const JournalSwap::NewFile& file : swap.NewFiles) {
     if (files.Exists(file.Staged)) files.Move(file.Staged, file.Final);
   }
-  if (!swap.NewFiles.empty()) SyncDirectoryOf(swap.NewFiles.front().Final, inMemory);
+  if (!swap.NewFiles.empty()) SyncDirectoryOf(registry, swap.NewFiles.front().Final, inMemory);
   for (const JournalSwap::OldFile& file : swap.OldFiles) {
     if (file.Discard) files.DeleteIfPresent(file.Backup);
   }

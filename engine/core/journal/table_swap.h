@@ -32,6 +32,6 @@ void UndoSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
 
 // Syncs the directory a path lies in (raises 9218 naming it); nothing for
 // the memory database.
-void SyncDirectoryOf(const std::string& path, bool inMemory);
+void SyncDirectoryOf(FileRegistry& registry, const std::string& path, bool inMemory);
 
 }  // namespace strata

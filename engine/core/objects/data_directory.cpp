@@ -226,12 +226,12 @@ void TDataDirectory::RecoverTable(std::string_view name) {
     return;
   }
   const std::string path = JournalPath(name);
-  if (!platform::CurrentFileSystem().FileExists(path)) return;
+  if (!Engine().Files().FileExists(path)) return;
   // A read-only database cannot finish or undo the change: the table is
   // not used in its half-changed state.
   if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, path);
   std::optional<TableJournal> journal =
-      TableJournal::OpenLeftover(path, session_.LockRetryCount(), session_.LockWaitTime());
+      TableJournal::OpenLeftover(Engine().Files(), path, session_.LockRetryCount(), session_.LockWaitTime());
   if (journal) RecoverTableJournal(*journal, Engine().Registry());
 }
 
@@ -243,7 +243,7 @@ std::vector<std::string> TDataDirectory::TablesWithJournals() {
   std::vector<std::string> tables;
   if (inMemory_) return tables;
   const std::string pattern = std::string("*") + TableJournal::kExtension;
-  if (!platform::CurrentFileSystem().ListFiles(path_, pattern, tables)) {
+  if (!Engine().Files().ListFiles(path_, pattern, tables)) {
     RaiseTableError(RecordOsError(), ErrorDatabaseName());
   }
   const std::size_t extension = std::string_view(TableJournal::kExtension).size();

@@ -17,6 +17,10 @@ constexpr std::size_t kMaxSignatureLength = 255;
 
 TDataEngine::TDataEngine() : signatureDigest_(kDefaultSignatureDigest) {}
 
+TDataEngine::TDataEngine(platform::FileSystem& files) : TDataEngine() {
+  registry_.UseFileSystem(files);
+}
+
 TDataEngine::~TDataEngine() {
   std::vector<std::unique_ptr<TDataSession>> sessions;
   {

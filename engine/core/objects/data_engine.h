@@ -70,7 +70,11 @@ struct DataEngineOptions {
 
 class TDataEngine {
  public:
+  // Works through the process's current file system, looked up at each
+  // use (the tools' way); the second form through the one it is handed,
+  // which must outlive the engine.
   TDataEngine();
+  explicit TDataEngine(platform::FileSystem& files);
   ~TDataEngine();
   TDataEngine(const TDataEngine&) = delete;
   TDataEngine& operator=(const TDataEngine&) = delete;
@@ -98,6 +102,7 @@ class TDataEngine {
   const Digest& SignatureDigest() const { return signatureDigest_; }
 
   FileRegistry& Registry() { return registry_; }
+  platform::FileSystem& Files() const { return registry_.Files(); }
   CryptoHooks& Crypto() { return crypto_; }
   const CryptoHooks& Crypto() const { return crypto_; }
   CompressionHooks& Compression() { return compression_; }

@@ -181,7 +181,7 @@ void TDataTable::OpenIndexFile(bool rebuildLostIndex) {
 
 void TDataTable::KeepLostIndexAside(const std::string& path) {
   if (InMemory()) return;
-  platform::FileSystem& files = platform::CurrentFileSystem();
+  platform::FileSystem& files = Directory().Engine().Files();
   std::string target = path + ".damaged~";
   for (int n = 2; files.FileExists(target); ++n) {
     target = path + ".damaged-" + std::to_string(n) + "~";

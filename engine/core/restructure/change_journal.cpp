@@ -12,7 +12,7 @@ ChangeJournal::ChangeJournal(TDataDirectory& directory, std::string_view tableNa
       registry_(directory.Engine().Registry()),
       inMemory_(directory.InMemory()) {
   if (inMemory_) return;
-  journal_.emplace(TableJournal::Create(directory.JournalPath(tableName)));
+  journal_.emplace(TableJournal::Create(directory.Engine().Files(), directory.JournalPath(tableName)));
   directory_.SetJournalInUse(tableName_, true);
 }
 

@@ -30,19 +30,19 @@ class ScratchFolderTest : public strata::testing::TempDirTest {
 TEST_F(ScratchFolderTest, AFolderGoesWithItsRunUnlessAFailureLeftFilesInIt) {
   std::string path;
   {
-    ScratchFolder folder(dir_);
+    ScratchFolder folder(platform::CurrentFileSystem(), dir_);
     path = folder.Path();
     EXPECT_EQ(path.rfind(dir_ + ".strata-temp-", 0), 0u) << path;
     Put(path.substr(dir_.size()) + "strata.lck", "its database's lock file");
   }
   EXPECT_FALSE(std::filesystem::exists(path));
   {
-    ScratchFolder folder(dir_);
+    ScratchFolder folder(platform::CurrentFileSystem(), dir_);
     path = folder.Path();
     Put(path.substr(dir_.size()) + "123450.ibk", "a copy a journal may need");
   }
   EXPECT_TRUE(std::filesystem::exists(path + "123450.ibk"));
-  ScratchFolder::RemoveAbandoned(dir_);
+  ScratchFolder::RemoveAbandoned(platform::CurrentFileSystem(), dir_);
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
@@ -50,19 +50,19 @@ TEST_F(ScratchFolderTest, OnlyTheFoldersOfDeadRunsAreRemoved) {
   // A run that died holding a temporary table, and a folder that lost its
   // owner file.
   ASSERT_EQ(InChild([&] {
-              const ScratchFolder* folder = new ScratchFolder(dir_);
+              const ScratchFolder* folder = new ScratchFolder(platform::CurrentFileSystem(), dir_);
               Put(folder->Path().substr(dir_.size()) + "123450.dat", "half a table");
               return 0;  // ends without removing it
             }),
             0);
   std::filesystem::create_directory(dir_ + ".strata-temp-1-0");
-  ScratchFolder live(dir_);
+  ScratchFolder live(platform::CurrentFileSystem(), dir_);
   Put(live.Path().substr(dir_.size()) + "543210.dat", "a table in the making");
   Put(".strata-temp-file", "not a folder");
   std::filesystem::create_directory(dir_ + "other-folder");
   ASSERT_EQ(Folders().size(), 4u);
 
-  ScratchFolder::RemoveAbandoned(dir_);
+  ScratchFolder::RemoveAbandoned(platform::CurrentFileSystem(), dir_);
   const std::string liveName = live.Path().substr(dir_.size(), live.Path().size() - dir_.size() - 1);
   EXPECT_EQ(Folders(), (std::vector<std::string>{liveName, "other-folder"}));
   EXPECT_TRUE(std::filesystem::exists(live.Path() + "543210.dat"));

@@ -111,19 +111,19 @@ class TableJournalTest : public CoreTest {
 };
 
 TEST_F(TableJournalTest, AJournalHeldByItsWriterIsLeftAlone) {
-  TableJournal held = TableJournal::Create(dir_ + "t.journal");
+  TableJournal held = TableJournal::Create(platform::CurrentFileSystem(), dir_ + "t.journal");
   held.Append({JournalRemoveFile{dir_ + "gone"}});
   std::string message;
-  EXPECT_EQ(CodeOf([&] { TableJournal::OpenLeftover(dir_ + "t.journal", 2, 1); }, &message),
+  EXPECT_EQ(CodeOf([&] { TableJournal::OpenLeftover(platform::CurrentFileSystem(), dir_ + "t.journal", 2, 1); }, &message),
             STRATA_OSEACCES);
   EXPECT_NE(message.find("t.journal"), std::string::npos) << message;
-  EXPECT_EQ(CodeOf([&] { TableJournal::Create(dir_ + "t.journal"); }), STRATA_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { TableJournal::Create(platform::CurrentFileSystem(), dir_ + "t.journal"); }), STRATA_OSEACCES);
 
   // A file of that name that is not a journal is nobody's to recover.
   Put("u.journal", "notes of somebody else");
-  EXPECT_FALSE(TableJournal::OpenLeftover(dir_ + "u.journal", 0, 0).has_value());
+  EXPECT_FALSE(TableJournal::OpenLeftover(platform::CurrentFileSystem(), dir_ + "u.journal", 0, 0).has_value());
   EXPECT_EQ(Slurp("u.journal"), "notes of somebody else");
-  EXPECT_FALSE(TableJournal::OpenLeftover(dir_ + "missing.journal", 0, 0).has_value());
+  EXPECT_FALSE(TableJournal::OpenLeftover(platform::CurrentFileSystem(), dir_ + "missing.journal", 0, 0).has_value());
 }
 
 TEST_F(TableJournalTest, AHalfSwappedTableIsFinishedBeforeItIsAskedForOrCreated) {

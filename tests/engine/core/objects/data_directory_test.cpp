@@ -9,6 +9,7 @@
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/core/objects/data_table.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 #include "tests/engine/core/core_test_support.h"
 
@@ -85,6 +86,30 @@ TEST_F(DirectoryTest, CreateOpenCloseKeepsFilesAndCounts) {
   EXPECT_TRUE(table.IsOpen());
   directory_->CloseTable(table);
   EXPECT_EQ(directory_->TableCount(), 0u);
+}
+
+// An engine handed a file system does all its file work there, whatever the
+// process-wide one is: its tables, lock file and journals.
+TEST_F(DirectoryTest, AnEngineHandedAFileSystemWorksOnlyThere) {
+  fs::create_directories(dir_ + "own");
+  strata::testing::WrappingFileSystem handed;
+  strata::testing::WrappingFileSystem processWide;
+  platform::ScopedFileSystem scope(processWide);
+  {
+    TDataEngine engine(handed);
+    strata::testing::UseQuickLocks(engine);
+    engine.Activate();
+    TDataDirectory& directory = QuickSession(engine).OpenDirectory("own", dir_ + "own/");
+    CreateSample(directory, "asset", true);
+    TDataTable& table = directory.OpenTable("asset", "asset");
+    strata::testing::AppendRecord(table, 1);
+    directory.CloseTable(table);
+  }
+  EXPECT_GT(handed.writes, 0);
+  EXPECT_GT(handed.reads, 0);
+  EXPECT_EQ(processWide.writes, 0);
+  EXPECT_EQ(processWide.reads, 0);
+  EXPECT_TRUE(OnDisk("own/asset.dat"));
 }
 
 TEST_F(DirectoryTest, NamesInAnyFormOpenTheSameTableFiles) {

@@ -160,7 +160,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
     FaultingFileSystem faults;
     {
       platform::ScopedFileSystem scope(faults);
-      auto scratch = std::make_unique<ScratchFolder>(privateDir_);
+      auto scratch = std::make_unique<ScratchFolder>(platform::CurrentFileSystem(), privateDir_);
       Database database(path, scratch->Path(), [&](DataEngineOptions& options) {
         if (GetParam().spills) options.MemoryBudget = 256;
       });
@@ -204,7 +204,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
   std::vector<std::string> Contents(const std::string& path, bool* clean = nullptr) {
     Database database(path, privateDir_);
     database.directory->RecoverTables();
-    ScratchFolder::RemoveAbandoned(privateDir_);
+    ScratchFolder::RemoveAbandoned(platform::CurrentFileSystem(), privateDir_);
     std::vector<std::string> contents;
     {
       TDataCursor cursor(*database.directory, "people");
