@@ -243,7 +243,7 @@ void TDataTable::CheckPassword(const DataFileHeader& header) {
         return;
       }
     }
-    // Without a match the data file refuses the table (10498).
+    // Without a match the data file refuses the table (STRATA_NOTSUFFTABLERIGHTS).
     if (!session.OnPassword || !session.OnPassword()) return;
   }
 }

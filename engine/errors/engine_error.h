@@ -88,7 +88,7 @@ class EStrataEngineError : public EDatabaseError {
                                   std::string_view databaseName = {});
 
 // Maps the calling thread's last operating-system error to an engine code
-// (11010 ... 11047), records it for the next raise and returns it.
+// (STRATA_OSENOENT ... STRATA_OSUNKNOWN), records it for the next raise and returns it.
 ErrorCode RecordOsError();
 
 // Records a socket error number for the next raise (remote transport).
