@@ -3,6 +3,7 @@
 #include "engine/core/data_directory.h"
 #include "engine/core/data_engine.h"
 #include "engine/core/table_recovery.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -47,10 +48,8 @@ void ChangeJournal::Recover(bool syncDirectory) {
 }
 
 void ChangeJournal::RecoverQuietly() noexcept {
-  try {
-    Recover();
-  } catch (...) {
-  }
+  SetAsideError("a journal that cannot be recovered now stays for the next user",
+                [&] { Recover(); });
 }
 
 }  // namespace strata
