@@ -22,8 +22,11 @@
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/index_file_header.h"
 #include "engine/values/field_types.h"
+#include "tests/support/definitions.h"
 
 namespace strata::bench {
+
+using testing::FieldDef;
 
 struct Row {
   std::string Name;
@@ -75,26 +78,15 @@ inline Row MakeRow(Numbers& numbers, std::int64_t i) {
   return row;
 }
 
-inline FieldDescriptor Field(std::uint16_t number, const char* name, std::uint8_t type,
-                             std::uint16_t length = 0, std::uint8_t subType = kSubTypeNone) {
-  FieldDescriptor field;
-  field.FieldNumber = number;
-  field.Name = name;
-  field.EngineType = type;
-  field.SubType = subType;
-  field.DeclaredLength = length;
-  return field;
-}
-
 inline std::vector<FieldDescriptor> PeopleFields() {
   return {
-      Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc),
-      Field(2, "Name", kTypeString, 40),
-      Field(3, "City", kTypeString, 30),
-      Field(4, "Email", kTypeString, 60),
-      Field(5, "Born", kTypeDate),
-      Field(6, "Balance", kTypeFloat, 0, kSubTypeCurrency),
-      Field(7, "Notes", kTypeBlob, 0, kSubTypeMemo),
+      FieldDef(1, "ID").AutoInc(),
+      FieldDef(2, "Name").String(40),
+      FieldDef(3, "City").String(30),
+      FieldDef(4, "Email").String(60),
+      FieldDef(5, "Born").Date(),
+      FieldDef(6, "Balance").Currency(),
+      FieldDef(7, "Notes").Memo(),
   };
 }
 

@@ -2,16 +2,15 @@
 
 #include <stdexcept>
 
+#include "engine/errors/set_aside.h"
+
 namespace strata {
 
 DefaultComponents::DefaultComponents() : session_(&engine_->CreateDefaultSession()) {}
 
 DefaultComponents::~DefaultComponents() {
-  try {
-    engine_->FreeSession(*session_);
-  } catch (...) {
-    // The engine's last holder frees the session anyway.
-  }
+  SetAsideError("the engine's last holder frees the session anyway",
+                [&] { engine_->FreeSession(*session_); });
 }
 
 TStrataEngine& DefaultEngine() {

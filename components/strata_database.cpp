@@ -7,6 +7,7 @@
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -14,11 +15,8 @@ TStrataDatabase::TStrataDatabase(TStrataSession& session, bool temporary)
     : session_(session), temporary_(temporary) {}
 
 TStrataDatabase::~TStrataDatabase() {
-  try {
-    Disconnect();
-  } catch (...) {
-    // Closing the engine directory must not keep the component from going.
-  }
+  SetAsideError("closing the engine directory must not keep the component from going",
+                [&] { Disconnect(); });
 }
 
 const std::string& TStrataDatabase::SessionName() const { return session_.SessionName(); }

@@ -6,6 +6,7 @@
 #include "components/definition_error.h"
 #include "components/strata_session.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -33,11 +34,8 @@ EngineSlot& TheSlot() {
 TStrataEngine::TStrataEngine() : core_(std::make_unique<TDataEngine>()) {}
 
 TStrataEngine::~TStrataEngine() {
-  try {
-    SetActive(false);
-  } catch (...) {
-    // A failing shutdown callback must not keep the engine from going.
-  }
+  SetAsideError("a failing shutdown callback must not keep the engine from going",
+                [&] { SetActive(false); });
   std::vector<std::unique_ptr<TStrataSession>> sessions;
   {
     std::lock_guard lock(sessionsLock_);

@@ -10,6 +10,7 @@
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -27,11 +28,8 @@ TStrataSession::TStrataSession(TStrataEngine& engine, std::string componentName,
       serial_(nextSerial.fetch_add(1)) {}
 
 TStrataSession::~TStrataSession() {
-  try {
-    SetActive(false);
-  } catch (...) {
-    // A failing shutdown callback must not keep the session from going.
-  }
+  SetAsideError("a failing shutdown callback must not keep the session from going",
+                [&] { SetActive(false); });
   ReleaseAutoSlot();
   while (!databases_.empty()) databases_.pop_back();
 }

@@ -13,6 +13,7 @@
 #include "components/strata_session.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/errors/set_aside.h"
 #include "engine/errors/error_codes.h"
 #include "engine/formats/field_rules.h"
 
@@ -125,11 +126,7 @@ IndexDescriptor TextIndexDescriptor(const TStrataFieldDefs& fieldDefs,
 TStrataTable::TStrataTable() = default;
 
 TStrataTable::~TStrataTable() {
-  try {
-    Close();
-  } catch (...) {
-    // Closing must not keep the component from going.
-  }
+  SetAsideError("closing must not keep the component from going", [&] { Close(); });
 }
 
 void TStrataTable::CheckInactive() const {
@@ -195,11 +192,8 @@ TStrataDatabase& TStrataTable::AcquireDatabase() {
 void TStrataTable::ReleaseDatabase() noexcept {
   if (databaseUses_ == 0 || --databaseUses_ > 0) return;
   TStrataDatabase* database = std::exchange(database_, nullptr);
-  try {
-    database->Session().CloseDatabase(*database);
-  } catch (...) {
-    // A failed disconnect leaves the database connected; nothing is lost.
-  }
+  SetAsideError("a failed disconnect leaves the database connected; nothing is lost",
+                [&] { database->Session().CloseDatabase(*database); });
 }
 
 void TStrataTable::SetActive(bool value) {

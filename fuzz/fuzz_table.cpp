@@ -21,25 +21,14 @@
 #include "engine/formats/index_file.h"
 #include "engine/values/bcd.h"
 #include "engine/values/field_types.h"
+#include "tests/support/definitions.h"
 
 namespace strata::fuzz {
 
 namespace {
 
-IndexDescriptor Index(const char* name, std::initializer_list<std::uint16_t> fields, bool unique,
-                      bool caseInsensitive = false, bool descending = false) {
-  IndexDescriptor index;
-  index.Name = name;
-  index.Unique = unique ? 1 : 0;
-  index.CaseInsensitive = caseInsensitive ? 1 : 0;
-  index.Descending = descending ? 1 : 0;
-  std::size_t i = 0;
-  for (std::uint16_t field : fields) {
-    index.DescendingFields[i] = descending ? 1 : 0;
-    index.FieldNumbers[i++] = field;
-  }
-  return index;
-}
+using testing::FieldDef;
+using testing::IndexDef;
 
 Bytes Le(std::uint64_t value, std::size_t size) {
   Bytes bytes(size);
@@ -130,39 +119,30 @@ void WriteSampleTable(const std::string& folder, int records) {
   SessionScope scope;
   TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
   std::vector<FieldDescriptor> fields = {
-      FieldDescriptor{.FieldNumber = 1, .Name = "ID",
-                      .EngineType = kTypeInteger, .SubType = kSubTypeAutoInc},
-      FieldDescriptor{.FieldNumber = 2, .Name = "Name",
-                      .EngineType = kTypeString, .DeclaredLength = 20},
-      FieldDescriptor{.FieldNumber = 3, .Name = "Wide",
-                      .EngineType = kTypeString, .SubType = kSubTypeWideString,
-                      .DeclaredLength = 10},
-      FieldDescriptor{.FieldNumber = 4, .Name = "Born", .EngineType = kTypeDate},
-      FieldDescriptor{.FieldNumber = 5, .Name = "Active", .EngineType = kTypeBoolean},
-      FieldDescriptor{.FieldNumber = 6, .Name = "Small", .EngineType = kTypeSmallint},
-      FieldDescriptor{.FieldNumber = 7, .Name = "Amount",
-                      .EngineType = kTypeFloat, .SubType = kSubTypeCurrency},
-      FieldDescriptor{.FieldNumber = 8, .Name = "Price", .EngineType = kTypeBcd},
-      FieldDescriptor{.FieldNumber = 9, .Name = "Code",
-                      .EngineType = kTypeBytes, .DeclaredLength = 6},
-      FieldDescriptor{.FieldNumber = 10, .Name = "At", .EngineType = kTypeTime},
-      FieldDescriptor{.FieldNumber = 11, .Name = "Stamp", .EngineType = kTypeTimestamp},
-      FieldDescriptor{.FieldNumber = 12, .Name = "Count", .EngineType = kTypeWord},
-      FieldDescriptor{.FieldNumber = 13, .Name = "Big", .EngineType = kTypeLargeint},
-      FieldDescriptor{.FieldNumber = 14, .Name = "Raw",
-                      .EngineType = kTypeVarBytes, .DeclaredLength = 16},
-      FieldDescriptor{.FieldNumber = 15, .Name = "Notes",
-                      .EngineType = kTypeBlob, .SubType = kSubTypeMemo},
-      FieldDescriptor{.FieldNumber = 16, .Name = "Picture",
-                      .EngineType = kTypeBlob, .SubType = kSubTypeGraphic},
+      FieldDef(1, "ID").AutoInc(),
+      FieldDef(2, "Name").String(20),
+      FieldDef(3, "Wide").WideString(10),
+      FieldDef(4, "Born").Date(),
+      FieldDef(5, "Active").Boolean(),
+      FieldDef(6, "Small").Smallint(),
+      FieldDef(7, "Amount").Currency(),
+      FieldDef(8, "Price").Bcd(),
+      FieldDef(9, "Code").Bytes(6),
+      FieldDef(10, "At").Time(),
+      FieldDef(11, "Stamp").Timestamp(),
+      FieldDef(12, "Count").Word(),
+      FieldDef(13, "Big").Largeint(),
+      FieldDef(14, "Raw").VarBytes(16),
+      FieldDef(15, "Notes").Memo(),
+      FieldDef(16, "Picture").Graphic(),
   };
   fields[7].DeclaredDecimals = 2;
   fields[15].Compression = 6;
   std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-  indexes[0] = Index("", {1}, true);
-  indexes[1] = Index("ByName", {2}, false, true);
-  indexes[2] = Index("ByBig", {13}, true);
-  indexes[3] = Index("ByBorn", {4, 11}, false, false, true);
+  indexes[0] = IndexDef("", {1}).Unique();
+  indexes[1] = IndexDef("ByName", {2}).CaseInsensitive();
+  indexes[2] = IndexDef("ByBig", {13}).Unique();
+  indexes[3] = IndexDef("ByBorn", {4, 11}).Descending();
   indexes[kFullTextSlot].FieldNumbers[0] = 2;
   indexes[kFullTextSlot].FieldNumbers[1] = 15;
   {

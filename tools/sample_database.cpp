@@ -11,6 +11,7 @@
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/values/bcd.h"
 #include "engine/values/currency.h"
 #include "engine/values/field_types.h"
@@ -220,10 +221,8 @@ void WriteSampleDatabase(const std::string& directory, std::int32_t rows) {
     TDataSession& session;
     TDataDirectory& directory;
     ~CloseAtExit() {
-      try {
-        session.CloseDirectory(directory);
-      } catch (...) {
-      }
+      SetAsideError("best-effort close in a destructor",
+                    [&] { session.CloseDirectory(directory); });
     }
   } closeAtExit{session, data};
   if (!data.ListTables().empty()) {

@@ -8,8 +8,8 @@
 // closes it again. The engine recreates a missing
 // or truncated index file when it opens a table; that would change the
 // table, so the report refuses such a table with a TableReportError naming
-// the index file instead. The engine's own errors (11010 for a missing
-// table, 12035, 12036, 8961 ...) pass through unchanged.
+// the index file instead. The engine's own errors (STRATA_OSENOENT for a missing
+// table, STRATA_OLDVERSION, STRATA_BADSIGNATURE, STRATA_HEADERCORRUPT ...) pass through unchanged.
 #pragma once
 
 #include <cstdint>

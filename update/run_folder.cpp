@@ -3,9 +3,10 @@
 #include "components/default_components.h"
 #include "components/strata_database.h"
 #include "components/strata_session.h"
+#include "engine/core/journal/scratch_folder.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
-#include "engine/core/journal/scratch_folder.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -30,12 +31,8 @@ RunFolder::RunFolder(const std::string& directory) {
 RunFolder::~RunFolder() {
   TStrataSession& session = DefaultSession();
   if (scratch_) session.SetPrivateDir(previousPrivateDir_);
-  try {
-    session.CloseDatabase(*database_);
-  } catch (...) {
-    // Closing a database that the run only held for this must not hide the
-    // run's own outcome.
-  }
+  SetAsideError("closing a database the run only held must not hide the run's own outcome",
+                [&] { session.CloseDatabase(*database_); });
   scratch_.reset();
 }
 

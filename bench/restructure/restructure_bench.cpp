@@ -270,8 +270,8 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget) {
   figures.rows = count;
   strata::platform::ResetPeakResidentBytes();
   std::vector<strata::FieldDescriptor> fields = table.Fields();
-  fields.push_back(Field(static_cast<std::uint16_t>(fields.size() + 1), "Phone",
-                         strata::kTypeString, 20));
+  fields.push_back(
+      FieldDef(static_cast<std::uint16_t>(fields.size() + 1), "Phone").String(20));
   figures.full = table.Restructure("full rebuild", strata::RestructureLevel::Full, options,
                                    fields, PeopleIndexes(), kPeopleSecondaryIndexes, true);
   std::printf("  full_rebuild_s=%.3f\n", figures.full);

@@ -8,7 +8,7 @@
 // prefix is a plain copy and is passed through unchanged.
 //
 // The copies work over ByteSource and ByteSink so that any file layer or
-// buffer can feed them. Damaged compressed copies raise 15002.
+// buffer can feed them. Damaged compressed copies raise STRATA_UNCOMPRESS.
 #pragma once
 
 #include <array>
@@ -49,13 +49,13 @@ inline constexpr std::size_t kMaxCopyChunkStored = std::size_t{16} << 20;
 inline constexpr std::size_t kMaxCopyChunkOutput = std::size_t{16} << 20;
 
 // Copies source to sink; a level above 0 writes a compressed copy at that
-// level, a level of 0 or below a plain copy. A level above 9 raises 15001.
+// level, a level of 0 or below a plain copy. A level above 9 raises STRATA_COMPRESS.
 void WriteCompressedCopy(ByteSource& source, ByteSink& sink, int level,
                          const CompressionHooks& hooks);
 
 // Copies a compressed or plain copy from source to sink, decompressing it.
 // A truncated chunk or length, a chunk length beyond kMaxCopyChunkStored, or
-// a chunk that fails to decompress raises 15002.
+// a chunk that fails to decompress raises STRATA_UNCOMPRESS.
 void ReadCompressedCopy(ByteSource& source, ByteSink& sink, const CompressionHooks& hooks);
 
 }  // namespace strata

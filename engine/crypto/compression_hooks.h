@@ -5,10 +5,10 @@
 // built-in zlib behaviour (whole-buffer deflate at level 1 to 9 in the zlib
 // stream format, and the matching inflate). The engine calls only Compress
 // and Decompress, which turn any failure inside a hook, built-in or not, into
-// engine error 15001 (compress) or 15002 (uncompress).
+// engine error STRATA_COMPRESS or STRATA_UNCOMPRESS.
 //
 // The zlib stream does not record the uncompressed length, so decompression
-// is bounded: output beyond maxOutput bytes is refused (15002), which keeps
+// is bounded: output beyond maxOutput bytes is refused (STRATA_UNCOMPRESS), which keeps
 // damaged or hostile data from exhausting memory.
 #pragma once
 

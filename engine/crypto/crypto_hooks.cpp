@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "engine/errors/set_aside.h"
+
 namespace strata {
 namespace {
 
@@ -16,10 +18,8 @@ class ResetOnUnwind {
   ResetOnUnwind& operator=(const ResetOnUnwind&) = delete;
   ~ResetOnUnwind() {
     if (!armed_) return;
-    try {
-      hooks_.Reset(context_);
-    } catch (...) {
-    }
+    SetAsideError("reset while an exception unwinds; that exception wins",
+                  [&] { hooks_.Reset(context_); });
   }
   // The normal way out: reset with exceptions propagating.
   void ResetNow() {

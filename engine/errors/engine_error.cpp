@@ -82,21 +82,7 @@ std::string FormatTemplate(const ErrorTableEntry& entry, const EngineErrorContex
 }  // namespace
 
 EStrataEngineError::EStrataEngineError(const EngineErrorContext& context)
-    : EDatabaseError(""),
-      Code(context.Code),
-      OsErrorCode(context.OsErrorCode),
-      SocketErrorCode(context.SocketErrorCode),
-      ServerAddress(context.ServerAddress),
-      UserName(context.UserName),
-      DatabaseName(context.DatabaseName),
-      TableName(context.TableName),
-      FieldName(context.FieldName),
-      IndexName(context.IndexName),
-      Detail(context.Detail),
-      ProcedureName(context.ProcedureName),
-      EventName(context.EventName),
-      Line(context.Line),
-      Column(context.Column) {
+    : EDatabaseError(""), EngineErrorContext(context) {
   SetMessage("Strata Engine Error # " + std::to_string(Code) + " " +
              EngineErrorText(Code, context));
 }

@@ -49,24 +49,11 @@ struct EngineErrorContext {
   std::int32_t Column = 0;
 };
 
-class EStrataEngineError : public EDatabaseError {
+// The engine's exception: the context of the failure (Code, TableName, ...
+// as public members) and its message, built once from that context.
+class EStrataEngineError : public EDatabaseError, public EngineErrorContext {
  public:
   explicit EStrataEngineError(const EngineErrorContext& context);
-
-  ErrorCode Code;
-  std::int32_t OsErrorCode;
-  std::int32_t SocketErrorCode;
-  std::string ServerAddress;
-  std::string UserName;
-  std::string DatabaseName;
-  std::string TableName;
-  std::string FieldName;
-  std::string IndexName;
-  std::string Detail;
-  std::string ProcedureName;
-  std::string EventName;
-  std::int32_t Line;
-  std::int32_t Column;
 };
 
 // Fills the engine-wide context under its lock, consumes the recorded OS and
@@ -88,7 +75,7 @@ class EStrataEngineError : public EDatabaseError {
                                   std::string_view databaseName = {});
 
 // Maps the calling thread's last operating-system error to an engine code
-// (11010 ... 11047), records it for the next raise and returns it.
+// (STRATA_OSENOENT ... STRATA_OSUNKNOWN), records it for the next raise and returns it.
 ErrorCode RecordOsError();
 
 // Records a socket error number for the next raise (remote transport).

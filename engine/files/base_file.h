@@ -63,7 +63,7 @@ class TBaseFile {
   bool ForcedReadOnly = false;
   bool Temporary = false;
   bool Hidden = false;
-  // CreateNew refuses (-11013) a file that already exists instead of
+  // CreateNew refuses (-STRATA_OSEACCES) a file that already exists instead of
   // emptying it.
   bool FailIfExists = false;
 

@@ -95,7 +95,7 @@ class TBufferedFile : public TEngineFile {
   virtual std::unique_ptr<TBuffer> NewBuffer() = 0;
   // Raises the file's corrupt-buffers error with the table's names.
   virtual void RaiseCorruptError() = 0;
-  // Raises 9479 when one more unit would pass the engine limits.
+  // Raises STRATA_TABLEFULL when one more unit would pass the engine limits.
   virtual void CheckAppend() = 0;
   // Counts the appended unit and marks the header changed.
   virtual void UnitAppended() = 0;
@@ -127,7 +127,7 @@ class TBufferedFile : public TEngineFile {
  protected:
   // RaiseCorruptError, which must not return.
   [[noreturn]] void CorruptBuffers();
-  // The common append check: 9479 when the unit area would pass the maximum
+  // The common append check: STRATA_TABLEFULL when the unit area would pass the maximum
   // file size or, with countRecords, the unit count the maximum record count.
   void CheckAppendLimits(bool countRecords);
 

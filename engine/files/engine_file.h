@@ -14,8 +14,8 @@
 // read and the target written in runs of up to 64 KiB, each under its
 // store's I/O lock. The target is created like CreateNew, so a file that
 // anybody holds open is never replaced. On any failure the partial target
-// is closed and deleted and the error (9217 naming the source, 9218 naming
-// the target, 15001/15002, ...) passes on. Progress goes to OnProgress in
+// is closed and deleted and the error (STRATA_READERR naming the source, STRATA_WRITEERR naming
+// the target, STRATA_COMPRESS/STRATA_UNCOMPRESS, ...) passes on. Progress goes to OnProgress in
 // whole percent of the source read, whenever it has grown by ProgressStep,
 // and always ends with 100.
 #pragma once
@@ -53,7 +53,7 @@ class TEngineFile {
 
   // The path; the table-name argument of this file's errors.
   virtual std::string GetName() const { return path_; }
-  // Open raises 11010 (with the path) for a missing file and the registry's
+  // Open raises STRATA_OSENOENT (with the path) for a missing file and the registry's
   // or the OS's code otherwise; ReadOnly and ForcedReadOnly give the result.
   virtual void Open();
   virtual void Close();
@@ -61,20 +61,20 @@ class TEngineFile {
   virtual void CreateNew();
   virtual void Delete();
   virtual void Rename(const std::string& newPath);
-  // Bytes read at the handle's position; fewer than asked raise 9217 unless
+  // Bytes read at the handle's position; fewer than asked raise STRATA_READERR unless
   // allowShort.
   virtual std::int64_t Read(std::span<std::byte> buffer, bool allowShort);
-  // Raises 9218 unless every byte was written. Writing no bytes sets the end
+  // Raises STRATA_WRITEERR unless every byte was written. Writing no bytes sets the end
   // of the file at the position.
   virtual void Write(std::span<const std::byte> data);
-  // Flushes the OS buffers of the file; a failure raises 9218.
+  // Flushes the OS buffers of the file; a failure raises STRATA_WRITEERR.
   virtual void Flush();
 
   // Copies this file (opened with its requests when it is not open, and
   // closed again) to targetPath, a file of the same kind (disk or memory)
   // that is closed at the end; or to target, created with its own requests
   // (Temporary, Hidden, FailIfExists) as a bare file and left open. A target
-  // that is this file itself is refused with 11013.
+  // that is this file itself is refused with STRATA_OSEACCES.
   virtual void CopyTo(const std::string& targetPath, const FileCopyOptions& options);
   virtual void CopyTo(TEngineFile& target, const FileCopyOptions& options);
   // Recreates this file from a copy made by CopyTo (any level; a file
@@ -121,7 +121,7 @@ class TEngineFile {
   bool ForcedReadOnly = false;
   bool Temporary = false;
   bool Hidden = false;
-  // CreateNew refuses an existing file (11013) instead of emptying it.
+  // CreateNew refuses an existing file (STRATA_OSEACCES) instead of emptying it.
   bool FailIfExists = false;
 
  protected:

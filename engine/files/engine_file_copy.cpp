@@ -6,6 +6,7 @@
 #include "engine/crypto/compressed_copy.h"
 #include "engine/crypto/compression_hooks.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/files/engine_file.h"
 
 namespace strata {
@@ -102,11 +103,8 @@ class SourceOpening {
   }
   ~SourceOpening() {
     if (!openedHere_) return;
-    try {
-      source_.Close();
-    } catch (...) {
-      // Nothing was written through this handle.
-    }
+    SetAsideError("closing a source only read from; nothing was written through it",
+                  [&] { source_.Close(); });
   }
   SourceOpening(const SourceOpening&) = delete;
   SourceOpening& operator=(const SourceOpening&) = delete;
@@ -116,15 +114,14 @@ class SourceOpening {
   bool openedHere_;
 };
 
+// Runs after a failed copy, whose error is the one that propagates.
 void DiscardTarget(TEngineFile& target) noexcept {
-  try {
+  SetAsideError("closing the target of a failed copy; the copy's error wins", [&] {
     if (target.IsOpen()) target.Close();
-  } catch (...) {
-  }
-  try {
-    target.Delete();  // a temporary target went with its close
-  } catch (...) {
-  }
+  });
+  // A temporary target went with its close.
+  SetAsideError("deleting the target of a failed copy; the copy's error wins",
+                [&] { target.Delete(); });
 }
 
 // Copies (restore false) or restores (restore true) source into target,

@@ -4,7 +4,7 @@
 // whole of every operation. The registry creates and destroys every store and
 // refuses conflicting uses inside the process without asking the OS: an
 // exclusive request against an open store, any request against an exclusive
-// one, and renaming, deleting or creating over an open file give -11013.
+// one, and renaming, deleting or creating over an open file give -STRATA_OSEACCES.
 //
 // Operations return a handle id or 0, or a negated engine code. A disk store
 // leaves its list when its last handle closes; a memory store stays with its
@@ -49,7 +49,7 @@ class FileRegistry {
 
   // Creates the file exclusively, or empties an existing one that nobody
   // holds open; with failIfExists an existing file (of this list, or on disk
-  // in any letter case) is refused with -11013 and left as it was.
+  // in any letter case) is refused with -STRATA_OSEACCES and left as it was.
   StoreOpenResult CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
                                   bool hidden, bool failIfExists = false);
   StoreOpenResult OpenStoreFile(std::string_view path, bool inMemory, bool hidden, bool temporary,

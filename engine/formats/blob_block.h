@@ -43,10 +43,10 @@ class TBlock : public TBuffer {
   void ClearHeader();
 
   // Copies up to out.size() bytes from payload offset `offset`, no further
-  // than DataLength; returns the count. More than a payload: 10029.
+  // than DataLength; returns the count. More than a payload: STRATA_INVALIDBLOBLEN.
   std::size_t ReadPayload(std::size_t offset, std::span<std::uint8_t> out) const;
   // Writes the bytes at payload offset `offset`; DataLength := offset + n.
-  // Past the payload: 10029.
+  // Past the payload: STRATA_INVALIDBLOBLEN.
   void WritePayload(std::size_t offset, std::span<const std::uint8_t> bytes);
 
  private:

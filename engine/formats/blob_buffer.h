@@ -42,9 +42,9 @@ class TBlobBuffer {
   // Keeps the current value as the copy as read.
   void KeepReadCopy() { ReadCopy = Value; }
   // The bytes to store: the value, compressed at the field's level when it
-  // has one (15001 when the hook fails).
+  // has one (STRATA_COMPRESS when the hook fails).
   std::vector<std::uint8_t> StoredForm(const CompressionHooks& hooks) const;
-  // Replaces the stored bytes just read by the value they hold (15002 when
+  // Replaces the stored bytes just read by the value they hold (STRATA_UNCOMPRESS when
   // the hook fails).
   void DecompressAfterRead(const CompressionHooks& hooks);
 

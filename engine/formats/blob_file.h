@@ -7,8 +7,8 @@
 // the first its length. Freed blocks form a free chain through NextBlock,
 // the head in FirstFreeBlock; allocation takes the last freed block first.
 // Every block number read from the file is checked before it is followed: a
-// pointer outside the file, a cycle or an unreadable block is 8963, a chain
-// shorter than its length 8711.
+// pointer outside the file, a cycle or an unreadable block is STRATA_MEMOCORRUPT, a chain
+// shorter than its length STRATA_ENDOFBLOB.
 //
 // Revisions are assigned by the caller (the data file's LastBlobRevision);
 // this file only stamps and checks them.
@@ -30,18 +30,19 @@ namespace strata {
 
 class TBlobFile : public TBufferedFile {
  public:
-  // blockSize must be a multiple of 8 from 64 to 65536, else 8961.
+  // blockSize must be a multiple of 8 from 64 to 65536, else STRATA_HEADERCORRUPT.
   TBlobFile(FileRegistry& registry, std::string path, bool inMemory, TableFileOwner& owner,
             std::int32_t blockSize);
 
-  // Opens the file and reads the header: 12035 for an earlier format, 12036
-  // for another format or signature, 8961 for a file shorter than a header.
+  // Opens the file and reads the header: STRATA_OLDVERSION for an earlier format,
+  // STRATA_BADSIGNATURE for another format or signature, STRATA_HEADERCORRUPT for a file shorter
+  // than a header.
   void Open() override;
   // An empty file: format 6, the engine's signature, NextBlockNumber 1.
   void CreateNew() override;
 
   std::unique_ptr<TBuffer> NewBuffer() override;
-  void RaiseCorruptError() override;  // 8963
+  void RaiseCorruptError() override;  // STRATA_MEMOCORRUPT
   void CheckAppend() override;
   void UnitAppended() override;
   std::int32_t CacheLimit() override;
@@ -65,7 +66,7 @@ class TBlobFile : public TBufferedFile {
   void TouchHeader() override;
   // Truncates to the header and resets it.
   void EmptyFile() override;
-  // 8961 unless FirstFreeBlock is 0 or a block of the file and the blocks
+  // STRATA_HEADERCORRUPT unless FirstFreeBlock is 0 or a block of the file and the blocks
   // the header counts lie within the file.
   void VerifyHeader();
   bool HeaderChanged();

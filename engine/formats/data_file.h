@@ -55,9 +55,10 @@ class TDataFile : public TBufferedFile {
   TDataFile(FileRegistry& registry, std::string path, bool inMemory, TableFileOwner& owner);
 
   // Opens the file and reads the header and the descriptors. Fails (closed)
-  // with 12035 for an earlier format, 12036 for another format or signature,
-  // 8961 for a damaged header or descriptor block, 10498 when the table is
-  // enciphered and no cipher is available after OnPasswordCheck.
+  // with STRATA_OLDVERSION for an earlier format, STRATA_BADSIGNATURE for another format or
+  // signature, STRATA_HEADERCORRUPT for a damaged header or descriptor block,
+  // STRATA_NOTSUFFTABLERIGHTS when the table is enciphered and no cipher is available after
+  // OnPasswordCheck.
   void Open() override;
   void Close() override;
   // An empty file: header zeroed, format 6, the engine's signature, no
@@ -65,7 +66,7 @@ class TDataFile : public TBufferedFile {
   void CreateNew() override;
 
   std::unique_ptr<TBuffer> NewBuffer() override;
-  void RaiseCorruptError() override;  // 8962
+  void RaiseCorruptError() override;  // STRATA_FILECORRUPT
   void CheckAppend() override;
   void UnitAppended() override;
   std::int32_t CacheLimit() override;
@@ -83,7 +84,7 @@ class TDataFile : public TBufferedFile {
   std::int32_t ScanDepth() const override { return 4; }
   std::int32_t GrowthStep() const override { return 64; }
   // Reads the 512 header bytes; HeaderModified is cleared. A file shorter
-  // than a header, or a damaged description, raises 8961.
+  // than a header, or a damaged description, raises STRATA_HEADERCORRUPT.
   void ReadHeader() override;
   // When forced or marked: ChangeCount + 1, LastUpdated := now, write, mark
   // the table modified, clear the mark. Returns whether it wrote.
@@ -92,14 +93,14 @@ class TDataFile : public TBufferedFile {
   void TouchHeader() override;
   // Truncates to the descriptors and resets the counters.
   void EmptyFile() override;
-  // The structure checks run after the table's files are open: 15878 for a
-  // locale that is not installed, 8961 for anything else.
+  // The structure checks run after the table's files are open: STRATA_CANNOTLOADLDDRV for a
+  // locale that is not installed, STRATA_HEADERCORRUPT for anything else.
   void VerifyHeader();
   // Re-reads the header; true when ChangeCount differs from the one held.
   bool HeaderChanged();
   // The header and descriptor check of verification, one line per finding;
   // true when nothing was found. A repair also fixes what it can (a record
-  // size it cannot hold raises 8961 before anything changes), cuts a
+  // size it cannot hold raises STRATA_HEADERCORRUPT before anything changes), cuts a
   // partial slot off the file, stamps format 6, empties the free chain for
   // the caller to rebuild and marks the header and descriptors for writing.
   bool RepairHeader(const RepairLog& log, bool verifyOnly);
@@ -107,8 +108,9 @@ class TDataFile : public TBufferedFile {
   std::int32_t WholeSlotCount();
 
   // Replaces the structure: completes PhysicalSize and FieldOffset, counts
-  // the BLOB fields (over 128: 9498), computes RecordSize (over 65534: 9477);
-  // more than 1024 fields: 9492. Header and descriptors marked for writing.
+  // the BLOB fields (over 128: STRATA_BLOBLIMIT), computes RecordSize (over 65534:
+  // STRATA_RECTOOBIG); more than 1024 fields: STRATA_FLDLIMIT. Header and descriptors marked for
+  // writing.
   void SetStructure(std::span<const FieldDescriptor> fields);
   void SetTableInfo(const TableInfo& info);
   // The descriptor block as one unit (deciphered or enciphered as a whole).
@@ -162,7 +164,7 @@ class TDataFile : public TBufferedFile {
   std::uint16_t FieldCount() const { return header_.FieldCount; }
   std::uint16_t BlobFieldCount() const { return header_.BlobFieldCount; }
   bool HeaderModified() const { return header_.HeaderModified; }
-  // The sizes the index and BLOB files are opened with; 8961 when outside
+  // The sizes the index and BLOB files are opened with; STRATA_HEADERCORRUPT when outside
   // their ranges (1024..16384 and 64..65536) or not multiples of 8.
   std::int32_t CheckedIndexPageSize() const;
   std::int32_t CheckedBlobBlockSize() const;

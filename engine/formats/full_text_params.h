@@ -45,7 +45,7 @@ inline void AddToCharacterSet(CharacterSet& set, unsigned char c) {
 
 // Reads the chain of the full-text slot; the defaults when it has none.
 // A chain that ends early, leaves the file, meets a page of another type or
-// holds a length that cannot be raises 8965.
+// holds a length that cannot be raises STRATA_INDEXCORRUPT.
 FullTextParams ReadFullTextParams(TIndexFile& file, TDataCursor* cursor = nullptr);
 
 // Writes the parameters into the chain (reusing its pages, appending pages

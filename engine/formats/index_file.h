@@ -9,7 +9,7 @@
 // The header and descriptors are held in memory; setters mark them and
 // WriteHeader writes what changed (descriptors first). Page numbers read
 // from the file are checked against the page count before use: a bad page
-// number raises 8965, a header that does not hold together 8961.
+// number raises STRATA_INDEXCORRUPT, a header that does not hold together STRATA_HEADERCORRUPT.
 //
 // Pages are fetched for one index at a time: the file expands a page with
 // the format of the index it is fetched for (FetchPage). A cache miss that
@@ -50,8 +50,8 @@ class TIndexFile : public TBufferedFile {
   TIndexFile(FileRegistry& registry, std::string path, bool inMemory, TableFileOwner& owner,
              std::int32_t indexPageSize);
 
-  // Opens the file, reads and checks the header (12035 and 12036 for old or
-  // foreign files, 8961 for more than 30 secondary slots or a page size
+  // Opens the file, reads and checks the header (STRATA_OLDVERSION and STRATA_BADSIGNATURE for old
+  // or foreign files, STRATA_HEADERCORRUPT for more than 30 secondary slots or a page size
   // outside 1024 to 16384), reads the descriptors.
   void Open() override;
   // Clears the descriptors and closes.
@@ -61,8 +61,8 @@ class TIndexFile : public TBufferedFile {
   void CreateNew() override;
 
   std::unique_ptr<TBuffer> NewBuffer() override;
-  void RaiseCorruptError() override;  // 8965
-  [[noreturn]] void RaiseHeaderCorrupt() const;  // 8961
+  void RaiseCorruptError() override;  // STRATA_INDEXCORRUPT
+  [[noreturn]] void RaiseHeaderCorrupt() const;  // STRATA_HEADERCORRUPT
   void CheckAppend() override { CheckAppendLimits(false); }
   void UnitAppended() override;
   std::int32_t CacheLimit() override;
@@ -84,7 +84,7 @@ class TIndexFile : public TBufferedFile {
   void EmptyFile() override;
   // Re-reads the header; true when another user changed it.
   bool HeaderChanged();
-  // The consistency checks run on an ordinary open; 8961 on any failure.
+  // The consistency checks run on an ordinary open; STRATA_HEADERCORRUPT on any failure.
   void VerifyHeader(std::span<const FieldDescriptor> fields) const;
   // The header and descriptor check of verification against the table's
   // fields, one line per finding; true when nothing was found. A repair
@@ -138,7 +138,7 @@ class TIndexFile : public TBufferedFile {
   TableFileOwner& Owner() const { return owner_; }
   const UnitCipher* Cipher() const { return owner_.Cipher(); }
 
-  // Pages. FetchPage raises 8965 for a number outside the file or a page
+  // Pages. FetchPage raises STRATA_INDEXCORRUPT for a number outside the file or a page
   // that holds entries of another format.
   TPage& FetchPage(TDataCursor* cursor, std::int32_t page, const PageFormat& format,
                    BufferPin& pin);
@@ -156,10 +156,11 @@ class TIndexFile : public TBufferedFile {
   void MarkDescriptors() { descriptorsModified_ = true; }
   void CheckSlot(int slot) const;
   // A secondary index definition as stored: the name trimmed and checked
-  // (9487, 10010, 10022), the key length computed and checked (10026).
+  // (STRATA_INDEXLIMIT, STRATA_INDEXNAMEREQUIRED, STRATA_INVALIDINDEXNAME), the key length computed
+  // and checked (STRATA_INVALIDKEY).
   IndexDescriptor SecondaryDescriptor(const IndexDescriptor& descriptor,
                                       std::span<const FieldDescriptor> fields) const;
-  // 10026 unless the key's field bytes lie between 1 and 4106 and within
+  // STRATA_INVALIDKEY unless the key's field bytes lie between 1 and 4106 and within
   // a third of the payload.
   void CheckKeyLength(std::uint32_t fieldBytes, const std::string& indexName) const;
   [[noreturn]] void RaiseIndexError(ErrorCode code, std::string_view indexName,

@@ -71,7 +71,7 @@ class IndexKeyLayout {
  public:
   IndexKeyLayout() = default;
 
-  // The layout of an index. Raises 12292 for a key field that the table
+  // The layout of an index. Raises STRATA_SEARCHCOLREQD for a key field that the table
   // lacks or that is a BLOB (memo fields are accepted in the full-text
   // index), naming the field, the index and the table.
   static IndexKeyLayout Make(const IndexDescriptor& descriptor,

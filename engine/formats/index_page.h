@@ -14,7 +14,7 @@
 // compression) of the index it belongs to, which the file supplies while it
 // loads the page (TIndexFile::LoadFormat). Every size read from the file is
 // checked against the payload before it is used; a page that does not parse
-// raises 8965. Entry positions are 0-based.
+// raises STRATA_INDEXCORRUPT. Entry positions are 0-based.
 #pragma once
 
 #include <cstdint>

@@ -12,8 +12,8 @@
 //
 // The tree is a short-lived view: build it for an operation with the
 // index's key layout. Pages met on the way are checked (type, entry count,
-// neighbour links, depth at most 64): damage raises 8965, a descriptor whose
-// key length does not fit the layout or the page size raises 8961.
+// neighbour links, depth at most 64): damage raises STRATA_INDEXCORRUPT, a descriptor whose
+// key length does not fit the layout or the page size raises STRATA_HEADERCORRUPT.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +33,11 @@ class TIndexTree {
 
   // Inserts a key (KeyLength() bytes) with its record number.
   void Insert(std::span<const std::uint8_t> key, std::int32_t recordNumber);
-  // Deletes the entry with exactly this key; 8965 when there is none.
+  // Deletes the entry with exactly this key; STRATA_INDEXCORRUPT when there is none.
   void Delete(std::span<const std::uint8_t> key);
   // The record number of the entry with exactly this key.
   std::optional<std::int32_t> Find(std::span<const std::uint8_t> key);
-  // 9729 with the index's name ("Primary" for slot 0) when the key exists.
+  // STRATA_KEYVIOL with the index's name ("Primary" for slot 0) when the key exists.
   void CheckUnique(std::span<const std::uint8_t> key);
   // Frees every page of the tree (children before their parent) and
   // empties it.

@@ -23,7 +23,7 @@
 // cache that is never emptied, and are only read afterwards; ICU allows
 // concurrent comparisons on a collator that is no longer modified. Every
 // function here is safe to call from any thread. Comparing under an
-// identifier that is not available raises 15878 (STRATA_CANNOTLOADLDDRV)
+// identifier that is not available raises STRATA_CANNOTLOADLDDRV
 // without a table name: callers test LocaleAvailable first and raise with
 // the table's name.
 #pragma once

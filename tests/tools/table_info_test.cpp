@@ -17,6 +17,7 @@
 #include "engine/core/objects/data_table.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/core/core_test_support.h"
+#include "tests/support/definitions.h"
 #include "tests/tools/program_run.h"
 #include "tools/command_line.h"
 
@@ -94,14 +95,14 @@ class TableInfoTest : public TempDirTest {
     TDataSession& session = QuickSession(engine);
     TDataDirectory& directory = session.OpenDirectory("shop", dir_);
     TableStructure structure;
-    FieldDescriptor name = Field(2, "Name", kTypeString, 20);
+    FieldDescriptor name = FieldDef(2, "Name").String(20);
     name.CharCase = 2;
     name.MinValue = "A";
     name.DefaultValue = "Caf\xE9";
-    FieldDescriptor amount = Field(3, "Amount", kTypeBcd);
+    FieldDescriptor amount = FieldDef(3, "Amount").Bcd();
     amount.DeclaredDecimals = 2;
-    structure.Fields = {Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc), name, amount,
-                        Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    structure.Fields = {FieldDef(1, "ID").AutoInc(), name, amount,
+                        FieldDef(4, "Notes").Memo()};
     structure.Indexes[0] = TIndexFile::DefaultPrimaryDescriptor();
     IndexDescriptor byName;
     byName.Name = "ByName";

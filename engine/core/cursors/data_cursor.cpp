@@ -11,6 +11,7 @@
 #include "engine/core/objects/data_session.h"
 #include "engine/core/objects/data_table.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/record_values.h"
 #include "engine/locale/collation.h"
@@ -48,10 +49,7 @@ TDataCursor::TDataCursor(TDataDirectory& directory, std::string_view tableName, 
       modes_(modes) {}
 
 TDataCursor::~TDataCursor() {
-  try {
-    Close();
-  } catch (...) {
-  }
+  SetAsideError("best-effort close in a destructor", [&] { Close(); });
 }
 
 TDataSession& TDataCursor::Session() const { return directory_.Session(); }
@@ -85,13 +83,7 @@ void TDataCursor::Close() {
   TDataTable& table = *table_;
   // Keys held back go into the trees before the table is written.
   std::exception_ptr failure;
-  if (write_) {
-    try {
-      write_->Indexes->ApplyHeldKeys();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
+  if (write_) KeepFirstError(failure, [&] { write_->Indexes->ApplyHeldKeys(); });
   table.BeforeFlush = nullptr;
   write_.reset();
   currentRecord_ = 0;

@@ -88,8 +88,8 @@ class TDataCursor {
   TDataCursor(const TDataCursor&) = delete;
   TDataCursor& operator=(const TDataCursor&) = delete;
 
-  // Opens the table through the directory (11013 on an exclusive conflict;
-  // 11010 or 9217 naming the index file when that is missing or unreadable).
+  // Opens the table through the directory (STRATA_OSEACCES on an exclusive conflict;
+  // STRATA_OSENOENT or STRATA_READERR naming the index file when that is missing or unreadable).
   void Open(bool verifyHeaders = false);
   void Close();
   bool IsOpen() const { return table_ != nullptr; }
@@ -108,7 +108,7 @@ class TDataCursor {
   std::span<const FieldDescriptor> Fields() const;
   std::int32_t RecordSize() const;
   std::vector<std::uint8_t> NewRecordBuffer() const;
-  // Physical records 1 to the record count; 8710 for any other number.
+  // Physical records 1 to the record count; STRATA_RECNOTFOUND for any other number.
   std::int32_t PhysicalRecordCount() const;
 
   // Copies slot `record` into buffer (at least RecordSize bytes); true when
@@ -139,9 +139,9 @@ class TDataCursor {
 
   // Creates the table the cursor names, empty, from descriptors that are
   // checked and completed in place (ValidateStructure), and leaves it
-  // closed. The cursor must be closed and exclusive (10253) and not
-  // read-only (11013); an existing table gives 13060 unless
-  // options.OverwriteExisting, and one that is open gives 11013. The
+  // closed. The cursor must be closed and exclusive (STRATA_NEEDEXCLACCESS) and not
+  // read-only (STRATA_OSEACCES); an existing table gives STRATA_TABLEEXISTS unless
+  // options.OverwriteExisting, and one that is open gives STRATA_OSEACCES. The
   // full-text parameters (the defaults with the options' replacements) are
   // written with the table. A failure leaves no files behind.
   void CreateTableFiles(const TableCreateOptions& options, std::span<FieldDescriptor> fields,
@@ -149,8 +149,8 @@ class TDataCursor {
 
   // Brings the table the cursor names to a new structure, keeping its
   // records, and returns the level of work done. The cursor must be closed
-  // (10031), exclusive (10253) and writable (11013, also for a table that
-  // opens read-only); the descriptors are checked and completed in place
+  // (STRATA_TABLEOPEN), exclusive (STRATA_NEEDEXCLACCESS) and writable (STRATA_OSEACCES, also for a
+  // table that opens read-only); the descriptors are checked and completed in place
   // first. Records that cannot be carried over are reported to OnDataLost;
   // a report answered with Continue false ends the operation normally with
   // the table as it was. Progress goes to OnProgress (none for a header-only
@@ -163,7 +163,7 @@ class TDataCursor {
   // restructure_preview.h), worked out without writing anything: the
   // descriptors are checked and completed in place, then the table is opened
   // shared and read-only, whatever the cursor's modes, and each record is
-  // read once (progress to OnProgress). The cursor must be closed (10031).
+  // read once (progress to OnProgress). The cursor must be closed (STRATA_TABLEOPEN).
   RestructurePreview PreviewRestructure(const RestructureOptions& options,
                                         std::span<FieldDescriptor> fields, IndexSlots indexes,
                                         int secondaryIndexCount);
@@ -172,8 +172,8 @@ class TDataCursor {
   // true when nothing was found; with repair it also fixes what it finds
   // (true when nothing needed fixing) and, with forceIndexRebuild, rebuilds
   // every index. Each finding is a line to OnLog, the progress goes to
-  // OnProgress with its text. The cursor must be closed (10031) and
-  // exclusive (10253), and writable for a repair (11013, also for a table
+  // OnProgress with its text. The cursor must be closed (STRATA_TABLEOPEN) and
+  // exclusive (STRATA_NEEDEXCLACCESS), and writable for a repair (STRATA_OSEACCES, also for a table
   // that opens read-only); the table is opened without the ordinary header
   // checks and closed again, a repair's changes written.
   //
@@ -187,14 +187,14 @@ class TDataCursor {
 
   // Zeroes the buffer and stores every field's default value.
   void ApplyDefaults(std::span<std::uint8_t> record);
-  // Required fields, minimums and maximums, fields in order: 9732, 9730 or
-  // 9731 naming the first field that fails.
+  // Required fields, minimums and maximums, fields in order: STRATA_REQDERR, STRATA_MINVALERR or
+  // STRATA_MAXVALERR naming the first field that fails.
   void CheckConstraints(std::span<const std::uint8_t> record);
 
   // Adds the record in the buffer (at least RecordSize bytes) to the table:
   // AutoInc values for NULL AutoInc fields (unless skipAutoInc), the
   // constraints, a new RecordID (unless the cursor keeps RecordIDs), the
-  // RecordHash (with computeHash), the unique check (unless skipped; 9729
+  // RecordHash (with computeHash), the unique check (unless skipped; STRATA_KEYVIOL
   // naming the index), every key and full-text word, the changed BLOB values
   // the buffer holds, then the record itself in the first free slot (or a
   // new one). The buffer's link (offset 1) is cleared first unless keepLink,
@@ -203,7 +203,7 @@ class TDataCursor {
   // leaves the table as it was. A shared cursor holds the table write lock
   // and the slot's record lock for the insert and writes everything at
   // once; an exclusive one takes no locks and leaves the headers to the
-  // flush or close. 11013 for a read-only cursor.
+  // flush or close. STRATA_OSEACCES for a read-only cursor.
   void InsertRecord(std::span<std::uint8_t> record, bool reposition = false, bool keepLink = false,
                     bool skipAutoInc = false, bool skipUniqueCheck = false,
                     bool computeHash = true);
@@ -218,8 +218,8 @@ class TDataCursor {
   // the database, else the session's private directory).
   SortedBuildSettings SortSettingsHere() const;
   // Removes a record with its keys, words and BLOB chains and puts its slot
-  // on the free chain. 8710 for a slot outside the table, 8708 for a slot
-  // that holds no record.
+  // on the free chain. STRATA_RECNOTFOUND for a slot outside the table, STRATA_KEYORRECDELETED for
+  // a slot that holds no record.
   void DeleteRecord(std::int32_t recordNumber);
   // The record the last insert stored (0: none).
   std::int32_t CurrentRecord() const { return currentRecord_; }
@@ -245,9 +245,10 @@ class TDataCursor {
 
   // BLOB values. OpenBlob opens a field's value (reading the chain the
   // buffer names; an open field gains a reference) and returns its length:
-  // 9998 for a handle that names no open value, 9494 beyond 128 open values.
+  // STRATA_INVALIDBLOBOFFSET for a handle that names no open value, STRATA_OPENBLOBLIMIT beyond 128
+  // open values.
   std::size_t OpenBlob(std::span<std::uint8_t> record, std::uint16_t number, int mode = 1);
-  // The value of an open field (9998 when it is not open).
+  // The value of an open field (STRATA_INVALIDBLOBOFFSET when it is not open).
   std::span<const std::uint8_t> BlobValue(std::span<const std::uint8_t> record,
                                           std::uint16_t number) const;
   // Replaces a field's value, opening it for writing first when needed.

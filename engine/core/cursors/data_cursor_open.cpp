@@ -9,6 +9,7 @@
 #include "engine/core/indexing/table_index_writer.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_table.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/data_file.h"
 #include "engine/formats/index_file.h"
 
@@ -28,10 +29,7 @@ void TDataCursor::OpenTable(bool verifyHeaders, bool rebuildLostIndex) {
   try {
     RecoverIndexes();
   } catch (...) {
-    try {
-      Close();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { Close(); });
     throw;
   }
 }
@@ -68,11 +66,7 @@ void TDataCursor::RecoverIndexes() {
   }
   write_.reset();
   // Written at once, whatever the cursor's mode.
-  try {
-    table.Flush(false, FlushHeaders{true, true, false});
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
+  KeepFirstError(failure, [&] { table.Flush(false, FlushHeaders{true, true, false}); });
   if (failure) std::rethrow_exception(failure);
   table.IndexRecovered();
 }

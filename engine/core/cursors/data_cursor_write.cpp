@@ -14,6 +14,7 @@
 #include "engine/core/schema/field_value_rules.h"
 #include "engine/core/indexing/sorted_index_build.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/blob_buffer.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/field_types.h"
@@ -260,10 +261,9 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   } catch (...) {
     for (PendingBlob& pending : blobs) {
       if (!pending.Written) continue;
-      try {
+      SetAsideError("cleanup after a failure; the first error wins", [&] {
         if (pending.Blob->FirstBlock > 0) table.BlobFile()->FreeBlobChain(pending.Blob->FirstBlock);
-      } catch (...) {
-      }
+      });
       pending.Blob->FirstBlock = pending.Before.FirstBlock;
       pending.Blob->Revision = pending.Before.Revision;
       pending.Blob->Modified = true;

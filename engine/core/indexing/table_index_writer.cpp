@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/full_text_params.h"
 #include "engine/formats/index_file.h"
 #include "engine/formats/index_key.h"
@@ -106,11 +107,10 @@ struct TableIndexWriter::Impl {
 
   // Deletes the key when it is there and leads to this record; never throws.
   void DeleteIfOwned(int slot, std::span<const std::uint8_t> k, std::int32_t recordNumber) noexcept {
-    try {
+    SetAsideError("removing a key quietly after a failure; the first error wins", [&] {
       TIndexTree tree = Tree(slot);
       if (tree.Find(k) == recordNumber) tree.Delete(k);
-    } catch (...) {
-    }
+    });
   }
 };
 

@@ -73,7 +73,7 @@ class TableIndexWriter {
   void InsertKey(int slot, std::span<const std::uint8_t> key, std::int32_t recordNumber);
   void DeleteKey(int slot, std::span<const std::uint8_t> key);
 
-  // 9729 naming the first unique index that already holds the record's key
+  // STRATA_KEYVIOL naming the first unique index that already holds the record's key
   // ("Primary" for slot 0).
   void CheckUnique(std::span<const std::uint8_t> record, std::int32_t recordId);
   // The record's key in every ordinary index (slots in order), then one

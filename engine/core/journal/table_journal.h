@@ -96,12 +96,12 @@ class TableJournal {
  public:
   static constexpr const char* kExtension = ".journal";
 
-  // Creates the journal through files, which must not exist yet (11013
+  // Creates the journal through files, which must not exist yet (STRATA_OSEACCES
   // naming it when it does), locked until Remove or destruction.
   static TableJournal Create(platform::FileSystem& files, const std::string& path);
   // Opens a journal left at path, locked, and reads its entries. None when
   // no journal is there; when another user holds it, the lock is tried
-  // retryCount more times, waitMs apart, and then refused with 11013.
+  // retryCount more times, waitMs apart, and then refused with STRATA_OSEACCES.
   static std::optional<TableJournal> OpenLeftover(platform::FileSystem& files,
                                                   const std::string& path, int retryCount,
                                                   std::uint32_t waitMs);
@@ -116,7 +116,7 @@ class TableJournal {
   const std::vector<JournalEntry>& Entries() const { return entries_; }
 
   // Adds entries and makes them durable (the file, and with the first
-  // entries its directory) before returning. Raises 9218 naming the
+  // entries its directory) before returning. Raises STRATA_WRITEERR naming the
   // journal.
   void Append(const std::vector<JournalEntry>& entries);
   // Ends the journal: empties (from then on it records nothing), closes and

@@ -10,9 +10,9 @@
 //
 // Every step may be repeated, so a recovery killed midway is simply run
 // again. Before it changes anything, the recovery checks that the files it
-// needs exist; a missing one raises 11010 naming it and nothing is deleted.
+// needs exist; a missing one raises STRATA_OSENOENT naming it and nothing is deleted.
 // Files are moved and deleted through the registry, so a file that this
-// process holds open is refused (11013) rather than changed under its user.
+// process holds open is refused (STRATA_OSEACCES) rather than changed under its user.
 #pragma once
 
 #include <vector>

@@ -17,7 +17,7 @@
 // new file has its final name (the old files all moved before the first new
 // file did), and moves only the files still under their earlier names.
 // Files are moved and deleted through the registry (inMemory: the memory
-// database's files), so a file this process holds open is refused (11013).
+// database's files), so a file this process holds open is refused (STRATA_OSEACCES).
 #pragma once
 
 #include "engine/core/journal/table_journal.h"
@@ -30,7 +30,7 @@ void StageSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
 void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
 void UndoSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory);
 
-// Syncs the directory a path lies in (raises 9218 naming it); nothing for
+// Syncs the directory a path lies in (raises STRATA_WRITEERR naming it); nothing for
 // the memory database.
 void SyncDirectoryOf(FileRegistry& registry, const std::string& path, bool inMemory);
 

@@ -14,7 +14,7 @@
 // attribute, is a read-only database: Disabled is set and every lock then
 // succeeds at once without locking anything. A list that cannot be read
 // (damaged) is written anew, as for a new file, when no other user has the
-// lock file open; when one has, OpenLockFile raises 8961 naming the lock
+// lock file open; when one has, OpenLockFile raises STRATA_HEADERCORRUPT naming the lock
 // file and what is wrong with it.
 //
 // OpenLockFileForReading serves a directory opened for reading only: it
@@ -27,7 +27,7 @@
 //
 // The lock file's own locks (a random read byte of its window, or the whole
 // window) guard reading and rewriting the list; their retries are fixed
-// (LockFileTiming). A damaged list found later raises 8961 naming the lock
+// (LockFileTiming). A damaged list found later raises STRATA_HEADERCORRUPT naming the lock
 // file and the damage, and is never read beyond its end. For reading, a
 // damaged list makes the directory Disabled at once. Used by one thread at
 // a time.
@@ -74,14 +74,14 @@ class TDataDirectoryLocks {
   void CloseLockFile();
 
   // The table's entry (name compared without regard to letter case), appended
-  // with the next slot when missing; 9480 past 4096 tables. The reference
+  // with the next slot when missing; STRATA_DATABASEFULL past 4096 tables. The reference
   // stays valid until CloseLockFile.
   TDataTableLocks& EntryFor(std::string_view tableName);
 
-  void ReadLockLockFile();     // 10221
-  void ReadUnlockLockFile();   // 10222
-  void WriteLockLockFile();    // 10223
-  void WriteUnlockLockFile();  // 10224
+  void ReadLockLockFile();     // STRATA_LOCKREADLOCK
+  void ReadUnlockLockFile();   // STRATA_LOCKREADUNLOCK
+  void WriteLockLockFile();    // STRATA_LOCKWRITELOCK
+  void WriteUnlockLockFile();  // STRATA_LOCKWRITEUNLOCK
 
   // The caller holds a lock-file lock. Refresh reads the list only when the
   // stamp changed; known entries keep their objects. Write rewrites it.
@@ -89,7 +89,8 @@ class TDataDirectoryLocks {
   void WriteEntries();
 
   // Transactions over all tables: the range of all transaction bytes
-  // (10229 / 10230) and the range of all table windows (10229 / 10230).
+  // (STRATA_TRANSLOCK / STRATA_TRANSUNLOCK) and the range of all table windows
+  // (STRATA_TRANSLOCK / STRATA_TRANSUNLOCK).
   void LockAllTransactions();
   void UnlockAllTransactions();
   void WriteLockAllTables();
@@ -120,7 +121,7 @@ class TDataDirectoryLocks {
   // The table names of the directory's data files, in listing order.
   std::vector<std::string> TablesOfDirectory();
   // Writes the list of a damaged lock file anew when no other user has it
-  // open; raises 8961 naming the finding otherwise.
+  // open; raises STRATA_HEADERCORRUPT naming the finding otherwise.
   void RebuildDamagedLockFile(const std::string& finding);
   void ReadEntriesShared();
   TDataTableLocks* Find(std::string_view name) const;

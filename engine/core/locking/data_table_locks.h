@@ -7,9 +7,9 @@
 // transaction byte keeps writers from other users out while a transaction
 // on the table runs. A lock call that finds its lock already held does
 // nothing and returns false. Locks that stay refused after the engine's
-// retries raise 10225 (read), 10227 (write) or 10229 (transaction); failed
-// releases raise 10226, 10228 or 10230. Errors name the table and the
-// database.
+// retries raise STRATA_READLOCK (read), STRATA_WRITELOCK (write) or STRATA_TRANSLOCK (transaction);
+// failed releases raise STRATA_READUNLOCK, STRATA_WRITEUNLOCK or STRATA_TRANSUNLOCK. Errors name
+// the table and the database.
 //
 // The file layer keeps locks per store, not per user, so an entry releases
 // only what it took itself: a bit set by a directory-wide lock (all

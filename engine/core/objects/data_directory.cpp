@@ -9,6 +9,7 @@
 #include "engine/core/schema/table_names.h"
 #include "engine/core/journal/table_recovery.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "platform/file_system.h"
 
 namespace strata {
@@ -33,10 +34,7 @@ TDataDirectory::TDataDirectory(TDataSession& session, std::string databaseName, 
 }
 
 TDataDirectory::~TDataDirectory() {
-  try {
-    Rollback();
-  } catch (...) {
-  }
+  SetAsideError("rolling back in a destructor; the tables go anyway", [&] { Rollback(); });
   transactionTables_.clear();
   // Tables hold entries of the lock manager: they go first.
   while (!tables_.empty()) tables_.pop_back();
@@ -129,11 +127,7 @@ void TDataDirectory::CloseTable(TDataTable& table, bool forceOsFlush, bool uncou
                                [&](const auto& t) { return t.get() == &table; });
   if (it == tables_.end()) RaiseTableError(STRATA_OSENOENT, table.ErrorTableName());
   std::exception_ptr failure;
-  try {
-    table.Close(forceOsFlush, uncounted);
-  } catch (...) {
-    failure = std::current_exception();
-  }
+  KeepFirstError(failure, [&] { table.Close(forceOsFlush, uncounted); });
   table.UncountCursor();
   if (!table.IsOpen() && !table.InTransaction()) Remove(table);
   if (failure) std::rethrow_exception(failure);
@@ -142,10 +136,8 @@ void TDataDirectory::CloseTable(TDataTable& table, bool forceOsFlush, bool uncou
 void TDataDirectory::ReleaseIfUnused(TDataTable& table) {
   if (table.InTransaction() || table.OpenCount() > 0) return;
   if (table.IsOpen() && keepTablesOpen_ && !table.Exclusive()) return;
-  try {
-    table.Close(false, true);
-  } catch (...) {
-  }
+  SetAsideError("releasing an unused table; one that stays open stays listed",
+                [&] { table.Close(false, true); });
   if (!table.IsOpen()) Remove(table);
 }
 
@@ -293,10 +285,7 @@ void TDataDirectory::StartTransaction(std::optional<std::span<const std::string>
       }
     }
   } catch (...) {
-    try {
-      Rollback();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { Rollback(); });
     throw;
   }
 }
@@ -326,18 +315,10 @@ void TDataDirectory::Rollback() {
   if (!inTransaction_) return;
   std::exception_ptr failure;
   for (TDataTable* table : transactionTables_) {
-    try {
-      table->RollbackTable(restrictedTransaction_);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
+    KeepFirstError(failure, [&] { table->RollbackTable(restrictedTransaction_); });
   }
   if (!restrictedTransaction_) {
-    try {
-      locks_->UnlockAllTransactions();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
+    KeepFirstError(failure, [&] { locks_->UnlockAllTransactions(); });
   }
   EndTransaction();
   if (failure) std::rethrow_exception(failure);

@@ -6,7 +6,7 @@
 // the files of a table are Path + its file names, looked up without regard
 // to letter case. A directory whose lock file cannot be used is a read-only
 // database: its tables open read-only, every lock succeeds without locking,
-// and creating, deleting and renaming tables fail with 11013. The database
+// and creating, deleting and renaming tables fail with STRATA_OSEACCES. The database
 // named "Memory" keeps its files in memory.
 //
 // Errors about its tables carry ErrorDatabaseName(): the path without its
@@ -69,21 +69,21 @@ class TDataDirectory {
   std::int32_t ReleaseReference() { return --referenceCount_; }
 
   // Opens the table (counted unless asked otherwise) and counts a cursor on
-  // it. 11013 when the table or the request is exclusive and the table is
+  // it. STRATA_OSEACCES when the table or the request is exclusive and the table is
   // already counted open here.
   TDataTable& OpenTable(std::string_view name, std::string_view displayName,
                         const TableOpenRequest& request = {});
   // Closes it; a table that is then closed, outside a transaction and not
-  // kept open is freed. 11010 for a table this directory does not hold.
+  // kept open is freed. STRATA_OSENOENT for a table this directory does not hold.
   // forceOsFlush asks for an OS flush of what an exclusive table writes out.
   void CloseTable(TDataTable& table, bool forceOsFlush = false, bool uncounted = false);
   // Creates the table's files from a checked structure and returns the table
   // open, exclusive and counted; the caller closes it. A failure leaves no
-  // files behind. 11013 in a read-only database or while the table is open
+  // files behind. STRATA_OSEACCES in a read-only database or while the table is open
   // or in a transaction.
   TDataTable& CreateTable(std::string_view name, std::string_view displayName, bool temporary,
                           const TableStructure& structure);
-  // Removes the data, index and BLOB file. 11013 in a read-only database or
+  // Removes the data, index and BLOB file. STRATA_OSEACCES in a read-only database or
   // while the table is counted open; a table kept open is closed first.
   void DeleteTable(std::string_view name);
   // Moves each existing file of the table to newName in targetDirectory;
@@ -98,9 +98,9 @@ class TDataDirectory {
   // (see table_journal.h) is recovered: the change it records is finished or
   // undone. Opening, creating, deleting or renaming a table and asking
   // whether it exists do this first. A journal that another user still holds
-  // is waited for (the session's lock retries) and then refused with 11013;
+  // is waited for (the session's lock retries) and then refused with STRATA_OSEACCES;
   // in a read-only database a journal cannot be recovered and the table is
-  // refused with 11013. Nothing happens for the in-memory database.
+  // refused with STRATA_OSEACCES. Nothing happens for the in-memory database.
   void RecoverTable(std::string_view name);
   // RecoverTable for every journal of the directory.
   void RecoverTables();
@@ -139,7 +139,7 @@ class TDataDirectory {
   std::vector<std::unique_ptr<TDataTable>>::iterator Find(std::string_view name);
   void Insert(std::unique_ptr<TDataTable> table);
   void Remove(TDataTable& table);
-  // Before a table's files are deleted or renamed: refused (11013) in a
+  // Before a table's files are deleted or renamed: refused (STRATA_OSEACCES) in a
   // read-only database or while the table is open or in a transaction;
   // a table kept open is closed and forgotten. Returns the table name.
   std::string ReleaseForFileChange(std::string_view name);

@@ -7,6 +7,7 @@
 #include "engine/core/objects/data_session.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "platform/file_system.h"
 
 namespace strata {
@@ -21,11 +22,7 @@ class FirstFailure {
  public:
   template <typename Step>
   void Run(Step&& step) {
-    try {
-      step();
-    } catch (...) {
-      if (!failure_) failure_ = std::current_exception();
-    }
+    KeepFirstError(failure_, step);
   }
   void Rethrow() const {
     if (failure_) std::rethrow_exception(failure_);
@@ -118,10 +115,7 @@ void TDataTable::Open(bool uncounted, bool verifyHeaders, bool rebuildLostIndex)
     OpenFiles(verifyHeaders, rebuildLostIndex);
   } catch (...) {
     ReleaseLocks();
-    try {
-      CloseFiles();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { CloseFiles(); });
     lockEntry_ = nullptr;
     cipher_.reset();
     indexRecreated_ = false;
@@ -243,7 +237,7 @@ void TDataTable::CheckPassword(const DataFileHeader& header) {
         return;
       }
     }
-    // Without a match the data file refuses the table (10498).
+    // Without a match the data file refuses the table (STRATA_NOTSUFFTABLERIGHTS).
     if (!session.OnPassword || !session.OnPassword()) return;
   }
 }
@@ -278,15 +272,10 @@ void TDataTable::Close(bool forceOsFlush, bool uncounted) {
 void TDataTable::CloseForGood() noexcept {
   inTransaction_ = false;
   openCount_ = 0;
-  try {
-    Close(false, true);
-  } catch (...) {
-  }
+  SetAsideError("closing a table for good; it goes whatever fails",
+                [&] { Close(false, true); });
   ReleaseLocks();
-  try {
-    CloseFiles();
-  } catch (...) {
-  }
+  SetAsideError("closing a table for good; it goes whatever fails", [&] { CloseFiles(); });
   isOpen_ = false;
 }
 
@@ -372,10 +361,7 @@ void TDataTable::CreateFiles(const TableStructure& structure) {
       if (stale.Exists()) stale.Delete();
     }
   } catch (...) {
-    try {
-      CloseFiles();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { CloseFiles(); });
     DeleteFilesQuietly();
     cipher_.reset();
     throw;
@@ -387,11 +373,10 @@ void TDataTable::CreateFiles(const TableStructure& structure) {
 
 void TDataTable::DeleteFilesQuietly() noexcept {
   for (const TableFileKind kind : kFileKinds) {
-    try {
+    SetAsideError("deleting a table's files quietly; each file is tried", [&] {
       TEngineFile file(Engine().Registry(), FilePath(kind), InMemory());
       if (file.Exists()) file.Delete();
-    } catch (...) {
-    }
+    });
   }
 }
 

@@ -14,7 +14,7 @@
 // or closed. In a read-only database every lock succeeds without locking.
 //
 // Opening a table whose index file is missing or cannot be read fails with
-// 11010 or 9217 naming the index file: its index definitions exist nowhere
+// STRATA_OSENOENT or STRATA_READERR naming the index file: its index definitions exist nowhere
 // else, so the table is never used as if it had none. Only a repair opens it
 // with rebuildLostIndex: an unreadable file is first kept aside as
 // "<index file>.damaged~" (a number added when that name is taken), then a
@@ -106,11 +106,11 @@ class TDataTable final : public TableFileOwner {
   // of every file and re-reads the index and BLOB headers. True then.
   bool CheckForChanges();
 
-  // Record locks (byte L - r of the data file). LockRecord raises 10258 for
+  // Record locks (byte L - r of the data file). LockRecord raises STRATA_RECLOCKFAILED for
   // record 0, a record this table holds, or a lock still refused after the
   // session's retries; true when taking the table read lock on the way
   // found the table changed. That read lock stays with the caller's
-  // operation, which releases it. UnlockRecord raises 10242 for a record not
+  // operation, which releases it. UnlockRecord raises STRATA_UNLOCKFAILED for a record not
   // held (inside a transaction the byte stays locked until its end).
   bool LockRecord(std::int32_t record);
   void UnlockRecord(std::int32_t record);
@@ -118,7 +118,7 @@ class TDataTable final : public TableFileOwner {
   // the records held for the transaction (and then a deferred table unlock).
   void UnlockAllRecords(bool transactionHeld);
   bool RecordLocked(std::int32_t record) const;
-  // The whole-table lock on the data file: 10241 when held already, when the
+  // The whole-table lock on the data file: STRATA_LOCKED when held already, when the
   // table holds record locks, or when refused after the retries. Inside a
   // transaction UnlockTable only defers the release to its end.
   bool LockTable();

@@ -5,6 +5,7 @@
 #include "engine/core/objects/data_session.h"
 #include "engine/core/objects/data_table.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "platform/process.h"
 
 namespace strata {
@@ -225,22 +226,10 @@ void TDataTable::RollbackTable(bool restricted) {
   if (!inTransaction_) return;
   inTransaction_ = false;
   std::exception_ptr failure;
-  try {
-    DropCaches(false, true);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  try {
-    UnlockAllRecords(true);
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
+  KeepFirstError(failure, [&] { DropCaches(false, true); });
+  KeepFirstError(failure, [&] { UnlockAllRecords(true); });
   if (restricted && lockEntry_ != nullptr) {
-    try {
-      lockEntry_->TransUnlock();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
+    KeepFirstError(failure, [&] { lockEntry_->TransUnlock(); });
   }
   if (failure) std::rethrow_exception(failure);
 }

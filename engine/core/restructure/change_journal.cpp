@@ -1,8 +1,9 @@
 #include "engine/core/restructure/change_journal.h"
 
+#include "engine/core/journal/table_recovery.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
-#include "engine/core/journal/table_recovery.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -47,10 +48,8 @@ void ChangeJournal::Recover(bool syncDirectory) {
 }
 
 void ChangeJournal::RecoverQuietly() noexcept {
-  try {
-    Recover();
-  } catch (...) {
-  }
+  SetAsideError("a journal that cannot be recovered now stays for the next user",
+                [&] { Recover(); });
 }
 
 }  // namespace strata

@@ -33,7 +33,7 @@ class FileRegistry;
 
 class ChangeJournal {
  public:
-  // Creates the table's journal (11013 when one exists).
+  // Creates the table's journal (STRATA_OSEACCES when one exists).
   ChangeJournal(TDataDirectory& directory, std::string_view tableName);
   ~ChangeJournal();
   ChangeJournal(const ChangeJournal&) = delete;

@@ -11,6 +11,7 @@
 #include "engine/core/schema/table_full_text_params.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/field_rules.h"
 #include "engine/formats/full_text_params.h"
 
@@ -94,16 +95,12 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
     if (journal) journal->Commit();
   } catch (...) {
     if (created != nullptr && directory_.FindTable(tableName_) == created) {
-      try {
-        directory_.CloseTable(*created);
-      } catch (...) {
-      }
+      SetAsideError("cleanup after a failure; the first error wins",
+                    [&] { directory_.CloseTable(*created); });
     }
     if (journal) journal->RecoverQuietly();
-    try {
-      directory_.DeleteTable(tableName_);
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins",
+                  [&] { directory_.DeleteTable(tableName_); });
     throw;
   }
 }

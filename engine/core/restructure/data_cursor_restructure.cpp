@@ -22,6 +22,7 @@
 #include "engine/core/schema/table_names.h"
 #include "engine/core/journal/table_swap.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/files/engine_file.h"
 #include "engine/core/indexing/table_index_writer.h"
 #include "engine/formats/field_rules.h"
@@ -52,10 +53,8 @@ class CloseOnExit {
  public:
   explicit CloseOnExit(TDataCursor& cursor) : cursor_(cursor) {}
   ~CloseOnExit() {
-    try {
-      cursor_.Close();
-    } catch (...) {
-    }
+    SetAsideError("closing on exit; the error that unwinds matters more",
+                  [&] { cursor_.Close(); });
   }
   CloseOnExit(const CloseOnExit&) = delete;
   CloseOnExit& operator=(const CloseOnExit&) = delete;
@@ -156,11 +155,10 @@ void RenumberFields(TDataTable& table) {
 }
 
 void DeleteFileQuietly(FileRegistry& registry, const std::string& path, bool inMemory) noexcept {
-  try {
+  SetAsideError("deleting a leftover file quietly", [&] {
     TEngineFile file(registry, path, inMemory);
     if (file.Exists()) file.Delete();
-  } catch (...) {
-  }
+  });
 }
 
 // A temporary table name in the directory, taken with an exclusive create
@@ -192,11 +190,9 @@ std::string ReserveTempTableName(TDataDirectory& directory, FileRegistry& regist
 // the directory refuses to delete it as a table (a read-only database) or
 // only its name's reservation exists.
 void DeleteTableQuietly(TDataDirectory& directory, const std::string& name) noexcept {
-  try {
-    directory.DeleteTable(name);
-  } catch (...) {
-  }
-  try {
+  SetAsideError("deleting a temporary table quietly; its files go next",
+                [&] { directory.DeleteTable(name); });
+  SetAsideError("deleting a temporary table's leftover files quietly", [&] {
     const DataEngineOptions& options = directory.Engine().Options();
     for (const std::string* extension : {&options.TableDataExtension, &options.TableIndexExtension,
                                           &options.TableBlobExtension}) {
@@ -205,8 +201,7 @@ void DeleteTableQuietly(TDataDirectory& directory, const std::string& name) noex
                             TableFileName(name, options.TableDataExtension, *extension),
                         directory.InMemory());
     }
-  } catch (...) {
-  }
+  });
 }
 
 }  // namespace
@@ -374,10 +369,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
   // The new table and its staged files go (the journal stays when that
   // fails, for the next user of the table to finish).
   const auto discard = [&]() noexcept {
-    try {
-      target.Close();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { target.Close(); });
     journal->RecoverQuietly();
     DeleteTableQuietly(tempDirectory, tempName);
   };
@@ -512,11 +504,10 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // Past the point where the swap is finished, never undone: one more
     // attempt here, else the next user of the table completes it.
     bool finished = false;
-    try {
+    SetAsideError("one more attempt at finishing the swap; the first error propagates", [&] {
       journal->Recover(false);
       finished = true;
-    } catch (...) {
-    }
+    });
     if (!finished) throw;
   }
   EndProgress();
@@ -766,17 +757,13 @@ void TDataCursor::TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome
 void TDataCursor::CloseDiscardingChanges() noexcept {
   if (table_ == nullptr) return;
   write_.reset();  // keys held back go too
-  try {
-    // Nothing of the change is written: the buffers, headers and
-    // descriptors go back to what the files hold.
+  // Nothing of the change is written: the buffers, headers and
+  // descriptors go back to what the files hold.
+  SetAsideError("discarding changes after a failure; the first error wins", [&] {
     table_->DropCaches(false, true);
     table_->IndexFile()->ReadDescriptors();
-  } catch (...) {
-  }
-  try {
-    Close();
-  } catch (...) {
-  }
+  });
+  SetAsideError("closing after a failure; the first error wins", [&] { Close(); });
 }
 
 }  // namespace strata

@@ -15,6 +15,7 @@
 #include "engine/core/schema/field_value_rules.h"
 #include "engine/core/restructure/restructure_decision.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/formats/field_rules.h"
 #include "engine/formats/index_key.h"
 #include "engine/formats/record_values.h"
@@ -154,10 +155,8 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   struct CloseAtEnd {
     TDataCursor& cursor;
     ~CloseAtEnd() {
-      try {
-        cursor.Close();
-      } catch (...) {
-      }
+      SetAsideError("best-effort close of a read-only preview in a destructor",
+                    [&] { cursor.Close(); });
     }
   } closeAtEnd{*this};
 

@@ -14,7 +14,7 @@
 // length, key field count, case-insensitive or unique flag, compression, or
 // per key field the field number, its descending flag or the field itself
 // (FieldDescriptorsDiffer) differ. RecordID and RecordHash stand for
-// themselves; a key field number that names no field raises 9985. The name
+// themselves; a key field number that names no field raises STRATA_OUTOFRANGE. The name
 // and the whole-index descending flag do not count.
 #pragma once
 

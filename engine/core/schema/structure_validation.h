@@ -3,24 +3,24 @@
 // file formats store.
 //
 // ValidateStructure checks, in this order: the password of an enciphered
-// table (1 to 128 characters after trimming, 10015), the locale (15878), the
-// field count (1 to 1024, 9492), the index page size (1024 to 16384, 9487),
-// the number of secondary indexes (0 to 30, 9487), the BLOB block size (64 to
-// 65536, 9498); then the fields and then the indexes. The sizes come in
-// already rounded up to a multiple of 8.
+// table (1 to 128 characters after trimming, STRATA_INVALIDPASSWORD), the locale
+// (STRATA_CANNOTLOADLDDRV), the field count (1 to 1024, STRATA_FLDLIMIT), the index page size
+// (1024 to 16384, STRATA_INDEXLIMIT), the number of secondary indexes (0 to 30,
+// STRATA_INDEXLIMIT), the BLOB block size (64 to 65536, STRATA_BLOBLIMIT); then the fields and
+// then the indexes. The sizes come in already rounded up to a multiple of 8.
 //
 // ValidateFieldDescriptors, per field in order: trims and cuts the name to 60
-// characters (10038 for an empty, reserved, badly starting or duplicate name),
+// characters (STRATA_INVALIDFIELDNAME for an empty, reserved, badly starting or duplicate name),
 // checks the field number (unique) and type (not 0), the declared length
-// (10000), the default, minimum and maximum texts (10006), the compression
-// level and computed flag (10000); writes back the size (0 for unsized
+// (STRATA_INVALIDFLDTYPE), the default, minimum and maximum texts (STRATA_INVALIDVCHKSTRUCT), the
+// compression level and computed flag (STRATA_INVALIDFLDTYPE); writes back the size (0 for unsized
 // types), the decimals (0 unless BCD), PhysicalSize, physical decimals and
 // FieldOffset (from 25).
 //
-// ValidateIndexDescriptors, for slot 0 and the secondary slots: names (10022
-// for an empty or badly starting name, 10027 for a duplicate), key fields
-// (10023 for a gap or an unknown field, 12292 for a BLOB), key length
-// (10026) and the derived values: key field count, key length (plus the
+// ValidateIndexDescriptors, for slot 0 and the secondary slots: names (STRATA_INVALIDINDEXNAME
+// for an empty or badly starting name, STRATA_INDEXEXISTS for a duplicate), key fields
+// (STRATA_INVALIDIDXDESC for a gap or an unknown field, STRATA_SEARCHCOLREQD for a BLOB), key
+// length (STRATA_INVALIDKEY) and the derived values: key field count, key length (plus the
 // 4-byte RecordID suffix when not unique); slot 0 is nameless
 // and unique and becomes the default RecordID index when it has no key
 // fields; slot 31 becomes "Sys Text" over string and memo fields.

@@ -9,6 +9,7 @@
 #include "engine/core/schema/table_names.h"
 #include "engine/core/verify/table_verify_run.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -42,10 +43,7 @@ bool TDataCursor::VerifyOrRepairTable(bool repair, bool forceIndexRebuild) {
     TableVerifyRun run(*this, repair, forceIndexRebuild);
     result = run.Run();
   } catch (...) {
-    try {
-      Close();
-    } catch (...) {
-    }
+    SetAsideError("cleanup after a failure; the first error wins", [&] { Close(); });
     throw;
   }
   Close();

@@ -13,6 +13,7 @@
 #include "engine/core/objects/data_table.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/files/files_test_support.h"
+#include "tests/support/definitions.h"
 
 namespace strata::testing {
 
@@ -32,23 +33,12 @@ inline TDataSession& QuickSession(TDataEngine& engine) {
   return session;
 }
 
-inline FieldDescriptor Field(std::uint16_t number, const char* name, std::uint8_t type,
-                             std::uint16_t length = 0, std::uint8_t subType = kSubTypeNone) {
-  FieldDescriptor field;
-  field.FieldNumber = number;
-  field.Name = name;
-  field.EngineType = type;
-  field.SubType = subType;
-  field.DeclaredLength = length;
-  return field;
-}
-
 // ID integer, Name string[20], Done boolean, and with withBlob a memo Notes.
 inline TableStructure SampleStructure(bool withBlob = false) {
   TableStructure structure;
-  structure.Fields = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 20),
-                      Field(3, "Done", kTypeBoolean)};
-  if (withBlob) structure.Fields.push_back(Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo));
+  structure.Fields = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(20),
+                      FieldDef(3, "Done").Boolean()};
+  if (withBlob) structure.Fields.push_back(FieldDef(4, "Notes").Memo());
   structure.Indexes[0] = TIndexFile::DefaultPrimaryDescriptor();
   structure.Indexes[kFullTextSlot] = TIndexFile::EmptyTextDescriptor();
   return structure;

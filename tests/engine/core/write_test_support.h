@@ -16,6 +16,7 @@
 #include "engine/core/objects/data_table.h"
 #include "engine/core/indexing/table_index_writer.h"
 #include "tests/engine/core/core_test_support.h"
+#include "tests/support/definitions.h"
 
 namespace strata::testing {
 
@@ -38,27 +39,6 @@ inline std::optional<EStrataEngineError> ErrorOf(const std::function<void()>& bo
   return std::nullopt;
 }
 
-struct IndexDefinition {
-  std::string Name;
-  std::vector<std::uint16_t> Fields;
-  bool Unique = false;
-  bool CaseInsensitive = false;
-  bool Descending = false;
-};
-
-inline IndexDescriptor MakeIndex(const IndexDefinition& definition) {
-  IndexDescriptor index;
-  index.Name = definition.Name;
-  index.Unique = definition.Unique ? 1 : 0;
-  index.CaseInsensitive = definition.CaseInsensitive ? 1 : 0;
-  for (std::size_t i = 0; i < definition.Fields.size(); ++i) {
-    index.FieldNumbers[i] = definition.Fields[i];
-    index.DescendingFields[i] = definition.Descending ? 1 : 0;
-  }
-  index.Descending = definition.Descending ? 1 : 0;
-  return index;
-}
-
 class WriteTest : public CoreTest {
  protected:
   void SetUp() override {
@@ -70,11 +50,11 @@ class WriteTest : public CoreTest {
   // Creates a table: primary (none: RecordID), secondary indexes, full-text
   // fields.
   void Create(const std::string& name, std::vector<FieldDescriptor> fields,
-              std::vector<std::uint16_t> primary = {}, std::vector<IndexDefinition> secondary = {},
+              std::vector<std::uint16_t> primary = {}, std::vector<IndexDescriptor> secondary = {},
               std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
     std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-    indexes[0] = MakeIndex({"", primary, true});
-    for (std::size_t i = 0; i < secondary.size(); ++i) indexes[i + 1] = MakeIndex(secondary[i]);
+    indexes[0] = IndexDef("", primary).Unique();
+    for (std::size_t i = 0; i < secondary.size(); ++i) indexes[i + 1] = secondary[i];
     for (std::size_t i = 0; i < textFields.size(); ++i) {
       indexes[kFullTextSlot].FieldNumbers[i] = textFields[i];
     }

@@ -11,29 +11,20 @@
 #include "engine/values/date_time.h"
 #include "engine/values/field_types.h"
 #include "format_test_support.h"
+#include "tests/support/definitions.h"
 
 namespace strata {
 namespace {
 
 using testing::CodeOf;
+using testing::FieldDef;
 using testing::I32At;
 using testing::U16At;
 
-FieldDescriptor Field(std::uint16_t number, std::string name, std::uint8_t type,
-                      std::uint8_t subType = 0, std::uint16_t length = 0) {
-  FieldDescriptor field;
-  field.FieldNumber = number;
-  field.Name = std::move(name);
-  field.EngineType = type;
-  field.SubType = subType;
-  field.DeclaredLength = length;
-  return field;
-}
-
 // A string of 10 characters, an integer and a memo.
 std::vector<FieldDescriptor> PeopleFields() {
-  return {Field(1, "Name", kTypeString, 0, 10), Field(2, "Count", kTypeInteger),
-          Field(3, "Notes", kTypeBlob, kSubTypeMemo)};
+  return {FieldDef(1, "Name").String(10), FieldDef(2, "Count").Integer(),
+          FieldDef(3, "Notes").Memo()};
 }
 
 constexpr std::int64_t kSlotArea = 512 + 3 * 768;  // the people table's first slot
@@ -143,11 +134,11 @@ TEST_F(DataFileTest, HeaderIsWrittenOnlyWhenChangedAndCountsEveryWrite) {
 
 TEST_F(DataFileTest, ValueEncodingsInARecordImage) {
   std::vector<FieldDescriptor> fields = {
-      Field(1, "Plain", kTypeString, 0, 6),  Field(2, "Fixed", kTypeString, kSubTypeFixedChar, 6),
-      Field(3, "Upper", kTypeString, 0, 6),  Field(4, "Day", kTypeDate),
-      Field(5, "At", kTypeTime),             Field(6, "Stamp", kTypeTimestamp),
-      Field(7, "Flag", kTypeBoolean),        Field(8, "Amount", kTypeBcd),
-      Field(9, "Small", kTypeSmallint),      Field(10, "Blob", kTypeBlob),
+      FieldDef(1, "Plain").String(6),   FieldDef(2, "Fixed").FixedChar(6),
+      FieldDef(3, "Upper").String(6),   FieldDef(4, "Day").Date(),
+      FieldDef(5, "At").Time(),         FieldDef(6, "Stamp").Timestamp(),
+      FieldDef(7, "Flag").Boolean(),    FieldDef(8, "Amount").Bcd(),
+      FieldDef(9, "Small").Smallint(),  FieldDef(10, "Blob").Blob(),
   };
   fields[2].CharCase = 2;
   fields[7].DeclaredDecimals = 2;
@@ -208,8 +199,8 @@ TEST_F(DataFileTest, ValueEncodingsInARecordImage) {
 }
 
 TEST_F(DataFileTest, WideStringsHoldUtf16CodeUnits) {
-  std::vector<FieldDescriptor> fields = {Field(1, "Wide", kTypeString, kSubTypeWideString, 4),
-                                         Field(2, "Upper", kTypeString, kSubTypeWideString, 4)};
+  std::vector<FieldDescriptor> fields = {FieldDef(1, "Wide").WideString(4),
+                                         FieldDef(2, "Upper").WideString(4)};
   fields[1].CharCase = 2;
   auto file = Create(fields);
   std::vector<std::uint8_t> record(file->UnitSize());
@@ -336,9 +327,13 @@ TEST_F(DataFileTest, CountersWrapAndEmptyingResetsThem) {
 
 TEST_F(DataFileTest, StructureLimits) {
   std::vector<FieldDescriptor> blobs;
-  for (std::uint16_t i = 1; i <= 129; ++i) blobs.push_back(Field(i, "B" + std::to_string(i), kTypeBlob));
+  for (std::uint16_t i = 1; i <= 129; ++i) {
+    blobs.push_back(FieldDef(i, "B" + std::to_string(i)).Blob());
+  }
   std::vector<FieldDescriptor> wide;
-  for (std::uint16_t i = 1; i <= 130; ++i) wide.push_back(Field(i, "S" + std::to_string(i), kTypeString, 0, 512));
+  for (std::uint16_t i = 1; i <= 130; ++i) {
+    wide.push_back(FieldDef(i, "S" + std::to_string(i)).String(512));
+  }
   auto file = NewFile();
   file->CreateNew();
   EXPECT_EQ(CodeOf([&] { file->SetStructure(blobs); }), STRATA_BLOBLIMIT);

@@ -14,8 +14,8 @@ namespace {
 
 using testing::CodeOf;
 using testing::Hex;
+using testing::IndexDef;
 using testing::MakeFields;
-using testing::MakeIndex;
 
 constexpr std::int64_t SlotAt(int slot) { return 512 + 768 * slot; }
 
@@ -26,8 +26,8 @@ class IndexFileDefinitions : public testing::IndexFileTest {
   void CreateSound() {
     Create();
     file_->DefinePrimaryIndex(TIndexFile::DefaultPrimaryDescriptor(), fields_);
-    file_->AddSecondaryIndex(MakeIndex("ByName", {1, 2}, false, 3), fields_);
-    file_->AddSecondaryIndex(MakeIndex("ByCity", {5}, true), fields_);
+    file_->AddSecondaryIndex(IndexDef("ByName", {1, 2}).Compression(3), fields_);
+    file_->AddSecondaryIndex(IndexDef("ByCity", {5}).Unique(), fields_);
     IndexDescriptor text = TIndexFile::EmptyTextDescriptor();
     text.FieldCount = 1;
     text.FieldNumbers[0] = 4;
@@ -143,13 +143,13 @@ TEST_F(IndexFileDefinitions, RefusesBadIndexDefinitions) {
     ErrorCode code;
   };
   const Case cases[] = {
-      {MakeIndex("", {1}, true), fields_, STRATA_INDEXNAMEREQUIRED},
-      {MakeIndex("   ", {1}, true), fields_, STRATA_INDEXNAMEREQUIRED},
-      {MakeIndex("9Lives", {1}, true), fields_, STRATA_INVALIDINDEXNAME},
-      {MakeIndex("  BYNAME ", {1}, true), fields_, STRATA_INDEXEXISTS},
-      {MakeIndex("ByPhoto", {3}, true), fields_, STRATA_SEARCHCOLREQD},
-      {MakeIndex("ByNothing", {42}, true), fields_, STRATA_SEARCHCOLREQD},
-      {MakeIndex("ByWide", {1}, true), wide, STRATA_INVALIDKEY},
+      {IndexDef("", {1}).Unique(), fields_, STRATA_INDEXNAMEREQUIRED},
+      {IndexDef("   ", {1}).Unique(), fields_, STRATA_INDEXNAMEREQUIRED},
+      {IndexDef("9Lives", {1}).Unique(), fields_, STRATA_INVALIDINDEXNAME},
+      {IndexDef("  BYNAME ", {1}).Unique(), fields_, STRATA_INDEXEXISTS},
+      {IndexDef("ByPhoto", {3}).Unique(), fields_, STRATA_SEARCHCOLREQD},
+      {IndexDef("ByNothing", {42}).Unique(), fields_, STRATA_SEARCHCOLREQD},
+      {IndexDef("ByWide", {1}).Unique(), wide, STRATA_INVALIDKEY},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.index.Name);
@@ -157,19 +157,21 @@ TEST_F(IndexFileDefinitions, RefusesBadIndexDefinitions) {
   }
   EXPECT_EQ(file_->SecondaryIndexCount(), 2);
 
-  IndexDescriptor many = MakeIndex("ByMany", {1}, true);
+  IndexDescriptor many = IndexDef("ByMany", {1}).Unique();
   many.FieldCount = 129;
   EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(many, fields_); }), STRATA_INDEXLIMIT);
-  for (int i = 3; i <= 30; ++i) file_->AddSecondaryIndex(MakeIndex("I" + std::to_string(i), {2}, false), fields_);
-  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(MakeIndex("I31", {2}, false), fields_); }),
+  for (int i = 3; i <= 30; ++i) {
+    file_->AddSecondaryIndex(IndexDef("I" + std::to_string(i), {2}), fields_);
+  }
+  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(IndexDef("I31", {2}), fields_); }),
             STRATA_INDEXLIMIT);
 
   // The default primary index may be replaced once.
-  file_->DefinePrimaryIndex(MakeIndex("Ignored", {5}, false), fields_);
+  file_->DefinePrimaryIndex(IndexDef("Ignored", {5}), fields_);
   EXPECT_EQ(file_->Descriptor(0).Name, "");
   EXPECT_EQ(file_->Descriptor(0).Unique, 1);
   EXPECT_EQ(file_->Descriptor(0).KeyLength, 32);
-  EXPECT_EQ(CodeOf([&] { file_->DefinePrimaryIndex(MakeIndex("", {1}, true), fields_); }),
+  EXPECT_EQ(CodeOf([&] { file_->DefinePrimaryIndex(IndexDef("", {1}).Unique(), fields_); }),
             STRATA_PRIMARYKEYREDEFINE);
   file_->WriteHeader(true);
   Reopen();
@@ -178,7 +180,9 @@ TEST_F(IndexFileDefinitions, RefusesBadIndexDefinitions) {
 
 TEST_F(IndexFileDefinitions, RemovingAnIndexMovesTheLaterSlotsDown) {
   CreateSound();
-  for (int i = 3; i <= 30; ++i) file_->AddSecondaryIndex(MakeIndex("I" + std::to_string(i), {2}, false), fields_);
+  for (int i = 3; i <= 30; ++i) {
+    file_->AddSecondaryIndex(IndexDef("I" + std::to_string(i), {2}), fields_);
+  }
   for (int slot = 1; slot <= 30; ++slot) file_->SetRootPage(slot, 0);
   file_->RemoveIndex(2, true);
   EXPECT_EQ(file_->SecondaryIndexCount(), 29);
@@ -187,7 +191,7 @@ TEST_F(IndexFileDefinitions, RemovingAnIndexMovesTheLaterSlotsDown) {
   EXPECT_EQ(file_->Descriptor(29).Name, "I30");
   EXPECT_EQ(file_->Descriptor(30), IndexDescriptor{});
 
-  file_->DefinePrimaryIndex(MakeIndex("", {5}, true), fields_);
+  file_->DefinePrimaryIndex(IndexDef("", {5}).Unique(), fields_);
   file_->RemoveIndex(0, false);
   EXPECT_EQ(file_->Descriptor(0), TIndexFile::DefaultPrimaryDescriptor());
   file_->RemoveIndex(1, false);  // emptied, still defined

@@ -18,8 +18,8 @@ namespace {
 
 using testing::CodeOf;
 using testing::Hex;
+using testing::IndexDef;
 using testing::MakeFields;
-using testing::MakeIndex;
 
 std::vector<std::uint8_t> KeyOf(const IndexKeyLayout& layout, const std::vector<std::uint8_t>& record,
                                 std::int32_t recordId) {
@@ -73,7 +73,7 @@ TEST(IndexKey, EncodesEachValueTypeSoThatByteOrderIsValueOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + " " + c.value);
     const auto fields = MakeFields({{"Value", c.type, c.length}});
-    const auto layout = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields, Collation());
+    const auto layout = IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields, Collation());
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields), 0);
     const auto value = Hex(c.value);
     record[25] = value.empty() ? 0 : 1;
@@ -92,13 +92,13 @@ TEST(IndexKey, BuildsCompositeKeysWithTheRecordIdSuffixOfNonUniqueIndexes) {
   record[37] = 1;
   StoreI32(record.data() + 38, 7);
 
-  const auto unique = IndexKeyLayout::Make(MakeIndex("", {1, 2}, true, 0, {}, true), fields,
+  const auto unique = IndexKeyLayout::Make(IndexDef("", {1, 2}).Unique().CaseInsensitive(), fields,
                                            Collation());
   EXPECT_EQ(unique.KeyLength(), 17);
   EXPECT_EQ(KeyOf(unique, record, 42),
             Hex("01 41 C9 43 00 00 00 00 00 00 00 00 | 01 80 00 00 07"));
 
-  const auto plain = IndexKeyLayout::Make(MakeIndex("", {1, 2}, false), fields, Collation());
+  const auto plain = IndexKeyLayout::Make(IndexDef("", {1, 2}), fields, Collation());
   EXPECT_EQ(plain.KeyLength(), 21);
   EXPECT_EQ(KeyOf(plain, record, 42),
             Hex("01 61 E9 63 00 00 00 00 00 00 00 00 | 01 80 00 00 07 | 80 00 00 2A"));
@@ -106,7 +106,7 @@ TEST(IndexKey, BuildsCompositeKeysWithTheRecordIdSuffixOfNonUniqueIndexes) {
   // The system fields: RecordID from the argument, RecordHash as stored.
   std::fill(record.begin() + 9, record.begin() + 25, 0x5A);
   const auto system = IndexKeyLayout::Make(
-      MakeIndex("", {kRecordIdFieldNumber, kRecordHashFieldNumber}, true), fields, Collation());
+      IndexDef("", {kRecordIdFieldNumber, kRecordHashFieldNumber}).Unique(), fields, Collation());
   EXPECT_EQ(system.KeyLength(), 5 + 17);
   EXPECT_EQ(KeyOf(system, record, 42),
             Hex("01 80 00 00 2A | 01 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A"));
@@ -117,7 +117,7 @@ TEST(IndexKey, RefusesBlobKeyFieldsExceptMemosOfTheFullTextIndex) {
                                   {"Notes", kTypeBlob, kSubTypeMemo}});
   for (std::uint16_t number : {1, 2, 9}) {
     EXPECT_EQ(CodeOf([&] {
-                IndexKeyLayout::Make(MakeIndex("ByPhoto", {number}, true), fields, Collation(),
+                IndexKeyLayout::Make(IndexDef("ByPhoto", {number}).Unique(), fields, Collation(),
                                      "people");
               }),
               STRATA_SEARCHCOLREQD);
@@ -150,9 +150,10 @@ class KeyOrder : public ::testing::Test {
 TEST_F(KeyOrder, NullSortsFirstAscendingAndLastDescending) {
   for (std::uint32_t locale : {0u, 2057u}) {
     if (!LocaleAvailable(locale)) continue;
-    const auto asc = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields_, Collation::For(locale));
-    const auto desc =
-        IndexKeyLayout::Make(MakeIndex("", {1}, true, 0, {true}), fields_, Collation::For(locale));
+    const auto asc =
+        IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields_, Collation::For(locale));
+    const auto desc = IndexKeyLayout::Make(IndexDef("", {1}).Unique().DescendingKeys({true}),
+                                           fields_, Collation::For(locale));
     EXPECT_LT(Compare(asc, Key(asc, nullptr, 1), Key(asc, "a", 1)), 0) << locale;
     EXPECT_GT(Compare(desc, Key(desc, nullptr, 1), Key(desc, "a", 1)), 0) << locale;
     EXPECT_GT(Compare(desc, Key(desc, "a", 1), Key(desc, "b", 1)), 0) << locale;
@@ -160,7 +161,8 @@ TEST_F(KeyOrder, NullSortsFirstAscendingAndLastDescending) {
 }
 
 TEST_F(KeyOrder, EqualValuesOfANonUniqueIndexOrderByRecordId) {
-  const auto layout = IndexKeyLayout::Make(MakeIndex("", {1}, false, 0, {true}), fields_, Collation());
+  const auto layout =
+      IndexKeyLayout::Make(IndexDef("", {1}).DescendingKeys({true}), fields_, Collation());
   // The suffix sorts ascending even when the field descends.
   EXPECT_LT(Compare(layout, Key(layout, "same", 2), Key(layout, "same", 300)), 0);
   EXPECT_GT(Compare(layout, Key(layout, "same", 2), Key(layout, "samf", 1)), 0);
@@ -170,12 +172,13 @@ TEST_F(KeyOrder, EqualValuesOfANonUniqueIndexOrderByRecordId) {
 }
 
 TEST_F(KeyOrder, StringsFollowTheTableCollation) {
-  const auto bytes = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields_, Collation());
+  const auto bytes = IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields_, Collation());
   EXPECT_LT(Compare(bytes, Key(bytes, "Zebra", 1), Key(bytes, "apple", 1)), 0);
-  const auto upper = IndexKeyLayout::Make(MakeIndex("", {1}, true, 0, {}, true), fields_, Collation());
+  const auto upper =
+      IndexKeyLayout::Make(IndexDef("", {1}).Unique().CaseInsensitive(), fields_, Collation());
   EXPECT_GT(Compare(upper, Key(upper, "Zebra", 1), Key(upper, "apple", 1)), 0);
   if (!LocaleAvailable(2057)) GTEST_SKIP() << "no collation for 2057";
-  const auto uk = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields_, Collation::For(2057));
+  const auto uk = IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields_, Collation::For(2057));
   EXPECT_GT(Compare(uk, Key(uk, "Zebra", 1), Key(uk, "apple", 1)), 0);
   EXPECT_EQ(Compare(uk, Key(uk, "r\xE9sum\xE9", 1), Key(uk, "resume", 1)), 0);
 }
@@ -190,14 +193,14 @@ TEST(IndexKey, WideStringsKeyAndCompareTheirCodeUnits) {
     return KeyOf(layout, record, 1);
   };
   const auto upper =
-      IndexKeyLayout::Make(MakeIndex("", {1}, true, 0, {}, true), fields, Collation());
+      IndexKeyLayout::Make(IndexDef("", {1}).Unique().CaseInsensitive(), fields, Collation());
   EXPECT_EQ(key(upper, u"ab\u00E9"), Hex("01 41 00 42 00 C9 00 00 00 00"));
 
   for (std::uint32_t locale : {0u, 2057u}) {
     if (!LocaleAvailable(locale)) continue;
     SCOPED_TRACE(locale);
     const auto layout =
-        IndexKeyLayout::Make(MakeIndex("", {1}, true), fields, Collation::For(locale));
+        IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields, Collation::For(locale));
     const auto compare = [&](std::u16string_view a, std::u16string_view b) {
       return layout.CompareKeys(key(layout, a).data(), key(layout, b).data(), layout.KeyLength());
     };
@@ -207,7 +210,7 @@ TEST(IndexKey, WideStringsKeyAndCompareTheirCodeUnits) {
     EXPECT_NE(compare(u"\u0141x", u"\u0142x"), 0);
   }
   if (!LocaleAvailable(2057)) GTEST_SKIP() << "no collation for 2057";
-  const auto uk = IndexKeyLayout::Make(MakeIndex("", {1}, true), fields, Collation::For(2057));
+  const auto uk = IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields, Collation::For(2057));
   const auto a = key(uk, u"r\u00E9s");
   const auto b = key(uk, u"res");
   EXPECT_EQ(uk.CompareKeys(a.data(), b.data(), uk.KeyLength()), 0);

@@ -15,8 +15,8 @@ namespace {
 
 using testing::CodeOf;
 using testing::Hex;
+using testing::IndexDef;
 using testing::MakeFields;
-using testing::MakeIndex;
 
 class IndexPageTest : public testing::IndexFileTest {
  protected:
@@ -24,7 +24,8 @@ class IndexPageTest : public testing::IndexFileTest {
   TIndexTree& Define(bool unique, std::uint8_t compression, std::int32_t pageSize = 1024) {
     Create(pageSize);
     file_->DefinePrimaryIndex(TIndexFile::DefaultPrimaryDescriptor(), fields_);
-    file_->AddSecondaryIndex(MakeIndex("ByName", {1}, unique, compression), fields_);
+    file_->AddSecondaryIndex(IndexDef("ByName", {1}).Unique(unique).Compression(compression),
+                             fields_);
     layout_ = IndexKeyLayout::Make(file_->Descriptor(1), fields_, Collation());
     tree_ = std::make_unique<TIndexTree>(*file_, 1, layout_);
     return *tree_;
@@ -123,8 +124,8 @@ TEST_F(IndexPageTest, CapacityFollowsThePageSize) {
   EXPECT_EQ(file_->PayloadSize(), 4083);
   // Keys longer than P / 3 are refused.
   const auto wide = MakeFields({{"Wide", kTypeString, 1359}, {"Wider", kTypeString, 1360}});
-  EXPECT_EQ(file_->AddSecondaryIndex(MakeIndex("Fits", {1}, true), wide), 2);
-  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(MakeIndex("TooWide", {2}, true), wide); }),
+  EXPECT_EQ(file_->AddSecondaryIndex(IndexDef("Fits", {1}).Unique(), wide), 2);
+  EXPECT_EQ(CodeOf([&] { file_->AddSecondaryIndex(IndexDef("TooWide", {2}).Unique(), wide); }),
             STRATA_INVALIDKEY);
 }
 

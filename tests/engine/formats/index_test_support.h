@@ -18,6 +18,7 @@
 #include "engine/formats/index_key.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/formats/format_test_support.h"
+#include "tests/support/definitions.h"
 
 namespace strata::testing {
 
@@ -44,23 +45,6 @@ inline std::vector<FieldDescriptor> MakeFields(
 inline std::size_t RecordSizeOf(const std::vector<FieldDescriptor>& fields) {
   const FieldDescriptor& last = fields.back();
   return (last.FieldOffset + last.PhysicalSize + 1u + 7u) / 8u * 8u;
-}
-
-// An index descriptor over fields (numbers), each optionally descending.
-inline IndexDescriptor MakeIndex(const std::string& name, std::vector<std::uint16_t> numbers,
-                                 bool unique, std::uint8_t compression = 0,
-                                 std::vector<bool> descending = {}, bool caseInsensitive = false) {
-  IndexDescriptor d;
-  d.Name = name;
-  d.Unique = unique ? 1 : 0;
-  d.Compression = compression;
-  d.CaseInsensitive = caseInsensitive ? 1 : 0;
-  d.FieldCount = static_cast<std::uint8_t>(numbers.size());
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    d.FieldNumbers[i] = numbers[i];
-    d.DescendingFields[i] = i < descending.size() && descending[i] ? 1 : 0;
-  }
-  return d;
 }
 
 // Bytes from a text of hexadecimal pairs; blanks and "|" are ignored.

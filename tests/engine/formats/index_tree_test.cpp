@@ -17,8 +17,8 @@ namespace strata {
 namespace {
 
 using testing::CodeOf;
+using testing::IndexDef;
 using testing::MakeFields;
-using testing::MakeIndex;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kRandomKeys = 10000;
@@ -111,7 +111,11 @@ TEST_P(RandomTree, KeepsEveryInvariantThroughInsertsAndDeletes) {
   const RandomCase c = GetParam();
   if (!LocaleAvailable(c.locale)) GTEST_SKIP() << "no collation for " << c.locale;
   if (!c.strings) fields_ = MakeFields({{"Value", kTypeInteger, 0}});
-  Define(MakeIndex("ByValue", {1}, c.unique, c.compression, {c.descending}, c.caseInsensitive),
+  Define(IndexDef("ByValue", {1})
+             .Unique(c.unique)
+             .Compression(c.compression)
+             .DescendingKeys({c.descending})
+             .CaseInsensitive(c.caseInsensitive),
          c.locale, c.pageSize);
   const int n = kRandomKeys;
   std::mt19937 random(12345);
@@ -172,7 +176,7 @@ class WideKeyTree : public IndexTreeTest {
   void SetUp() override {
     IndexTreeTest::SetUp();
     fields_ = MakeFields({{"Value", kTypeString, 148}});  // K = 150
-    Define(MakeIndex("ByValue", {1}, true));
+    Define(IndexDef("ByValue", {1}).Unique());
   }
   std::vector<std::uint8_t> Key(const std::string& text) { return StringKey(&text, 1); }
   TPage& Page(std::int32_t number, BufferPin& pin) {

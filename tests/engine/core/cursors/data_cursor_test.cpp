@@ -15,7 +15,7 @@ namespace strata {
 namespace {
 
 using strata::testing::CodeOf;
-using strata::testing::Field;
+using strata::testing::FieldDef;
 using strata::testing::QuickSession;
 
 using Bytes = std::vector<std::uint8_t>;
@@ -34,8 +34,8 @@ class CursorTest : public strata::testing::CoreTest {
     session_ = &QuickSession(engine_);
     directory_ = &session_->OpenDirectory("books", dir_);
     TableStructure structure = strata::testing::SampleStructure(true);
-    structure.Fields.push_back(Field(5, "Code", kTypeString, 6, kSubTypeFixedChar));
-    FieldDescriptor upper = Field(6, "Upper", kTypeString, 10);
+    structure.Fields.push_back(FieldDef(5, "Code").FixedChar(6));
+    FieldDescriptor upper = FieldDef(6, "Upper").String(10);
     upper.CharCase = 2;
     structure.Fields.push_back(upper);
     directory_->CloseTable(directory_->CreateTable("asset", "asset", false, structure));

@@ -26,7 +26,8 @@ namespace strata {
 namespace {
 
 using strata::testing::Bytes;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
 
 constexpr int kProcesses = 4;
@@ -40,9 +41,9 @@ class MultiProcessStressTest : public strata::testing::WriteTest {
   void SetUp() override {
     WriteTest::SetUp();
     Create(kTable,
-           {Field(1, "Owner", kTypeInteger), Field(2, "Seq", kTypeInteger),
-            Field(3, "Value", kTypeInteger), Field(4, "Label", kTypeString, 30)},
-           {}, {{"ByOwnerSeq", {1, 2}, true}, {"ByValue", {3}, false}}, {4});
+           {FieldDef(1, "Owner").Integer(), FieldDef(2, "Seq").Integer(),
+            FieldDef(3, "Value").Integer(), FieldDef(4, "Label").String(30)},
+           {}, {IndexDef("ByOwnerSeq", {1, 2}).Unique(), IndexDef("ByValue", {3})}, {4});
     // The children open the folder themselves: nothing of the parent's stays
     // open or locked.
     session_->CloseDirectory(*directory_);

@@ -15,7 +15,8 @@ namespace {
 
 using strata::testing::Bytes;
 using strata::testing::ErrorOf;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 
@@ -26,16 +27,16 @@ class RecordWriteTest : public strata::testing::WriteTest {
   // ID autoinc (primary), Name string[10] (unique "ByName"), Code fixed
   // char[4], Upper string[8] upper case, Qty integer required 1..99.
   void CreateItems(TableCreateOptions options = {}) {
-    FieldDescriptor upper = Field(4, "Upper", kTypeString, 8);
+    FieldDescriptor upper = FieldDef(4, "Upper").String(8);
     upper.CharCase = 2;
-    FieldDescriptor qty = Field(5, "Qty", kTypeInteger);
+    FieldDescriptor qty = FieldDef(5, "Qty").Integer();
     qty.Required = 1;
     qty.MinValue = "1";
     qty.MaxValue = "99";
     Create("items",
-           {Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc), Field(2, "Name", kTypeString, 10),
-            Field(3, "Code", kTypeString, 4, kSubTypeFixedChar), upper, qty},
-           {1}, {{"ByName", {2}, true}}, {}, options);
+           {FieldDef(1, "ID").AutoInc(), FieldDef(2, "Name").String(10),
+            FieldDef(3, "Code").FixedChar(4), upper, qty},
+           {1}, {IndexDef("ByName", {2}).Unique()}, {}, options);
   }
 
   Bytes Item(TDataCursor& cursor, std::optional<std::int32_t> id, std::string_view name,
@@ -139,10 +140,10 @@ TEST_F(RecordWriteTest, FailedChecksLeaveTheTableUnchanged) {
 }
 
 TEST_F(RecordWriteTest, AFailedBlobWriteTakesBackKeysAndWords) {
-  FieldDescriptor notes = Field(3, "Notes", kTypeBlob, 0, kSubTypeMemo);
+  FieldDescriptor notes = FieldDef(3, "Notes").Memo();
   notes.Compression = 1;
-  Create("notes", {Field(1, "Title", kTypeString, 20), Field(2, "Qty", kTypeInteger), notes}, {1},
-         {{"ByQty", {2}}}, {1, 3});
+  Create("notes", {FieldDef(1, "Title").String(20), FieldDef(2, "Qty").Integer(), notes}, {1},
+         {IndexDef("ByQty", {2})}, {1, 3});
   TDataCursor cursor(*directory_, "notes");
   cursor.Open();
   Bytes record = cursor.NewRecordBuffer();
@@ -175,7 +176,7 @@ TEST_F(RecordWriteTest, AFailedBlobWriteTakesBackKeysAndWords) {
 TEST_F(RecordWriteTest, FullTextWordsGoThroughStopWordsAndTheEngineFilters) {
   TableCreateOptions options;
   options.StopWords = std::vector<std::string>{"lamp"};
-  Create("words", {Field(1, "Title", kTypeString, 120)}, {}, {}, {1}, options);
+  Create("words", {FieldDef(1, "Title").String(120)}, {}, {}, {1}, options);
   engine_.TextIndex.OnTextIndexFilter = [](const TextIndexContext& context, std::string& text) {
     if (context.FieldName == "Title") text += " extra";
   };
@@ -197,8 +198,8 @@ TEST_F(RecordWriteTest, FullTextWordsGoThroughStopWordsAndTheEngineFilters) {
 }
 
 TEST_F(RecordWriteTest, DeletedSlotsAreReusedLastFirst) {
-  Create("slots", {Field(1, "N", kTypeInteger), Field(2, "Notes", kTypeBlob, 0, kSubTypeMemo)},
-         {}, {{"ByN", {1}}});
+  Create("slots", {FieldDef(1, "N").Integer(), FieldDef(2, "Notes").Memo()},
+         {}, {IndexDef("ByN", {1})});
   TDataCursor cursor(*directory_, "slots");
   cursor.Open();
   for (std::int32_t n = 1; n <= 6; ++n) {
@@ -261,20 +262,20 @@ TEST_F(RecordWriteTest, KeptRecordIDsRaiseTheCounter) {
 }
 
 TEST_F(RecordWriteTest, DefaultsIncludingTheCurrentMoment) {
-  FieldDescriptor guid = Field(1, "Key", kTypeString, 38);
+  FieldDescriptor guid = FieldDef(1, "Key").String(38);
   guid.DefaultValue = "current_guid";
-  FieldDescriptor stamp = Field(2, "Made", kTypeTimestamp);
+  FieldDescriptor stamp = FieldDef(2, "Made").Timestamp();
   stamp.DefaultValue = "Current_Timestamp";
-  FieldDescriptor day = Field(3, "Day", kTypeDate);
+  FieldDescriptor day = FieldDef(3, "Day").Date();
   day.DefaultValue = "current_date";
-  FieldDescriptor flag = Field(4, "Flag", kTypeBoolean);
+  FieldDescriptor flag = FieldDef(4, "Flag").Boolean();
   flag.DefaultValue = "true";
-  FieldDescriptor price = Field(5, "Price", kTypeBcd);
+  FieldDescriptor price = FieldDef(5, "Price").Bcd();
   price.DeclaredDecimals = 2;
   price.DefaultValue = "12.5";
-  FieldDescriptor text = Field(6, "Text", kTypeString, 10);
+  FieldDescriptor text = FieldDef(6, "Text").String(10);
   text.DefaultValue = "none";
-  Create("defaults", {guid, stamp, day, flag, price, text, Field(7, "Plain", kTypeInteger)});
+  Create("defaults", {guid, stamp, day, flag, price, text, FieldDef(7, "Plain").Integer()});
   TDataCursor cursor(*directory_, "defaults");
   cursor.Open();
   Bytes record(cursor.RecordSize(), 0xAA);

@@ -7,7 +7,8 @@ namespace strata {
 namespace {
 
 using strata::testing::Bytes;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 
 constexpr std::int32_t kRecords = 3000;
 
@@ -47,36 +48,36 @@ class TableRoundTripTest : public strata::testing::WriteTest {
 };
 
 TEST_F(TableRoundTripTest, EveryTypeKeyAndWordSurvivesReopening) {
-  FieldDescriptor amount = Field(10, "Amount", kTypeBcd);
+  FieldDescriptor amount = FieldDef(10, "Amount").Bcd();
   amount.DeclaredDecimals = 2;
-  FieldDescriptor small = Field(6, "Small", kTypeSmallint);
+  FieldDescriptor small = FieldDef(6, "Small").Smallint();
   small.DefaultValue = "3";
-  FieldDescriptor extra = Field(18, "Extra", kTypeBlob, 0, kSubTypeMemo);
+  FieldDescriptor extra = FieldDef(18, "Extra").Memo();
   extra.Compression = 6;
   const std::vector<FieldDescriptor> fields = {
-      Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc),
-      Field(2, "Name", kTypeString, 30),
-      Field(3, "Born", kTypeDate),
-      Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo),
-      Field(5, "Active", kTypeBoolean),
+      FieldDef(1, "ID").AutoInc(),
+      FieldDef(2, "Name").String(30),
+      FieldDef(3, "Born").Date(),
+      FieldDef(4, "Notes").Memo(),
+      FieldDef(5, "Active").Boolean(),
       small,
-      Field(7, "Count", kTypeInteger),
-      Field(8, "Ratio", kTypeFloat),
-      Field(9, "Price", kTypeFloat, 0, kSubTypeCurrency),
+      FieldDef(7, "Count").Integer(),
+      FieldDef(8, "Ratio").Float(),
+      FieldDef(9, "Price").Currency(),
       amount,
-      Field(11, "Raw", kTypeBytes, 6),
-      Field(12, "At", kTypeTime),
-      Field(13, "Stamp", kTypeTimestamp),
-      Field(14, "Word", kTypeWord),
-      Field(15, "Var", kTypeVarBytes, 10),
-      Field(16, "Big", kTypeLargeint),
-      Field(17, "Title", kTypeString, 40),
+      FieldDef(11, "Raw").Bytes(6),
+      FieldDef(12, "At").Time(),
+      FieldDef(13, "Stamp").Timestamp(),
+      FieldDef(14, "Word").Word(),
+      FieldDef(15, "Var").VarBytes(10),
+      FieldDef(16, "Big").Largeint(),
+      FieldDef(17, "Title").String(40),
       extra,
-      Field(19, "Code", kTypeString, 5, kSubTypeFixedChar),
+      FieldDef(19, "Code").FixedChar(5),
   };
   Create("round", fields, {1},
-         {{"ByName", {2}, true}, {"ByCount", {7}}, {"ByTitle", {17}, false, true},
-          {"ByStamp", {13, 7}, false, false, true}},
+         {IndexDef("ByName", {2}).Unique(), IndexDef("ByCount", {7}),
+          IndexDef("ByTitle", {17}).CaseInsensitive(), IndexDef("ByStamp", {13, 7}).Descending()},
          {17, 4});
 
   Numbers numbers;

@@ -14,7 +14,8 @@ namespace {
 
 using strata::testing::Bytes;
 using strata::testing::ErrorOf;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 
@@ -27,9 +28,9 @@ class HeldKeysTest : public strata::testing::WriteTest {
   // Group integer (non-unique, descending).
   void CreateTable(const std::string& name) {
     Create(name,
-           {Field(1, "ID", kTypeInteger), Field(2, "Word", kTypeString, 16),
-            Field(3, "Group", kTypeInteger)},
-           {1}, {{"ByWord", {2}}, {"ByGroup", {3}, false, false, true}}, {2});
+           {FieldDef(1, "ID").Integer(), FieldDef(2, "Word").String(16),
+            FieldDef(3, "Group").Integer()},
+           {1}, {IndexDef("ByWord", {2}), IndexDef("ByGroup", {3}).Descending()}, {2});
   }
 
   static Bytes Row(TDataCursor& cursor, int id) {

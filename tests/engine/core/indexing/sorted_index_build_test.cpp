@@ -17,7 +17,8 @@ namespace strata {
 namespace {
 
 using strata::testing::Bytes;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 
@@ -35,12 +36,12 @@ class SortedIndexBuildTest : public strata::testing::WriteTest,
   // string[12] (unique).
   void CreateItems() {
     Create("items",
-           {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 20),
-            Field(3, "Score", kTypeInteger), Field(4, "Code", kTypeString, 12)},
+           {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(20),
+            FieldDef(3, "Score").Integer(), FieldDef(4, "Code").String(12)},
            {1},
-           {{"ByName", {2}, false, true},
-            {"ByNameScore", {2, 3}, false, false, true},
-            {"ByCode", {4}, true}},
+           {IndexDef("ByName", {2}).CaseInsensitive(),
+            IndexDef("ByNameScore", {2, 3}).Descending(),
+            IndexDef("ByCode", {4}).Unique()},
            {2}, Options());
   }
   static TableCreateOptions Options() {

@@ -9,7 +9,7 @@ namespace strata {
 namespace {
 
 using strata::testing::ErrorOf;
-using strata::testing::Field;
+using strata::testing::FieldDef;
 
 class TableCreateTest : public strata::testing::WriteTest {
  protected:
@@ -17,7 +17,7 @@ class TableCreateTest : public strata::testing::WriteTest {
 };
 
 TEST_F(TableCreateTest, RefusesSharedAndReadOnlyCursors) {
-  std::vector<FieldDescriptor> fields = {Field(1, "ID", kTypeInteger)};
+  std::vector<FieldDescriptor> fields = {FieldDef(1, "ID").Integer()};
   std::array<IndexDescriptor, kIndexSlotCount> indexes{};
   const struct {
     CursorModes modes;
@@ -35,14 +35,14 @@ TEST_F(TableCreateTest, RefusesSharedAndReadOnlyCursors) {
 }
 
 TEST_F(TableCreateTest, ExistingTableNeedsOverwrite) {
-  Create("item", {Field(1, "ID", kTypeInteger), Field(2, "Notes", kTypeBlob, 0, kSubTypeMemo)});
+  Create("item", {FieldDef(1, "ID").Integer(), FieldDef(2, "Notes").Memo()});
   {
     TDataCursor cursor(*directory_, "item");
     cursor.Open();
     auto record = cursor.NewRecordBuffer();
     cursor.InsertRecord(record);
   }
-  const auto error = ErrorOf([&] { Create("item", {Field(1, "ID", kTypeInteger)}); });
+  const auto error = ErrorOf([&] { Create("item", {FieldDef(1, "ID").Integer()}); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->Code, STRATA_TABLEEXISTS);
   EXPECT_EQ(error->Message(), "Strata Engine Error # 13060 The table 'item' already exists");
@@ -50,7 +50,7 @@ TEST_F(TableCreateTest, ExistingTableNeedsOverwrite) {
   // Replaced: empty, with the new structure and no BLOB file left over.
   TableCreateOptions options;
   options.OverwriteExisting = true;
-  Create("item", {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 8)}, {}, {}, {},
+  Create("item", {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(8)}, {}, {}, {},
          options);
   EXPECT_FALSE(Exists("item.blb"));
   TDataCursor cursor(*directory_, "item");
@@ -64,9 +64,9 @@ TEST_F(TableCreateTest, RemovesTheFilesWhenCreationFails) {
   // large for the data file.
   std::vector<FieldDescriptor> fields;
   for (std::uint16_t i = 1; i <= 130; ++i) {
-    fields.push_back(Field(i, ("F" + std::to_string(i)).c_str(), kTypeString, 512));
+    fields.push_back(FieldDef(i, "F" + std::to_string(i)).String(512));
   }
-  fields.push_back(Field(131, "Notes", kTypeBlob, 0, kSubTypeMemo));
+  fields.push_back(FieldDef(131, "Notes").Memo());
   const auto error = ErrorOf([&] { Create("huge", fields); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->Code, STRATA_RECTOOBIG);
@@ -75,8 +75,8 @@ TEST_F(TableCreateTest, RemovesTheFilesWhenCreationFails) {
 }
 
 TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
-  std::vector<FieldDescriptor> fields = {Field(1, " Title ", kTypeString, 20),
-                                         Field(2, "Body", kTypeBlob, 0, kSubTypeMemo)};
+  std::vector<FieldDescriptor> fields = {FieldDef(1, " Title ").String(20),
+                                         FieldDef(2, "Body").Memo()};
   std::array<IndexDescriptor, kIndexSlotCount> indexes{};
   indexes[kFullTextSlot].FieldNumbers[0] = 1;
   indexes[kFullTextSlot].FieldNumbers[1] = 2;
@@ -105,7 +105,7 @@ TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
   EXPECT_EQ(ReadFullTextParams(index), expected);
 
   // The default parameters are written as well.
-  fields = {Field(1, "ID", kTypeInteger)};
+  fields = {FieldDef(1, "ID").Integer()};
   indexes = {};
   TDataCursor(*directory_, "plain", CursorModes{.Exclusive = true})
       .CreateTableFiles({}, fields, indexes, 0);

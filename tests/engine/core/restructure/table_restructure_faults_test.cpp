@@ -29,9 +29,9 @@ namespace {
 
 using strata::testing::Bytes;
 using strata::testing::FaultingFileSystem;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
-using strata::testing::MakeIndex;
 using strata::testing::TextBytes;
 
 // An engine of its own over one directory, so that every round starts and
@@ -108,13 +108,13 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
 
   void CreatePeople(TDataDirectory& directory) {
     std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-    indexes[0] = MakeIndex({"", {1}, true});
-    indexes[1] = MakeIndex({"ByName", {2}, false});
+    indexes[0] = IndexDef("", {1}).Unique();
+    indexes[1] = IndexDef("ByName", {2});
     {
       TDataCursor cursor(directory, "people", CursorModes{.Exclusive = true});
       std::vector<FieldDescriptor> fields = {
-          Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
-          Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+          FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+          FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
       cursor.CreateTableFiles({}, fields, indexes, 1);
     }
     TDataCursor cursor(directory, "people");
@@ -143,10 +143,10 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
       cursor.Open(true);
       wanted.fields.assign(cursor.Fields().begin(), cursor.Fields().end());
     }
-    wanted.fields[2] = Field(3, "Code", kTypeString, 20);
-    wanted.fields.push_back(Field(5, "Extra", kTypeInteger));
-    wanted.indexes[0] = MakeIndex({"", {1}, true});
-    wanted.indexes[1] = MakeIndex({"ByName", {2}, false});
+    wanted.fields[2] = FieldDef(3, "Code").String(20);
+    wanted.fields.push_back(FieldDef(5, "Extra").Integer());
+    wanted.indexes[0] = IndexDef("", {1}).Unique();
+    wanted.indexes[1] = IndexDef("ByName", {2});
     return wanted;
   }
 
@@ -172,13 +172,13 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
           break;
         case Change::IndexOnly:
           fields.pop_back();
-          fields[2] = Field(3, "Code", kTypeString, 10);
-          indexes[2] = MakeIndex({"ByCode", {3}, true});
+          fields[2] = FieldDef(3, "Code").String(10);
+          indexes[2] = IndexDef("ByCode", {3}).Unique();
           secondary = 2;
           break;
         case Change::HeaderOnly:
           fields.pop_back();
-          fields[2] = Field(3, "Code", kTypeString, 10);
+          fields[2] = FieldDef(3, "Code").String(10);
           fields[1].Name = "FullName";
           break;
       }

@@ -13,10 +13,9 @@ namespace {
 
 using strata::testing::Bytes;
 using strata::testing::ErrorOf;
-using strata::testing::Field;
-using strata::testing::IndexDefinition;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
-using strata::testing::MakeIndex;
 using strata::testing::TextBytes;
 
 struct Loss {
@@ -33,9 +32,9 @@ class RestructureTest : public strata::testing::WriteTest {
     WriteTest::SetUp();
     std::filesystem::create_directory(dir_ + "private");
     session_->SetPrivateDirectory(dir_ + "private");
-    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
-               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
-    indexes_[0] = MakeIndex({"", {}, true});
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
+    indexes_[0] = IndexDef("", {}).Unique();
   }
 
   // Name is Windows-1252 text; Code is either that or UTF-16 text, written
@@ -49,7 +48,7 @@ class RestructureTest : public strata::testing::WriteTest {
     std::string Name;
     std::u16string Code;
   };
-  void CreatePeople(const std::vector<Row>& rows, std::vector<IndexDefinition> secondary = {},
+  void CreatePeople(const std::vector<Row>& rows, std::vector<IndexDescriptor> secondary = {},
                     std::vector<std::uint16_t> textFields = {}, TableCreateOptions options = {}) {
     Create("people", fields_, {}, secondary, textFields, options);
     TDataCursor cursor(*directory_, "people");
@@ -171,9 +170,9 @@ TEST_F(RestructureTest, FullRebuildMatchesFieldsByNumberAndKeepsBackups) {
   const auto oldFiles = Files();
   // Positions 2 and 3 swap their numbers under crossed names, Name shrinks
   // to 10 characters and Notes goes.
-  FieldDescriptor code = Field(3, "Name", kTypeString, 10);
-  FieldDescriptor name = Field(2, "Code", kTypeString, 10);
-  fields_ = {Field(1, "ID", kTypeInteger), code, name};
+  FieldDescriptor code = FieldDef(3, "Name").String(10);
+  FieldDescriptor name = FieldDef(2, "Code").String(10);
+  fields_ = {FieldDef(1, "ID").Integer(), code, name};
   EXPECT_EQ(Restructure(), RestructureLevel::Full);
 
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1|C1|Christophe", "2|A1|Ann", "3|B1|Bo"}));
@@ -194,7 +193,7 @@ TEST_F(RestructureTest, FullRebuildMatchesFieldsByNumberAndKeepsBackups) {
 TEST_F(RestructureTest, SuppressBackupsLeavesNoPreviousFiles) {
   CreatePeople({{1, "Ann", "A1"}});
   Put("people.dbk", "an older backup");
-  fields_[2] = Field(3, "Code", kTypeString, 20);
+  fields_[2] = FieldDef(3, "Code").String(20);
   RestructureOptions options;
   options.SuppressBackups = true;
   Restructure(options);
@@ -208,7 +207,7 @@ TEST_F(RestructureTest, SuppressBackupsLeavesNoPreviousFiles) {
 
 TEST_F(RestructureTest, UnconvertibleValuesAreReportedAndLeftAtTheDefault) {
   CreatePeople({{1, "Ann", "12"}, {2, "Bo", "xy"}});
-  fields_[2] = Field(3, "Code", kTypeInteger);
+  fields_[2] = FieldDef(3, "Code").Integer();
   Restructure();
   EXPECT_EQ(losses_, (std::vector<Loss>{{dlFieldConversion, "Code"}}));
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|12|notes of Ann", "2|Bo|-|notes of Bo"}));
@@ -216,7 +215,7 @@ TEST_F(RestructureTest, UnconvertibleValuesAreReportedAndLeftAtTheDefault) {
 
 TEST_F(RestructureTest, NewUniqueIndexDropsLaterDuplicatesAfterAnIndexOnlyRebuild) {
   CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}, {3, "Cy", "A"}, {4, "Di", "A"}});
-  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  indexes_[1] = IndexDef("ByCode", {3}).Unique();
   secondaryCount_ = 1;
   EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
   const Loss duplicate{dlKeyViolation, "ByCode"};
@@ -247,9 +246,9 @@ TEST_F(RestructureTest, DuplicatesAcrossNewUniqueIndexesAreRefusedAsInsertingWou
   for (const bool full : {false, true}) {
     SCOPED_TRACE(full ? "full rebuild" : "index-only rebuild");
     CreatePeople({{1, "Ann", "A"}, {2, "Ann", "B"}, {3, "Cy", "B"}, {4, "Di", "D"}});
-    if (full) fields_[1] = Field(2, "Name", kTypeString, 40);
-    indexes_[1] = MakeIndex({"ByName", {2}, true});
-    indexes_[2] = MakeIndex({"ByCode", {3}, true});
+    if (full) fields_[1] = FieldDef(2, "Name").String(40);
+    indexes_[1] = IndexDef("ByName", {2}).Unique();
+    indexes_[2] = IndexDef("ByCode", {3}).Unique();
     secondaryCount_ = 2;
     EXPECT_EQ(Restructure(), full ? RestructureLevel::Full : RestructureLevel::IndexOnly);
     EXPECT_EQ(losses_, (std::vector<Loss>{{dlKeyViolation, "ByName"}}));
@@ -268,10 +267,10 @@ TEST_F(RestructureTest, DuplicatesAcrossNewUniqueIndexesAreRefusedAsInsertingWou
       EXPECT_EQ(ReadString(record, cursor.Fields()[1]), "Cy");
     }
     RemovePeople();
-    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
-               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
     indexes_ = {};
-    indexes_[0] = MakeIndex({"", {}, true});
+    indexes_[0] = IndexDef("", {}).Unique();
   }
 }
 
@@ -282,9 +281,9 @@ TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {
   } cases[] = {
       {"index dropped", [this](RestructureOptions&) { secondaryCount_ = 1; }},
       {"first of two changed",
-       [this](RestructureOptions&) { indexes_[1] = MakeIndex({"ByCode", {3}, false, true}); }},
+       [this](RestructureOptions&) { indexes_[1] = IndexDef("ByCode", {3}).CaseInsensitive(); }},
       {"primary key on ID",
-       [this](RestructureOptions&) { indexes_[0] = MakeIndex({"", {1}, true}); }},
+       [this](RestructureOptions&) { indexes_[0] = IndexDef("", {1}).Unique(); }},
       {"stop words", [](RestructureOptions& o) { o.StopWords = {"ann"}; }},
   };
   for (const Case& c : cases) {
@@ -292,11 +291,11 @@ TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {
     std::filesystem::remove(dir_ + "people.dat");
     std::filesystem::remove(dir_ + "people.idx");
     std::filesystem::remove(dir_ + "people.blb");
-    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
-               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
     indexes_ = {};
-    indexes_[0] = MakeIndex({"", {}, true});
-    Create("people", fields_, {}, {{"ByCode", {3}}, {"ByName", {2}}});
+    indexes_[0] = IndexDef("", {}).Unique();
+    Create("people", fields_, {}, {IndexDef("ByCode", {3}), IndexDef("ByName", {2})});
     {
       TDataCursor cursor(*directory_, "people");
       cursor.Open();
@@ -337,7 +336,7 @@ TEST_F(RestructureTest, IndexChangesRebuildOnlyTheIndexes) {
 TEST_F(RestructureTest, StoppedIndexRebuildRestoresTheIndexFileAndKeepsEveryRecord) {
   CreatePeople({{1, "Ann", "A"}, {2, "Bo", "A"}, {3, "Cy", "C"}});
   const auto before = Files();
-  indexes_[1] = MakeIndex({"ByCode", {3}, true});
+  indexes_[1] = IndexDef("ByCode", {3}).Unique();
   secondaryCount_ = 1;
   onLoss_ = [](bool&, bool& go) { go = false; };
   EXPECT_EQ(Restructure(), RestructureLevel::IndexOnly);
@@ -357,7 +356,7 @@ TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndResto
   std::fill(blob.begin() + 512, blob.end(), '\xFF');
   Put("people.blb", blob);
   const auto before = Files();
-  indexes_[kFullTextSlot] = MakeIndex({"", {4}});
+  indexes_[kFullTextSlot] = IndexDef("", {4});
   const auto error = ErrorOf([&] { Restructure(); });
   ASSERT_TRUE(error) << "the rebuild went on";
   EXPECT_EQ(error->Code, STRATA_MEMOCORRUPT);
@@ -371,7 +370,7 @@ TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndResto
 TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
   CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
   const auto before = Files();
-  fields_[2] = Field(3, "Code", kTypeInteger);
+  fields_[2] = FieldDef(3, "Code").Integer();
   onLoss_ = [](bool&, bool& go) { go = false; };
   Restructure();
   EXPECT_EQ(losses_.size(), 1u);
@@ -384,7 +383,7 @@ TEST_F(RestructureTest, StopAtTheFirstReportLeavesTheTableAsItWas) {
 
 TEST_F(RestructureTest, StopAskingSilencesLaterReports) {
   CreatePeople({{1, "Ann", "xy"}, {2, "Bo", "zz"}});
-  fields_[2] = Field(3, "Code", kTypeInteger);
+  fields_[2] = FieldDef(3, "Code").Integer();
   onLoss_ = [](bool& stop, bool&) { stop = true; };
   Restructure();
   EXPECT_EQ(losses_.size(), 1u);
@@ -393,7 +392,7 @@ TEST_F(RestructureTest, StopAskingSilencesLaterReports) {
 
 TEST_F(RestructureTest, EmptyTableReportsOneHundredOnce) {
   CreatePeople({});
-  fields_.push_back(Field(5, "Extra", kTypeInteger));
+  fields_.push_back(FieldDef(5, "Extra").Integer());
   Restructure();
   EXPECT_EQ(progress_, std::vector<std::uint16_t>{100});
   EXPECT_EQ(Structure().size(), 5u);
@@ -409,7 +408,7 @@ TEST_F(RestructureTest, IntegerBecomingAutoIncNumbersNullsAboveTheHighest) {
 
 TEST_F(RestructureTest, TableInUseOrReadOnlyIsRefused) {
   CreatePeople({{1, "Ann", "A"}});
-  fields_[2] = Field(3, "Code", kTypeString, 20);
+  fields_[2] = FieldDef(3, "Code").String(20);
   {
     TDataCursor other(*directory_, "people");
     other.Open();
@@ -438,7 +437,7 @@ TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
   } cases[] = {
       {"a field before them deleted", {name, code, notes}, 1, 3},
       {"a field inserted before them",
-       {id, Field(5, "Extra", kTypeInteger), name, code, notes}, 3, 5},
+       {id, FieldDef(5, "Extra").Integer(), name, code, notes}, 3, 5},
       {"fields reordered", {id, notes, code, name}, 4, 2},
   };
   for (const Case& c : cases) {
@@ -447,7 +446,7 @@ TEST_F(RestructureTest, FullTextKeysFollowTheirFieldsToTheirNewPositions) {
     fields_ = original;
     CreatePeople({{1, "Ann Lee", "A1"}, {2, "Bo Ray", "B1"}}, {}, {2, 4});
     fields_ = c.fields;
-    indexes_[kFullTextSlot] = MakeIndex({"", {2, 4}});
+    indexes_[kFullTextSlot] = IndexDef("", {2, 4});
     EXPECT_EQ(Restructure(), RestructureLevel::Full);
 
     EXPECT_TRUE(Verified());
@@ -474,19 +473,19 @@ TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
     std::vector<std::u16string> after;
     std::vector<Loss> losses;
   } cases[] = {
-      {"string into a wide string of the same bytes", Field(3, "Code", kTypeString, 20),
-       Field(3, "Code", kTypeString, 10, kSubTypeWideString),
+      {"string into a wide string of the same bytes", FieldDef(3, "Code").String(20),
+       FieldDef(3, "Code").WideString(10),
        {u"Zo\u00EB pays \u20AC5 for it", u"Zo\u00EB paid \u20AC7"}, RestructureLevel::Full,
        {u"Zo\u00EB pays \u20AC", u"Zo\u00EB paid \u20AC"}, {}},
-      {"wide string into a string", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
-       Field(3, "Code", kTypeString, 20), {u"Zo\u00EB \u20AC5", u"\u0141\u00F3d\u017A"},
+      {"wide string into a string", FieldDef(3, "Code").WideString(10),
+       FieldDef(3, "Code").String(20), {u"Zo\u00EB \u20AC5", u"\u0141\u00F3d\u017A"},
        RestructureLevel::Full, {u"Zo\u00EB \u20AC5", u"?\u00F3d?"}, {{dlFieldConversion, "Code"}}},
-      {"wide string shortened", Field(3, "Code", kTypeString, 10, kSubTypeWideString),
-       Field(3, "Code", kTypeString, 6, kSubTypeWideString),
+      {"wide string shortened", FieldDef(3, "Code").WideString(10),
+       FieldDef(3, "Code").WideString(6),
        {u"\u0141\u00F3d\u017A city", u"\u0141\u00F3d\u017A town"},
        RestructureLevel::Full, {u"\u0141\u00F3d\u017A c", u"\u0141\u00F3d\u017A t"}, {}},
-      {"string made fixed-length", Field(3, "Code", kTypeString, 10),
-       Field(3, "Code", kTypeString, 10, kSubTypeFixedChar), {u"Zo\u00EB \u20AC5", u"Bo"},
+      {"string made fixed-length", FieldDef(3, "Code").String(10),
+       FieldDef(3, "Code").FixedChar(10), {u"Zo\u00EB \u20AC5", u"Bo"},
        RestructureLevel::HeaderOnly, {u"Zo\u00EB \u20AC5", u"Bo"}, {}},
   };
   for (const Case& c : cases) {
@@ -495,9 +494,10 @@ TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
     fields_ = original;
     fields_[2] = c.from;
     // A unique index over the field: its keys must keep the values apart.
-    CreatePeople({{1, "Ann", c.before[0]}, {2, "Bo", c.before[1]}}, {{"ByCode", {3}, true}});
+    CreatePeople({{1, "Ann", c.before[0]}, {2, "Bo", c.before[1]}},
+                 {IndexDef("ByCode", {3}).Unique()});
     fields_[2] = c.to;
-    indexes_[1] = MakeIndex({"ByCode", {3}, true});
+    indexes_[1] = IndexDef("ByCode", {3}).Unique();
     secondaryCount_ = 1;
     EXPECT_EQ(Restructure(), c.level);
     EXPECT_EQ(losses_, c.losses);
@@ -508,13 +508,13 @@ TEST_F(RestructureTest, WideStringSubTypeChangesConvertTheText) {
 
 TEST_F(RestructureTest, StringsAndMemosCarryTheirTextIntoEachOther) {
   CreatePeople({{1, "Christopher Robin", "C1"}, {2, "Zo\xEB", "Z1"}});
-  fields_[1] = Field(2, "Name", kTypeBlob, 0, kSubTypeMemo);
+  fields_[1] = FieldDef(2, "Name").Memo();
   EXPECT_EQ(Restructure(), RestructureLevel::Full);
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christopher Robin|C1|notes of Christopher Robin",
                                               "2|Zo\xEB|Z1|notes of Zo\xEB"}));
   // Back into a shorter string: cut as a shortened string is, unreported.
   fields_ = Structure();
-  fields_[1] = Field(2, "Name", kTypeString, 10);
+  fields_[1] = FieldDef(2, "Name").String(10);
   EXPECT_EQ(Restructure(), RestructureLevel::Full);
   EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Christophe|C1|notes of Christopher Robin",
                                               "2|Zo\xEB|Z1|notes of Zo\xEB"}));
@@ -530,8 +530,8 @@ TEST_F(RestructureTest, OtherConversionsIntoAndOutOfBlobsLoseTheValue) {
     FieldDescriptor to;
     const char* row;
   } cases[] = {
-      {"string into a binary BLOB", 1, Field(2, "Name", kTypeBlob), "1|-|A1|notes of Ann"},
-      {"memo into an integer", 3, Field(4, "Notes", kTypeInteger), "1|Ann|A1|-"},
+      {"string into a binary BLOB", 1, FieldDef(2, "Name").Blob(), "1|-|A1|notes of Ann"},
+      {"memo into an integer", 3, FieldDef(4, "Notes").Integer(), "1|Ann|A1|-"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -549,18 +549,19 @@ TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
   const std::vector<FieldDescriptor> original = fields_;
   struct Case {
     const char* what;
-    std::vector<IndexDefinition> before;
-    std::vector<IndexDefinition> after;
+    std::vector<IndexDescriptor> before;
+    std::vector<IndexDescriptor> after;
     std::vector<int> kept;  // slots whose tree stays where it was
   } cases[] = {
-      {"a changed slot before an unchanged one", {{"ByName", {2}}, {"ByCode", {3}}},
-       {{"ByID", {1}}, {"ByCode", {3}}}, {2}},
-      {"two slots exchanging places", {{"ByName", {2}}, {"ByCode", {3}}},
-       {{"ByCode", {3}}, {"ByName", {2}}}, {}},
-      {"a renamed slot whose old name a new slot takes", {{"ByName", {2}}},
-       {{"Names", {2}}, {"ByName", {3}}}, {1}},
-      {"a slot dropped between two others", {{"ByName", {2}}, {"ByCode", {3}}, {"ByID", {1}}},
-       {{"ByName", {2}}, {"ByID", {1}}}, {1}},
+      {"a changed slot before an unchanged one", {IndexDef("ByName", {2}), IndexDef("ByCode", {3})},
+       {IndexDef("ByID", {1}), IndexDef("ByCode", {3})}, {2}},
+      {"two slots exchanging places", {IndexDef("ByName", {2}), IndexDef("ByCode", {3})},
+       {IndexDef("ByCode", {3}), IndexDef("ByName", {2})}, {}},
+      {"a renamed slot whose old name a new slot takes", {IndexDef("ByName", {2})},
+       {IndexDef("Names", {2}), IndexDef("ByName", {3})}, {1}},
+      {"a slot dropped between two others",
+       {IndexDef("ByName", {2}), IndexDef("ByCode", {3}), IndexDef("ByID", {1})},
+       {IndexDef("ByName", {2}), IndexDef("ByID", {1})}, {1}},
   };
   // Small pages, so that the index over Name spans several of them.
   TableCreateOptions small;
@@ -583,8 +584,8 @@ TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
       }
     }
     indexes_ = {};
-    indexes_[0] = MakeIndex({"", {}, true});
-    for (std::size_t i = 0; i < c.after.size(); ++i) indexes_[i + 1] = MakeIndex(c.after[i]);
+    indexes_[0] = IndexDef("", {}).Unique();
+    for (std::size_t i = 0; i < c.after.size(); ++i) indexes_[i + 1] = c.after[i];
     secondaryCount_ = static_cast<int>(c.after.size());
     RestructureOptions options;
     options.IndexPageSize = small.IndexPageSize;
@@ -598,9 +599,9 @@ TEST_F(RestructureTest, IndexOnlyRebuildRedefinesOnlyTheSlotsThatDiffer) {
     ASSERT_EQ(index.SecondaryIndexCount(), secondaryCount_);
     EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
     for (int slot = 1; slot <= secondaryCount_; ++slot) {
-      const IndexDefinition& wanted = c.after[static_cast<std::size_t>(slot - 1)];
+      const IndexDescriptor& wanted = c.after[static_cast<std::size_t>(slot - 1)];
       EXPECT_EQ(index.Descriptor(slot).Name, wanted.Name) << slot;
-      EXPECT_EQ(index.Descriptor(slot).FieldNumbers[0], wanted.Fields[0]) << slot;
+      EXPECT_EQ(index.Descriptor(slot).FieldNumbers[0], wanted.FieldNumbers[0]) << slot;
       EXPECT_EQ(cursor.Indexes().KeyCount(slot), 40) << slot;
     }
     for (const int slot : c.kept) EXPECT_EQ(index.RootPage(slot), roots[slot]) << slot;
@@ -629,19 +630,19 @@ TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
       {"same structure", [] {}, RestructureLevel::HeaderOnly, false, 0, 0, {}},
       {"renamed field", [this] { fields_[1].Name = "FullName"; },
        RestructureLevel::HeaderOnly, true, 0, 0, {}},
-      {"text to integer", [this] { fields_[2] = Field(3, "Code", kTypeInteger); },
+      {"text to integer", [this] { fields_[2] = FieldDef(3, "Code").Integer(); },
        RestructureLevel::Full, false, 0, 0, {{"Code", false, 2, 0}}},
       {"dropped memo, shorter name",
        [this] {
          fields_.pop_back();
-         fields_[1] = Field(2, "Name", kTypeString, 2);
+         fields_[1] = FieldDef(2, "Name").String(2);
        },
        RestructureLevel::Full, false, 0, 0, {{"Name", false, 0, 1}, {"Notes", true, 3, 0}}},
       {"required code", [this] { fields_[2].Required = 1; },
        RestructureLevel::Full, false, 0, 1, {}},
       {"unique index on code",
        [this] {
-         indexes_[1] = MakeIndex({"ByCode", {3}, true});
+         indexes_[1] = IndexDef("ByCode", {3}).Unique();
          secondaryCount_ = 1;
        },
        RestructureLevel::IndexOnly, false, 1, 0, {}},
@@ -652,10 +653,10 @@ TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
                              "people.bbk"}) {
       std::filesystem::remove(dir_ + file);
     }
-    fields_ = {Field(1, "ID", kTypeInteger), Field(2, "Name", kTypeString, 30),
-               Field(3, "Code", kTypeString, 10), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
     indexes_ = {};
-    indexes_[0] = MakeIndex({"", {}, true});
+    indexes_[0] = IndexDef("", {}).Unique();
     secondaryCount_ = 0;
     CreatePeople({{1, "Ann", "A"}, {2, "Bo", ""}, {3, "Cy", "A"}});
     c.change();

@@ -10,20 +10,12 @@
 #include "engine/errors/engine_error.h"
 #include "engine/formats/field_rules.h"
 #include "engine/values/field_types.h"
+#include "tests/support/definitions.h"
 
 namespace strata {
 namespace {
 
-FieldDescriptor Field(std::uint16_t number, std::string name, std::uint8_t type,
-                      std::uint16_t length = 0, std::uint8_t subType = 0) {
-  FieldDescriptor f;
-  f.FieldNumber = number;
-  f.Name = std::move(name);
-  f.EngineType = type;
-  f.SubType = subType;
-  f.DeclaredLength = length;
-  return f;
-}
+using testing::FieldDef;
 
 // A structure as the components hand it over: Name string 20, Count integer,
 // Notes memo, Amount BCD(2); primary index on Name, a non-unique secondary
@@ -39,8 +31,8 @@ struct Structure {
   int Secondary = 1;
 
   Structure() {
-    Fields = {Field(1, "Name", kTypeString, 20), Field(2, "Count", kTypeInteger),
-              Field(3, "Notes", kTypeBlob, 0, kSubTypeMemo), Field(4, "Amount", kTypeBcd)};
+    Fields = {FieldDef(1, "Name").String(20), FieldDef(2, "Count").Integer(),
+              FieldDef(3, "Notes").Memo(), FieldDef(4, "Amount").Bcd()};
     Fields[3].DeclaredDecimals = 2;
     Indexes[0].FieldNumbers[0] = 1;
     Indexes[1].Name = "ByCount";
@@ -98,8 +90,8 @@ TEST(StructureValidationTest, CompletesTheDescriptors) {
 
 TEST(StructureValidationTest, LaysOutStringIntegerMemo) {
   Structure s;
-  s.Fields = {Field(1, "Title", kTypeString, 10), Field(2, "Count", kTypeInteger),
-              Field(3, "Notes", kTypeBlob, 0, kSubTypeMemo)};
+  s.Fields = {FieldDef(1, "Title").String(10), FieldDef(2, "Count").Integer(),
+              FieldDef(3, "Notes").Memo()};
   s.Indexes = {};
   s.Secondary = 0;
   s.Validate();
@@ -156,7 +148,7 @@ TEST(StructureValidationTest, AcceptsTheLimits) {
       {"installed locale", [](Structure& s) { s.Locale = 2057; }},
       {"1024 fields", [](Structure& s) {
          for (std::uint16_t n = 5; n <= 1024; ++n) {
-           s.Fields.push_back(Field(n, "F" + std::to_string(n), kTypeBoolean));
+           s.Fields.push_back(FieldDef(n, "F" + std::to_string(n)).Boolean());
          }
        }},
       {"page sizes", [](Structure& s) { s.PageSize = 1024; }},
@@ -171,10 +163,10 @@ TEST(StructureValidationTest, AcceptsTheLimits) {
          }
        }},
       {"bytes of 512", [](Structure& s) {
-         s.Fields[0] = Field(1, "Name", kTypeBytes, 512);
+         s.Fields[0] = FieldDef(1, "Name").Bytes(512);
          s.Indexes[31].FieldNumbers = {3};
        }},
-      {"wide string of 256", [](Structure& s) { s.Fields[0] = Field(1, "Name", kTypeString, 256, kSubTypeWideString); }},
+      {"wide string of 256", [](Structure& s) { s.Fields[0] = FieldDef(1, "Name").WideString(256); }},
       {"name of 60", [](Structure& s) { s.Fields[0].Name = std::string(60, 'n'); }},
       {"high first character", [](Structure& s) { s.Fields[0].Name = "\xC9t\xE9"; }},
       {"key of 337 on 1024 pages", [](Structure& s) {
@@ -183,24 +175,24 @@ TEST(StructureValidationTest, AcceptsTheLimits) {
        }},
       {"blob compression 9", [](Structure& s) { s.Fields[2].Compression = 9; }},
       {"keywords in any case", [](Structure& s) {
-         s.Fields.push_back(Field(5, "Stamp", kTypeTimestamp));
+         s.Fields.push_back(FieldDef(5, "Stamp").Timestamp());
          s.Fields.back().DefaultValue = "Current_Timestamp";
          s.Fields.back().MinValue = "current_date";
          s.Fields.back().MaxValue = "CURRENT_time";
-         s.Fields.push_back(Field(6, "Day", kTypeDate));
+         s.Fields.push_back(FieldDef(6, "Day").Date());
          s.Fields.back().DefaultValue = "current_date";
-         s.Fields.push_back(Field(7, "Clock", kTypeTime));
+         s.Fields.push_back(FieldDef(7, "Clock").Time());
          s.Fields.back().DefaultValue = "Current_Time";
-         s.Fields.push_back(Field(8, "Guid", kTypeString, 38, kSubTypeGuid));
+         s.Fields.push_back(FieldDef(8, "Guid").Guid(38));
          s.Fields.back().DefaultValue = "current_guid";
        }},
       {"value texts", [](Structure& s) {
          s.Fields[1].MinValue = "-2147483648";
          s.Fields[1].MaxValue = "2147483647";
          s.Fields[3].MaxValue = "922337203685477.5807";
-         s.Fields.push_back(Field(5, "Flag", kTypeBoolean));
+         s.Fields.push_back(FieldDef(5, "Flag").Boolean());
          s.Fields.back().DefaultValue = "fAlSe";
-         s.Fields.push_back(Field(6, "At", kTypeTime));
+         s.Fields.push_back(FieldDef(6, "At").Time());
          s.Fields.back().DefaultValue = "11:30 PM";
        }},
   };
@@ -226,7 +218,9 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
       {"unknown locale", [](Structure& s) { s.Locale = 0x7FFF; }, STRATA_CANNOTLOADLDDRV, "", ""},
       {"no fields", [](Structure& s) { s.Fields.clear(); }, STRATA_FLDLIMIT, "", ""},
       {"1025 fields", [](Structure& s) {
-         for (std::uint16_t n = 5; n <= 1025; ++n) s.Fields.push_back(Field(n, "F" + std::to_string(n), kTypeBoolean));
+         for (std::uint16_t n = 5; n <= 1025; ++n) {
+           s.Fields.push_back(FieldDef(n, "F" + std::to_string(n)).Boolean());
+         }
        }, STRATA_FLDLIMIT, "", ""},
       {"page 1016", [](Structure& s) { s.PageSize = 1016; }, STRATA_INDEXLIMIT, "", ""},
       {"page 16392", [](Structure& s) { s.PageSize = 16392; }, STRATA_INDEXLIMIT, "", ""},
@@ -250,8 +244,8 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
       {"type 0", [](Structure& s) { s.Fields[1].EngineType = 0; }, STRATA_INVALIDFLDTYPE, "Count", ""},
       {"string of 0", [](Structure& s) { s.Fields[0].DeclaredLength = 0; }, STRATA_INVALIDFLDTYPE, "Name", ""},
       {"string of 513", [](Structure& s) { s.Fields[0].DeclaredLength = 513; }, STRATA_INVALIDFLDTYPE, "Name", ""},
-      {"wide string of 300", [](Structure& s) { s.Fields[0] = Field(1, "Name", kTypeString, 300, kSubTypeWideString); }, STRATA_INVALIDFLDTYPE, "Name", ""},
-      {"varbytes of 0", [](Structure& s) { s.Fields[0] = Field(1, "Name", kTypeVarBytes, 0); }, STRATA_INVALIDFLDTYPE, "Name", ""},
+      {"wide string of 300", [](Structure& s) { s.Fields[0] = FieldDef(1, "Name").WideString(300); }, STRATA_INVALIDFLDTYPE, "Name", ""},
+      {"varbytes of 0", [](Structure& s) { s.Fields[0] = FieldDef(1, "Name").VarBytes(0); }, STRATA_INVALIDFLDTYPE, "Name", ""},
       {"compressed integer", [](Structure& s) { s.Fields[1].Compression = 1; }, STRATA_INVALIDFLDTYPE, "Count", ""},
       {"blob compression 10", [](Structure& s) { s.Fields[2].Compression = 10; }, STRATA_INVALIDFLDTYPE, "Notes", ""},
       {"computed field", [](Structure& s) { s.Fields[1].Computed = 1; }, STRATA_INVALIDFLDTYPE, "Count", ""},
@@ -261,7 +255,7 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
       {"blob default", [](Structure& s) { s.Fields[2].DefaultValue = "x"; }, STRATA_INVALIDVCHKSTRUCT, "Notes", ""},
       {"BCD beyond currency", [](Structure& s) { s.Fields[3].MaxValue = "1e20"; }, STRATA_INVALIDVCHKSTRUCT, "Amount", ""},
       {"date keyword on time", [](Structure& s) {
-         s.Fields.push_back(Field(5, "At", kTypeTime));
+         s.Fields.push_back(FieldDef(5, "At").Time());
          s.Fields.back().DefaultValue = "current_date";
        }, STRATA_INVALIDVCHKSTRUCT, "At", ""},
 
@@ -283,7 +277,7 @@ TEST(StructureValidationTest, RejectsWithCodeAndNames) {
       {"key over 4106", [](Structure& s) {
          s.PageSize = 16384;
          for (std::uint16_t n = 5; n <= 13; ++n) {
-           s.Fields.push_back(Field(n, "S" + std::to_string(n), kTypeString, 500));
+           s.Fields.push_back(FieldDef(n, "S" + std::to_string(n)).String(500));
            s.Indexes[1].FieldNumbers[n - 5] = n;  // 9 x 502 = 4518
          }
        }, STRATA_INVALIDKEY, "", "ByCount"},

@@ -15,7 +15,8 @@ namespace {
 
 using strata::testing::Bytes;
 using strata::testing::ErrorOf;
-using strata::testing::Field;
+using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 using strata::testing::Int32Bytes;
 using strata::testing::TextBytes;
 using Lines = std::vector<std::string>;
@@ -53,9 +54,9 @@ class TableVerifyTest : public strata::testing::WriteTest {
   // and 5.
   void CreateItems(const std::string& name, int count = 10) {
     Create(name,
-           {Field(1, "ID", kTypeInteger, 0, kSubTypeAutoInc), Field(2, "Name", kTypeString, 20),
-            Field(3, "Code", kTypeInteger), Field(4, "Notes", kTypeBlob, 0, kSubTypeMemo)},
-           {1}, {{"ByName", {2}, false}, {"ByCode", {3}, true}}, {2, 4});
+           {FieldDef(1, "ID").AutoInc(), FieldDef(2, "Name").String(20),
+            FieldDef(3, "Code").Integer(), FieldDef(4, "Notes").Memo()},
+           {1}, {IndexDef("ByName", {2}), IndexDef("ByCode", {3}).Unique()}, {2, 4});
     TDataCursor cursor(*directory_, name, CursorModes{.Exclusive = true});
     cursor.Open();
     const char* colours[] = {"red", "green", "blue"};
@@ -508,8 +509,8 @@ TEST_F(TableDamageTest, EachDamageIsReportedAndRepaired) {
 // leaves the rest of the record as it was.
 TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
   // Name is 9 characters long so that the record ends in padding.
-  Create("kinds", {Field(1, "Name", kTypeString, 9), Field(2, "Born", kTypeDate),
-                   Field(3, "At", kTypeTime), Field(4, "Done", kTypeBoolean)});
+  Create("kinds", {FieldDef(1, "Name").String(9), FieldDef(2, "Born").Date(),
+                   FieldDef(3, "At").Time(), FieldDef(4, "Done").Boolean()});
   {
     TDataCursor cursor(*directory_, "kinds", CursorModes{.Exclusive = true});
     cursor.Open();
