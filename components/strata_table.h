@@ -41,7 +41,7 @@ class TStrataDatabase;
 class TStrataSession;
 class TDataCursor;
 class TDataDirectory;
-struct TableHandOver;
+struct StrataTableDefinition;
 
 class TStrataTable;
 
@@ -144,16 +144,21 @@ class TStrataTable {
   TStrataDatabase& AcquireDatabase();
   void ReleaseDatabase() noexcept;
 
+  enum class StructureChange { Create, Alter };
+
   void NumberForCreate();
   void NumberForAlter();
   void PlacePrimaryIndex();
-  // The field and index records of the numbered definitions, the primary
-  // index definition placed first.
-  std::unique_ptr<TableHandOver> BuildHandOver(const TDataCursor& cursor,
-                                               std::string_view textIndexFields);
-  // AlterTable's numbering and hand-over, with the progress relayed.
-  std::unique_ptr<TableHandOver> PrepareAlter(TDataCursor& cursor,
-                                              std::string_view textIndexFields);
+  // Numbers the definitions as the change does and fills the definition's
+  // field and index descriptors from them, the primary index definition
+  // placed first.
+  void BuildDescriptors(StructureChange change, const TDataCursor& cursor,
+                        StrataTableDefinition& definition);
+  // Relays the cursor's progress to OnAlterProgress.
+  void RelayProgress(TDataCursor& cursor);
+  // The body of CreateTable and AlterTable; suppressBackups is for Alter.
+  void ChangeStructure(StructureChange change, StrataTableDefinition definition,
+                       bool suppressBackups);
 
   std::string databaseName_;
   std::string sessionName_;

@@ -38,6 +38,7 @@
 #include "engine/core/restructure_preview.h"
 #include "engine/core/structure_validation.h"
 #include "engine/core/table_create_options.h"
+#include "engine/core/table_definition.h"
 #include "engine/core/table_journal.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
@@ -144,8 +145,7 @@ class TDataCursor {
   // options.OverwriteExisting, and one that is open gives 11013. The
   // full-text parameters (the defaults with the options' replacements) are
   // written with the table. A failure leaves no files behind.
-  void CreateTableFiles(const TableCreateOptions& options, std::span<FieldDescriptor> fields,
-                        IndexSlots indexes, int secondaryIndexCount);
+  void CreateTableFiles(const TableCreateOptions& options, const TableDefinition& definition);
 
   // Brings the table the cursor names to a new structure, keeping its
   // records, and returns the level of work done. The cursor must be closed
@@ -156,8 +156,7 @@ class TDataCursor {
   // the table as it was. Progress goes to OnProgress (none for a header-only
   // update). Any other failure leaves the previous table in place.
   RestructureLevel RestructureTable(const RestructureOptions& options,
-                                    std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                    int secondaryIndexCount);
+                                    const TableDefinition& definition);
 
   // What RestructureTable would do with the same arguments (see
   // restructure_preview.h), worked out without writing anything: the
@@ -165,8 +164,7 @@ class TDataCursor {
   // shared and read-only, whatever the cursor's modes, and each record is
   // read once (progress to OnProgress). The cursor must be closed (10031).
   RestructurePreview PreviewRestructure(const RestructureOptions& options,
-                                        std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                        int secondaryIndexCount);
+                                        const TableDefinition& definition);
 
   // Checks the table the cursor names against its file formats and returns
   // true when nothing was found; with repair it also fixes what it finds
@@ -292,14 +290,12 @@ class TDataCursor {
     std::int32_t BlockSize;
   };
   StructureSizes ValidateNewStructure(const TableProperties& properties,
-                                      std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                      int secondaryIndexCount) const;
+                                      const TableDefinition& definition) const;
   void FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
                    std::int32_t pageSize, std::int32_t blockSize,
-                   std::span<FieldDescriptor> fields, IndexSlots indexes, int secondaryIndexCount);
+                   const TableDefinition& definition);
   void IndexRebuild(bool suppressBackups, bool textParamsChanged,
-                    const FullTextParams& wantedText, std::span<const FieldDescriptor> fields,
-                    IndexSlots indexes, int secondaryIndexCount,
+                    const FullTextParams& wantedText, const TableDefinition& definition,
                     const std::function<void()>& writeHeader);
   // Closes the table without writing anything it changed.
   void CloseDiscardingChanges() noexcept;
@@ -313,8 +309,7 @@ class TDataCursor {
   void TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome);
   void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                     std::int32_t pageSize, std::int32_t blockSize,
-                    std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                    int secondaryIndexCount);
+                    const TableDefinition& definition);
   // Where each file of the new table and of the old one goes in the swap
   // that ends a full rebuild.
   JournalSwap PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
