@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/insert_options.h"
 #include "engine/core/lost_index_file.h"
 #include "engine/core/restructure_options.h"
 #include "engine/core/restructure_plan.h"
@@ -190,21 +191,19 @@ class TDataCursor {
   void CheckConstraints(std::span<const std::uint8_t> record);
 
   // Adds the record in the buffer (at least RecordSize bytes) to the table:
-  // AutoInc values for NULL AutoInc fields (unless skipAutoInc), the
+  // AutoInc values for NULL AutoInc fields (unless SkipAutoInc), the
   // constraints, a new RecordID (unless the cursor keeps RecordIDs), the
-  // RecordHash (with computeHash), the unique check (unless skipped; 9729
+  // RecordHash (with ComputeHash), the unique check (unless skipped; 9729
   // naming the index), every key and full-text word, the changed BLOB values
   // the buffer holds, then the record itself in the first free slot (or a
-  // new one). The buffer's link (offset 1) is cleared first unless keepLink,
+  // new one). The buffer's link (offset 1) is cleared first unless KeepLink,
   // and holds the new record's number afterwards; its open BLOBs are
   // released and replaced by their stored references. An insert that fails
   // leaves the table as it was. A shared cursor holds the table write lock
   // and the slot's record lock for the insert and writes everything at
   // once; an exclusive one takes no locks and leaves the headers to the
   // flush or close. 11013 for a read-only cursor.
-  void InsertRecord(std::span<std::uint8_t> record, bool reposition = false, bool keepLink = false,
-                    bool skipAutoInc = false, bool skipUniqueCheck = false,
-                    bool computeHash = true);
+  void InsertRecord(std::span<std::uint8_t> record, const InsertOptions& options = {});
   // While a build is given, InsertRecord hands the record's keys and words
   // to it once the record is stored, instead of inserting them, and checks
   // no unique index: the build sorts the keys, fills the trees and finds the
@@ -316,10 +315,7 @@ class TDataCursor {
                        bool newHasBlobs, bool suppressBackups) const;
   CursorWriteState& WriteState();
   void RecoverIndexes();
-  bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
-                  bool skipUniqueCheck, bool computeHash);
-  void StoreRecord(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
-                   bool skipUniqueCheck, bool computeHash);
+  void StoreRecord(std::span<std::uint8_t> record, const InsertOptions& options);
   void AssignAutoInc(std::span<std::uint8_t> work);
   void AssignRecordID(std::span<std::uint8_t> work);
   void ComputeRecordHash(std::span<std::uint8_t> work);
