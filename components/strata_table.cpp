@@ -1,8 +1,6 @@
 #include "components/strata_table.h"
 
 #include <algorithm>
-#include <array>
-#include <span>
 #include <utility>
 
 #include "components/default_components.h"

@@ -16,7 +16,8 @@
 // full-text index "Sys Text". AlterTable relays the engine's progress to
 // OnAlterProgress and its data-loss reports to OnDataLost; with no
 // OnDataLost every loss is accepted. The definitions keep their numbering
-// and order after a failure.
+// and order after a failure. The three structure operations gather their
+// arguments into one StrataTableDefinition and share their work on it.
 //
 // Opening the table (Active) only holds it open through an engine cursor,
 // exclusive or read-only as asked; records are not reached through it.

@@ -247,7 +247,9 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOption
   AssignRecordID(work);
   if (options.ComputeHash) ComputeRecordHash(work);
   const std::int32_t recordId = RecordIdOf(work);
-  if (!options.SkipUniqueCheck && deferredKeys_ == nullptr) state.Indexes->CheckUnique(work, recordId);
+  if (!options.SkipUniqueCheck && deferredKeys_ == nullptr) {
+    state.Indexes->CheckUnique(work, recordId);
+  }
 
   // The open BLOB values the record carries.
   std::vector<PendingBlob> blobs;
