@@ -1,8 +1,6 @@
 #include "components/strata_table.h"
 
 #include <algorithm>
-#include <array>
-#include <span>
 #include <utility>
 
 #include "components/default_components.h"
@@ -11,6 +9,7 @@
 #include "components/strata_database.h"
 #include "components/strata_engine.h"
 #include "components/strata_session.h"
+#include "components/strata_table_definition.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/set_aside.h"
@@ -19,56 +18,10 @@
 
 namespace strata {
 
-// The records one structure operation hands to the engine.
-struct TableHandOver {
-  std::vector<FieldDescriptor> fields = std::vector<FieldDescriptor>(kMaxFieldCount);
-  std::size_t fieldCount = 0;
-  std::array<IndexDescriptor, kIndexSlotCount> indexes{};
-  int secondaryCount = 0;
-
-  std::span<FieldDescriptor> Fields() { return std::span(fields).first(fieldCount); }
-};
-
 namespace {
 
-constexpr std::size_t kMaxHandOverText = 255;
 constexpr std::size_t kMaxSecondaryIndexes = kIndexSlotCount - 2;
 constexpr std::size_t kTextIndexSlot = kIndexSlotCount - 1;
-
-// Each character of the text is a member of the set.
-CharacterSet CharacterSetOf(std::string_view text) {
-  CharacterSet set{};
-  for (char c : text) AddToCharacterSet(set, static_cast<unsigned char>(c));
-  return set;
-}
-
-std::string HandOverText(std::string_view text) {
-  return std::string(text.substr(0, kMaxHandOverText));
-}
-
-// The arguments CreateTable and AlterTable share, as the engine takes them.
-TableProperties Properties(std::int32_t localeId, std::uint16_t userMajorVersion,
-                           std::uint16_t userMinorVersion, bool encrypted,
-                           std::string_view password, std::string_view description,
-                           std::int32_t indexPageSize, std::int32_t blobBlockSize,
-                           std::int32_t lastAutoIncValue,
-                           const std::optional<std::vector<std::string>>& stopWords,
-                           std::string_view spaceChars, std::string_view includeChars) {
-  TableProperties properties;
-  properties.LocaleID = localeId;
-  properties.UserMajorVersion = userMajorVersion;
-  properties.UserMinorVersion = userMinorVersion;
-  properties.Encrypted = encrypted;
-  properties.Password = HandOverText(password);
-  properties.Description = HandOverText(description);
-  properties.IndexPageSize = indexPageSize;
-  properties.BlobBlockSize = blobBlockSize;
-  properties.LastAutoIncValue = lastAutoIncValue;
-  properties.StopWords = stopWords;
-  properties.SpaceChars = CharacterSetOf(spaceChars);
-  properties.IncludeChars = CharacterSetOf(includeChars);
-  return properties;
-}
 
 }  // namespace
 
@@ -91,18 +44,18 @@ namespace {
 
 // Fills the field slots; more definitions than slots are refused as the
 // engine refuses them.
-void FillFieldSlots(TableHandOver& handOver, const TStrataFieldDefs& defs, const TDataCursor& cursor) {
+void FillFieldSlots(StrataTableDefinition& definition, const TStrataFieldDefs& defs,
+                    const TDataCursor& cursor) {
   if (defs.Count() > kMaxFieldCount) {
     RaiseTableError(STRATA_FLDLIMIT, cursor.TableName(), cursor.Directory().ErrorDatabaseName());
   }
-  for (const TStrataFieldDef& def : defs) {
-    handOver.fields[handOver.fieldCount++] = BuildFieldDescriptor(def);
-  }
+  definition.Fields.clear();
+  for (const TStrataFieldDef& def : defs) definition.Fields.push_back(BuildFieldDescriptor(def));
 }
 
 // Slot 0 holds a leading primary definition, else stays all zero (the
 // engine then keys the primary index on RecordID); the others follow.
-void FillIndexSlots(TableHandOver& handOver, const TStrataFieldDefs& fieldDefs,
+void FillIndexSlots(StrataTableDefinition& definition, const TStrataFieldDefs& fieldDefs,
                     const TStrataIndexDefs& indexDefs, const TDataCursor& cursor) {
   const bool primaryGiven = !indexDefs.Empty() && indexDefs[0].Options().Contains(ixPrimary);
   const std::size_t secondary = indexDefs.Count() - (primaryGiven ? 1 : 0);
@@ -111,9 +64,9 @@ void FillIndexSlots(TableHandOver& handOver, const TStrataFieldDefs& fieldDefs,
   }
   std::size_t slot = primaryGiven ? 0 : 1;
   for (const TStrataIndexDef& def : indexDefs) {
-    handOver.indexes[slot++] = BuildIndexDescriptor(fieldDefs, def);
+    definition.Indexes[slot++] = BuildIndexDescriptor(fieldDefs, def);
   }
-  handOver.secondaryCount = static_cast<int>(secondary);
+  definition.SecondaryIndexCount = static_cast<int>(secondary);
 }
 
 IndexDescriptor TextIndexDescriptor(const TStrataFieldDefs& fieldDefs,
@@ -249,14 +202,49 @@ void TStrataTable::PlacePrimaryIndex() {
   }
 }
 
-std::unique_ptr<TableHandOver> TStrataTable::BuildHandOver(const TDataCursor& cursor,
-                                                          std::string_view textIndexFields) {
-  auto handOver = std::make_unique<TableHandOver>();
-  FillFieldSlots(*handOver, fieldDefs_, cursor);
+void TStrataTable::BuildDescriptors(StructureChange change, const TDataCursor& cursor,
+                                    StrataTableDefinition& definition) {
+  if (change == StructureChange::Create) {
+    NumberForCreate();
+  } else {
+    NumberForAlter();
+  }
+  FillFieldSlots(definition, fieldDefs_, cursor);
   PlacePrimaryIndex();
-  handOver->indexes[kTextIndexSlot] = TextIndexDescriptor(fieldDefs_, textIndexFields);
-  FillIndexSlots(*handOver, fieldDefs_, indexDefs_, cursor);
-  return handOver;
+  definition.Indexes[kTextIndexSlot] = TextIndexDescriptor(fieldDefs_, definition.TextIndexFields);
+  FillIndexSlots(definition, fieldDefs_, indexDefs_, cursor);
+}
+
+void TStrataTable::RelayProgress(TDataCursor& cursor) {
+  cursor.OnProgress = [this](std::uint16_t percent, std::string_view) {
+    if (OnAlterProgress) OnAlterProgress(*this, percent);
+  };
+}
+
+void TStrataTable::ChangeStructure(StructureChange change, StrataTableDefinition definition,
+                                   bool suppressBackups) {
+  CheckInactive();
+  DatabaseUse use(*this);
+  TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
+                     CursorModes{.Exclusive = true, .ReadOnly = false});
+  BuildDescriptors(change, cursor, definition);
+
+  if (change == StructureChange::Create) {
+    TableCreateOptions options;
+    static_cast<TableProperties&>(options) = definition.Properties;
+    options.OverwriteExisting = false;
+    cursor.CreateTableFiles(options, definition.Descriptors());
+    return;
+  }
+  RelayProgress(cursor);
+  cursor.OnDataLost = [this](TDataLossCause cause, std::string_view context, bool& stopAsking,
+                             bool& continueOperation) {
+    if (OnDataLost) OnDataLost(*this, cause, context, continueOperation, stopAsking);
+  };
+  RestructureOptions options;
+  static_cast<TableProperties&>(options) = definition.Properties;
+  options.SuppressBackups = suppressBackups;
+  cursor.RestructureTable(options, definition.Descriptors());
 }
 
 void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVersion,
@@ -267,31 +255,13 @@ void TStrataTable::CreateTable(std::int32_t localeId, std::uint16_t userMajorVer
                                const std::optional<std::vector<std::string>>& textIndexStopWords,
                                std::string_view textIndexSpaceChars,
                                std::string_view textIndexIncludeChars) {
-  CheckInactive();
-  DatabaseUse use(*this);
-  TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
-                     CursorModes{.Exclusive = true, .ReadOnly = false});
-  NumberForCreate();
-  const std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
-
-  TableCreateOptions options;
-  static_cast<TableProperties&>(options) = Properties(
-      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
-      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
-      textIndexIncludeChars);
-  options.OverwriteExisting = false;
-  cursor.CreateTableFiles(options, handOver->Fields(), handOver->indexes,
-                          handOver->secondaryCount);
-}
-
-std::unique_ptr<TableHandOver> TStrataTable::PrepareAlter(TDataCursor& cursor,
-                                                         std::string_view textIndexFields) {
-  NumberForAlter();
-  std::unique_ptr<TableHandOver> handOver = BuildHandOver(cursor, textIndexFields);
-  cursor.OnProgress = [this](std::uint16_t percent, std::string_view) {
-    if (OnAlterProgress) OnAlterProgress(*this, percent);
-  };
-  return handOver;
+  ChangeStructure(StructureChange::Create,
+                  MakeStrataTableDefinition(localeId, userMajorVersion, userMinorVersion,
+                                            encrypted, password, description, indexPageSize,
+                                            blobBlockSize, lastAutoIncValue, textIndexFields,
+                                            textIndexStopWords, textIndexSpaceChars,
+                                            textIndexIncludeChars),
+                  false);
 }
 
 void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVersion,
@@ -302,24 +272,13 @@ void TStrataTable::AlterTable(std::int32_t localeId, std::uint16_t userMajorVers
                               const std::optional<std::vector<std::string>>& textIndexStopWords,
                               std::string_view textIndexSpaceChars,
                               std::string_view textIndexIncludeChars, bool suppressBackups) {
-  CheckInactive();
-  DatabaseUse use(*this);
-  TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
-                     CursorModes{.Exclusive = true, .ReadOnly = false});
-  const std::unique_ptr<TableHandOver> handOver = PrepareAlter(cursor, textIndexFields);
-  cursor.OnDataLost = [this](TDataLossCause cause, std::string_view context, bool& stopAsking,
-                             bool& continueOperation) {
-    if (OnDataLost) OnDataLost(*this, cause, context, continueOperation, stopAsking);
-  };
-
-  RestructureOptions options;
-  static_cast<TableProperties&>(options) = Properties(
-      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
-      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
-      textIndexIncludeChars);
-  options.SuppressBackups = suppressBackups;
-  cursor.RestructureTable(options, handOver->Fields(), handOver->indexes,
-                          handOver->secondaryCount);
+  ChangeStructure(StructureChange::Alter,
+                  MakeStrataTableDefinition(localeId, userMajorVersion, userMinorVersion,
+                                            encrypted, password, description, indexPageSize,
+                                            blobBlockSize, lastAutoIncValue, textIndexFields,
+                                            textIndexStopWords, textIndexSpaceChars,
+                                            textIndexIncludeChars),
+                  suppressBackups);
 }
 
 RestructurePreview TStrataTable::PreviewAlterTable(
@@ -329,18 +288,19 @@ RestructurePreview TStrataTable::PreviewAlterTable(
     std::string_view textIndexFields,
     const std::optional<std::vector<std::string>>& textIndexStopWords,
     std::string_view textIndexSpaceChars, std::string_view textIndexIncludeChars) {
+  StrataTableDefinition definition = MakeStrataTableDefinition(
+      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
+      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexFields, textIndexStopWords,
+      textIndexSpaceChars, textIndexIncludeChars);
   CheckInactive();
   DatabaseUse use(*this);
   TDataCursor cursor(use.Database().DataDirectory(), EngineTableName(),
                      CursorModes{.ReadOnly = true});
-  const std::unique_ptr<TableHandOver> handOver = PrepareAlter(cursor, textIndexFields);
+  BuildDescriptors(StructureChange::Alter, cursor, definition);
+  RelayProgress(cursor);
   RestructureOptions options;
-  static_cast<TableProperties&>(options) = Properties(
-      localeId, userMajorVersion, userMinorVersion, encrypted, password, description,
-      indexPageSize, blobBlockSize, lastAutoIncValue, textIndexStopWords, textIndexSpaceChars,
-      textIndexIncludeChars);
-  return cursor.PreviewRestructure(options, handOver->Fields(), handOver->indexes,
-                                   handOver->secondaryCount);
+  static_cast<TableProperties&>(options) = definition.Properties;
+  return cursor.PreviewRestructure(options, definition.Descriptors());
 }
 
 }  // namespace strata

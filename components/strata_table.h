@@ -16,7 +16,8 @@
 // full-text index "Sys Text". AlterTable relays the engine's progress to
 // OnAlterProgress and its data-loss reports to OnDataLost; with no
 // OnDataLost every loss is accepted. The definitions keep their numbering
-// and order after a failure.
+// and order after a failure. The three structure operations gather their
+// arguments into one StrataTableDefinition and share their work on it.
 //
 // Opening the table (Active) only holds it open through an engine cursor,
 // exclusive or read-only as asked; records are not reached through it.
@@ -41,7 +42,7 @@ class TStrataDatabase;
 class TStrataSession;
 class TDataCursor;
 class TDataDirectory;
-struct TableHandOver;
+struct StrataTableDefinition;
 
 class TStrataTable;
 
@@ -144,16 +145,21 @@ class TStrataTable {
   TStrataDatabase& AcquireDatabase();
   void ReleaseDatabase() noexcept;
 
+  enum class StructureChange { Create, Alter };
+
   void NumberForCreate();
   void NumberForAlter();
   void PlacePrimaryIndex();
-  // The field and index records of the numbered definitions, the primary
-  // index definition placed first.
-  std::unique_ptr<TableHandOver> BuildHandOver(const TDataCursor& cursor,
-                                               std::string_view textIndexFields);
-  // AlterTable's numbering and hand-over, with the progress relayed.
-  std::unique_ptr<TableHandOver> PrepareAlter(TDataCursor& cursor,
-                                              std::string_view textIndexFields);
+  // Numbers the definitions as the change does and fills the definition's
+  // field and index descriptors from them, the primary index definition
+  // placed first.
+  void BuildDescriptors(StructureChange change, const TDataCursor& cursor,
+                        StrataTableDefinition& definition);
+  // Relays the cursor's progress to OnAlterProgress.
+  void RelayProgress(TDataCursor& cursor);
+  // The body of CreateTable and AlterTable; suppressBackups is for Alter.
+  void ChangeStructure(StructureChange change, StrataTableDefinition definition,
+                       bool suppressBackups);
 
   std::string databaseName_;
   std::string sessionName_;

@@ -147,7 +147,7 @@ void WriteSampleTable(const std::string& folder, int records) {
   indexes[kFullTextSlot].FieldNumbers[1] = 15;
   {
     TDataCursor creator(directory, kTableName, CursorModes{.Exclusive = true});
-    creator.CreateTableFiles({}, fields, indexes, 3);
+    creator.CreateTableFiles({}, {fields, indexes, 3});
   }
   TDataCursor cursor(directory, kTableName, CursorModes{.Exclusive = true});
   cursor.Open();

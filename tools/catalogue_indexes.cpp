@@ -101,7 +101,7 @@ RestoredIndexes RestoreCatalogueIndexes(TDataDirectory& directory, std::string_v
     result.Restored.push_back(NameOf(index));
   }
   TDataCursor cursor(directory, table, CursorModes{.Exclusive = true});
-  cursor.RestructureTable(options, fields, indexes, secondary);
+  cursor.RestructureTable(options, {fields, indexes, secondary});
   return result;
 }
 

@@ -9,17 +9,15 @@
 
 namespace strata {
 
-ProgressDisplay* RestructureBar = nullptr;
-
 void TProgressHandler::AlterProgress(const void* /*sender*/, std::uint16_t percentDone) {
-  if (RestructureBar == nullptr) return;
+  if (bar_ == nullptr) return;
   const long double product =
-      static_cast<long double>(RestructureBar->Maximum()) * (percentDone / 100.0L);
+      static_cast<long double>(bar_->Maximum()) * (percentDone / 100.0L);
   const std::string text =
       FloatToText(static_cast<double>(product), platform::DecimalSeparator());
   const std::optional<std::int32_t> position = ParseInt32(text);
   if (!position) throw EConvertError("'" + text + "' is not a valid integer value");
-  RestructureBar->SetPosition(*position);
+  bar_->SetPosition(*position);
 }
 
 }  // namespace strata

@@ -1,5 +1,7 @@
 // TProgressHandler: turns the table component's restructure progress (whole
-// percent) into the position of the restructure bar of the current run.
+// percent) into the position of the restructure bar it is given: the update
+// run makes one for its bar and relays OnAlterProgress to it. Without a bar
+// the progress goes nowhere.
 //
 // AlterProgress sets the position to Maximum * (PercentDone / 100), worked
 // out in extended precision and passed through its general-format text
@@ -16,14 +18,16 @@
 
 namespace strata {
 
-// The restructure bar of the run in progress (not owned), set at the start
-// of every run and never cleared; null when the run was given no bar.
-extern ProgressDisplay* RestructureBar;
-
 class TProgressHandler {
  public:
+  // The bar (not owned) must outlive the handler; null: no bar.
+  explicit TProgressHandler(ProgressDisplay* restructureBar) : bar_(restructureBar) {}
+
   // `sender` is the component that reports; it is not used.
   void AlterProgress(const void* sender, std::uint16_t percentDone);
+
+ private:
+  ProgressDisplay* bar_;
 };
 
 }  // namespace strata

@@ -24,11 +24,10 @@ void ShowText(TextDisplay* label, std::string_view text) {
 
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
                          ProgressDisplay* restructureBar, TextDisplay* tableLabel) {
-  RestructureBar = restructureBar;
   DefaultSession().SetActive(true);
   {
     const RunFolder folder(directory);
-    TProgressHandler handler;
+    TProgressHandler handler(restructureBar);
     TStrataTable table;
     table.OnAlterProgress = [&handler](TStrataTable& sender, std::uint16_t percentDone) {
       handler.AlterProgress(&sender, percentDone);

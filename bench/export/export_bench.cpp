@@ -40,7 +40,7 @@ void BuildEngineTable(strata::TDataDirectory& directory, std::int64_t count) {
   std::vector<strata::FieldDescriptor> fields = PeopleFields();
   auto indexes = PeopleIndexes();
   strata::TDataCursor creator(directory, "people", strata::CursorModes{.Exclusive = true});
-  creator.CreateTableFiles({}, fields, indexes, kPeopleSecondaryIndexes);
+  creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
   strata::TDataCursor cursor(directory, "people", strata::CursorModes{.Exclusive = true});
   cursor.Open();
   std::vector<std::uint8_t> record = cursor.NewRecordBuffer();

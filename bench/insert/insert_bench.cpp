@@ -50,7 +50,7 @@ double RunEngine(const std::string& folder, const std::vector<Row>& rows,
 
   const auto start = std::chrono::steady_clock::now();
   strata::TDataCursor creator(directory, "people", strata::CursorModes{.Exclusive = true});
-  creator.CreateTableFiles({}, fields, indexes, kPeopleSecondaryIndexes);
+  creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
   {
     strata::TDataCursor cursor(directory, "people", strata::CursorModes{.Exclusive = true});
     cursor.Open();

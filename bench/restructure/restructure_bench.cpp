@@ -108,7 +108,7 @@ class EngineTable {
     std::vector<strata::FieldDescriptor> fields = PeopleFields();
     Indexes indexes = PeopleIndexes();
     strata::TDataCursor creator(*directory_, "people", strata::CursorModes{.Exclusive = true});
-    creator.CreateTableFiles({}, fields, indexes, kPeopleSecondaryIndexes);
+    creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
     strata::TDataCursor cursor(*directory_, "people", strata::CursorModes{.Exclusive = true});
     cursor.Open();
     std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
@@ -159,7 +159,7 @@ class EngineTable {
       }
     };
     const strata::RestructureLevel level =
-        cursor.RestructureTable(options, fields, indexes, secondaryIndexCount);
+        cursor.RestructureTable(options, {fields, indexes, secondaryIndexCount});
     const auto end = Clock::now();
     if (level != expected) {
       throw std::runtime_error(std::string(what) + ": the engine chose a " +

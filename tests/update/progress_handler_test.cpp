@@ -9,40 +9,48 @@ namespace {
 
 class AlterProgressTest : public ::testing::Test {
  protected:
-  void TearDown() override { RestructureBar = nullptr; }
-  TProgressHandler handler_;
   ProgressCounter hundred_{100};
   ProgressCounter fifty_{50};
   ProgressCounter three_{3};
 };
 
 TEST_F(AlterProgressTest, PercentBecomesThePositionOfAHundredStepBar) {
-  RestructureBar = &hundred_;
+  TProgressHandler handler(&hundred_);
   for (std::uint16_t percent : {0, 37, 100, 5, 99}) {
-    handler_.AlterProgress(nullptr, percent);
+    handler.AlterProgress(nullptr, percent);
     EXPECT_EQ(hundred_.Position(), percent);
   }
 }
 
 TEST_F(AlterProgressTest, WithoutABarNothingHappens) {
-  RestructureBar = nullptr;
-  EXPECT_NO_THROW(handler_.AlterProgress(nullptr, 50));
+  TProgressHandler handler(nullptr);
+  EXPECT_NO_THROW(handler.AlterProgress(nullptr, 50));
 }
 
 TEST_F(AlterProgressTest, OtherMaximumsScaleOrFailOnAFraction) {
-  RestructureBar = &fifty_;
-  handler_.AlterProgress(nullptr, 40);
+  TProgressHandler fifty(&fifty_);
+  fifty.AlterProgress(nullptr, 40);
   EXPECT_EQ(fifty_.Position(), 20);
   try {
-    handler_.AlterProgress(nullptr, 37);
+    fifty.AlterProgress(nullptr, 37);
     FAIL() << "no error for 18.5";
   } catch (const EConvertError& error) {
     EXPECT_EQ(error.Message(), "'18.5' is not a valid integer value");
   }
   EXPECT_EQ(fifty_.Position(), 20);
 
-  RestructureBar = &three_;
-  EXPECT_THROW(handler_.AlterProgress(nullptr, 10), EConvertError);  // 0.3
+  TProgressHandler three(&three_);
+  EXPECT_THROW(three.AlterProgress(nullptr, 10), EConvertError);  // 0.3
+}
+
+TEST_F(AlterProgressTest, EachHandlerMovesOnlyItsOwnBar) {
+  TProgressHandler first(&hundred_);
+  TProgressHandler second(&fifty_);
+  first.AlterProgress(nullptr, 30);
+  second.AlterProgress(nullptr, 80);
+  TProgressHandler(nullptr).AlterProgress(nullptr, 60);
+  EXPECT_EQ(hundred_.Position(), 30);
+  EXPECT_EQ(fifty_.Position(), 40);
 }
 
 TEST(ProgressDisplayTest, StepPastTheEndStartsTheBarOver) {

@@ -31,14 +31,16 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/indexing/sorted_index_build.h"
+#include "engine/core/cursors/insert_options.h"
+#include "engine/core/journal/table_journal.h"
 #include "engine/core/schema/lost_index_file.h"
 #include "engine/core/schema/restructure_options.h"
 #include "engine/core/schema/restructure_plan.h"
-#include "engine/core/indexing/sorted_index_build.h"
 #include "engine/core/schema/restructure_preview.h"
 #include "engine/core/schema/structure_validation.h"
 #include "engine/core/schema/table_create_options.h"
-#include "engine/core/journal/table_journal.h"
+#include "engine/core/schema/table_definition.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/full_text_params.h"
 
@@ -144,8 +146,7 @@ class TDataCursor {
   // options.OverwriteExisting, and one that is open gives STRATA_OSEACCES. The
   // full-text parameters (the defaults with the options' replacements) are
   // written with the table. A failure leaves no files behind.
-  void CreateTableFiles(const TableCreateOptions& options, std::span<FieldDescriptor> fields,
-                        IndexSlots indexes, int secondaryIndexCount);
+  void CreateTableFiles(const TableCreateOptions& options, const TableDefinition& definition);
 
   // Brings the table the cursor names to a new structure, keeping its
   // records, and returns the level of work done. The cursor must be closed
@@ -156,8 +157,7 @@ class TDataCursor {
   // the table as it was. Progress goes to OnProgress (none for a header-only
   // update). Any other failure leaves the previous table in place.
   RestructureLevel RestructureTable(const RestructureOptions& options,
-                                    std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                    int secondaryIndexCount);
+                                    const TableDefinition& definition);
 
   // What RestructureTable would do with the same arguments (see
   // restructure_preview.h), worked out without writing anything: the
@@ -165,8 +165,7 @@ class TDataCursor {
   // shared and read-only, whatever the cursor's modes, and each record is
   // read once (progress to OnProgress). The cursor must be closed (STRATA_TABLEOPEN).
   RestructurePreview PreviewRestructure(const RestructureOptions& options,
-                                        std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                        int secondaryIndexCount);
+                                        const TableDefinition& definition);
 
   // Checks the table the cursor names against its file formats and returns
   // true when nothing was found; with repair it also fixes what it finds
@@ -192,21 +191,19 @@ class TDataCursor {
   void CheckConstraints(std::span<const std::uint8_t> record);
 
   // Adds the record in the buffer (at least RecordSize bytes) to the table:
-  // AutoInc values for NULL AutoInc fields (unless skipAutoInc), the
+  // AutoInc values for NULL AutoInc fields (unless SkipAutoInc), the
   // constraints, a new RecordID (unless the cursor keeps RecordIDs), the
-  // RecordHash (with computeHash), the unique check (unless skipped; STRATA_KEYVIOL
+  // RecordHash (with ComputeHash), the unique check (unless skipped; STRATA_KEYVIOL
   // naming the index), every key and full-text word, the changed BLOB values
   // the buffer holds, then the record itself in the first free slot (or a
-  // new one). The buffer's link (offset 1) is cleared first unless keepLink,
+  // new one). The buffer's link (offset 1) is cleared first unless KeepLink,
   // and holds the new record's number afterwards; its open BLOBs are
   // released and replaced by their stored references. An insert that fails
   // leaves the table as it was. A shared cursor holds the table write lock
   // and the slot's record lock for the insert and writes everything at
   // once; an exclusive one takes no locks and leaves the headers to the
   // flush or close. STRATA_OSEACCES for a read-only cursor.
-  void InsertRecord(std::span<std::uint8_t> record, bool reposition = false, bool keepLink = false,
-                    bool skipAutoInc = false, bool skipUniqueCheck = false,
-                    bool computeHash = true);
+  void InsertRecord(std::span<std::uint8_t> record, const InsertOptions& options = {});
   // While a build is given, InsertRecord hands the record's keys and words
   // to it once the record is stored, instead of inserting them, and checks
   // no unique index: the build sorts the keys, fills the trees and finds the
@@ -293,14 +290,12 @@ class TDataCursor {
     std::int32_t BlockSize;
   };
   StructureSizes ValidateNewStructure(const TableProperties& properties,
-                                      std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                      int secondaryIndexCount) const;
+                                      const TableDefinition& definition) const;
   void FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
                    std::int32_t pageSize, std::int32_t blockSize,
-                   std::span<FieldDescriptor> fields, IndexSlots indexes, int secondaryIndexCount);
+                   const TableDefinition& definition);
   void IndexRebuild(bool suppressBackups, bool textParamsChanged,
-                    const FullTextParams& wantedText, std::span<const FieldDescriptor> fields,
-                    IndexSlots indexes, int secondaryIndexCount,
+                    const FullTextParams& wantedText, const TableDefinition& definition,
                     const std::function<void()>& writeHeader);
   // Closes the table without writing anything it changed.
   void CloseDiscardingChanges() noexcept;
@@ -314,18 +309,14 @@ class TDataCursor {
   void TakeOutRefusedRecords(const SortedIndexBuild::Outcome& outcome);
   void UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                     std::int32_t pageSize, std::int32_t blockSize,
-                    std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                    int secondaryIndexCount);
+                    const TableDefinition& definition);
   // Where each file of the new table and of the old one goes in the swap
   // that ends a full rebuild.
   JournalSwap PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
                        bool newHasBlobs, bool suppressBackups) const;
   CursorWriteState& WriteState();
   void RecoverIndexes();
-  bool InsertOnce(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
-                  bool skipUniqueCheck, bool computeHash);
-  void StoreRecord(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
-                   bool skipUniqueCheck, bool computeHash);
+  void StoreRecord(std::span<std::uint8_t> record, const InsertOptions& options);
   void AssignAutoInc(std::span<std::uint8_t> work);
   void AssignRecordID(std::span<std::uint8_t> work);
   void ComputeRecordHash(std::span<std::uint8_t> work);

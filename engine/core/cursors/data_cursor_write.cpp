@@ -126,9 +126,7 @@ void TDataCursor::ComputeRecordHash(std::span<std::uint8_t> work) {
 // ---------------------------------------------------------------------------
 // Inserting
 
-void TDataCursor::InsertRecord(std::span<std::uint8_t> record, bool /*reposition*/,
-                               bool keepLink, bool skipAutoInc, bool skipUniqueCheck,
-                               bool computeHash) {
+void TDataCursor::InsertRecord(std::span<std::uint8_t> record, const InsertOptions& options) {
   RequireOpen();
   if (ReadOnly()) Raise(STRATA_OSEACCES);
   if (record.size() < static_cast<std::size_t>(RecordSize())) {
@@ -142,7 +140,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> record, bool /*reposition
       if (triggers && hooks.BeforeInsertTrigger) {
         hooks.BeforeInsertTrigger(Session(), record, *this, directory_);
       }
-      StoreRecord(record, keepLink, skipAutoInc, skipUniqueCheck, computeHash);
+      StoreRecord(record, options);
       if (triggers && hooks.AfterInsertTrigger) {
         hooks.AfterInsertTrigger(Session(), record, *this, directory_);
       }
@@ -163,8 +161,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> record, bool /*reposition
   }
 }
 
-void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, bool skipAutoInc,
-                              bool skipUniqueCheck, bool computeHash) {
+void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOptions& options) {
   TDataTable& table = *table_;
   TDataFile& data = *table.DataFile();
   WriteLocks locks(table);
@@ -190,9 +187,9 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
 
   const std::span<std::uint8_t> work(state.Work);
   std::copy_n(record.begin(), work.size(), work.begin());
-  if (!keepLink) StoreI32(work.data() + kRecordLinkOffset, 0);
+  if (!options.KeepLink) StoreI32(work.data() + kRecordLinkOffset, 0);
   std::vector<std::int32_t> nullAutoInc;
-  const bool autoIncBefore = !skipAutoInc && !state.AutoIncFields.empty();
+  const bool autoIncBefore = !options.SkipAutoInc && !state.AutoIncFields.empty();
   if (autoIncBefore) {
     for (const FieldDescriptor* field : state.AutoIncFields) {
       nullAutoInc.push_back(FieldIsNull(work, *field) ? 1 : 0);
@@ -201,9 +198,11 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, bool keepLink, boo
   }
   if (!state.RuleFields.empty()) CheckConstraints(work);
   AssignRecordID(work);
-  if (computeHash) ComputeRecordHash(work);
+  if (options.ComputeHash) ComputeRecordHash(work);
   const std::int32_t recordId = RecordIdOf(work);
-  if (!skipUniqueCheck && deferredKeys_ == nullptr) state.Indexes->CheckUnique(work, recordId);
+  if (!options.SkipUniqueCheck && deferredKeys_ == nullptr) {
+    state.Indexes->CheckUnique(work, recordId);
+  }
 
   // The open BLOB values the record carries.
   std::vector<PendingBlob> blobs;

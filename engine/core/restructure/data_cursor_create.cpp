@@ -17,37 +17,32 @@
 
 namespace strata {
 
-TDataCursor::StructureSizes TDataCursor::ValidateNewStructure(const TableProperties& properties,
-                                                             std::span<FieldDescriptor> fields,
-                                                             IndexSlots indexes,
-                                                             int secondaryIndexCount) const {
+TDataCursor::StructureSizes TDataCursor::ValidateNewStructure(
+    const TableProperties& properties, const TableDefinition& definition) const {
   const auto pageSize = static_cast<std::int32_t>(RoundUpTo8(properties.IndexPageSize));
   const auto blockSize = static_cast<std::int32_t>(RoundUpTo8(properties.BlobBlockSize));
   ValidateStructure(properties.LocaleID, properties.Encrypted, properties.Password, pageSize,
-                    blockSize, fields, indexes, secondaryIndexCount,
-                    {displayName_, directory_.ErrorDatabaseName()});
+                    blockSize, definition, {displayName_, directory_.ErrorDatabaseName()});
   return {pageSize, blockSize};
 }
 
 void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
-                                   std::span<FieldDescriptor> fields, IndexSlots indexes,
-                                   int secondaryIndexCount) {
+                                   const TableDefinition& definition) {
   if (table_ != nullptr) throw std::logic_error("the cursor's table is open");
   if (directory_.InTransaction()) directory_.Commit(true);
   if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
   if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
 
-  const auto [pageSize, blockSize] =
-      ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
+  const auto [pageSize, blockSize] = ValidateNewStructure(options, definition);
 
   const bool exists = directory_.FindTable(tableName_) != nullptr ||
                       directory_.TableExists(tableName_, modes_.Temporary);
   if (exists && !options.OverwriteExisting) Raise(STRATA_TABLEEXISTS);
 
   TableStructure structure;
-  structure.Fields.assign(fields.begin(), fields.end());
-  std::copy(indexes.begin(), indexes.end(), structure.Indexes.begin());
-  structure.SecondaryIndexCount = secondaryIndexCount;
+  structure.Fields.assign(definition.Fields.begin(), definition.Fields.end());
+  std::copy(definition.Indexes.begin(), definition.Indexes.end(), structure.Indexes.begin());
+  structure.SecondaryIndexCount = definition.SecondaryIndexCount;
   structure.Info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
   structure.Info.UserMajorVersion = options.UserMajorVersion;
   structure.Info.UserMinorVersion = options.UserMinorVersion;

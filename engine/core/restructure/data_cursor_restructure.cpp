@@ -207,15 +207,13 @@ void DeleteTableQuietly(TDataDirectory& directory, const std::string& name) noex
 }  // namespace
 
 RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options,
-                                               std::span<FieldDescriptor> fields,
-                                               IndexSlots indexes, int secondaryIndexCount) {
+                                               const TableDefinition& definition) {
   if (directory_.InTransaction()) directory_.Commit(true);
   if (table_ != nullptr) Raise(STRATA_TABLEOPEN);
   if (!modes_.Exclusive) Raise(STRATA_NEEDEXCLACCESS);
   if (modes_.ReadOnly) Raise(STRATA_OSEACCES);
 
-  const auto [pageSize, blockSize] =
-      ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
+  const auto [pageSize, blockSize] = ValidateNewStructure(options, definition);
 
   // The restructure's own opening skips the header consistency checks: it
   // replaces the structure they would judge.
@@ -227,8 +225,7 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
                                       ? table_->DataFile()->LastAutoIncValue()
                                       : options.LastAutoIncValue;
   const RestructureDecision decision = DecideRestructure(
-      *table_, this, options, fields, indexes, secondaryIndexCount, pageSize, blockSize,
-      displayName_);
+      *table_, this, options, definition, pageSize, blockSize, displayName_);
   const RestructureLevel level = decision.Level;
   const FullTextParams& currentText = decision.CurrentText;
   const FullTextParams& wantedText = decision.WantedText;
@@ -241,7 +238,7 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
     ChangeJournal journal(directory_, tableName_);
     try {
       journal.Add({HeaderBytes(*table_->DataFile()), HeaderBytes(*table_->IndexFile())});
-      UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
+      UpdateHeader(options, lastAutoInc, pageSize, blockSize, definition);
       table_->Flush();
       table_->FlushOsWritten();
       Close();
@@ -257,28 +254,25 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
   }
   if (level == RestructureLevel::IndexOnly) {
     IndexRebuild(options.SuppressBackups, FullTextParamsDiffer(currentText, wantedText, localeId),
-                 wantedText, fields, indexes, secondaryIndexCount,
-                 [&, pageSize = pageSize, blockSize = blockSize] {
-                   UpdateHeader(options, lastAutoInc, pageSize, blockSize, fields, indexes,
-                                secondaryIndexCount);
+                 wantedText, definition, [&, pageSize = pageSize, blockSize = blockSize] {
+                   UpdateHeader(options, lastAutoInc, pageSize, blockSize, definition);
                  });
     return level;
   }
-  FullRebuild(options, lastAutoInc, pageSize, blockSize, fields, indexes, secondaryIndexCount);
+  FullRebuild(options, lastAutoInc, pageSize, blockSize, definition);
   return level;
 }
 
 void TDataCursor::UpdateHeader(const RestructureOptions& options, std::int32_t lastAutoInc,
                                std::int32_t pageSize, std::int32_t blockSize,
-                               std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                               int secondaryIndexCount) {
+                               const TableDefinition& definition) {
   TDataFile& data = *table_->DataFile();
   TIndexFile& index = *table_->IndexFile();
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    data.UpdateFieldInfo(static_cast<std::uint16_t>(i + 1), fields[i]);
+  for (std::size_t i = 0; i < definition.Fields.size(); ++i) {
+    data.UpdateFieldInfo(static_cast<std::uint16_t>(i + 1), definition.Fields[i]);
   }
-  for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
-    index.UpdateIndexInfo(slot, indexes[static_cast<std::size_t>(slot)]);
+  for (int slot = 0; slot <= definition.SecondaryIndexCount; ++slot) {
+    index.UpdateIndexInfo(slot, definition.Indexes[static_cast<std::size_t>(slot)]);
   }
   TableInfo info;
   info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
@@ -296,8 +290,8 @@ void TDataCursor::UpdateHeader(const RestructureOptions& options, std::int32_t l
 
 void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t lastAutoInc,
                               std::int32_t pageSize, std::int32_t blockSize,
-                              std::span<FieldDescriptor> fields, IndexSlots indexes,
-                              int secondaryIndexCount) {
+                              const TableDefinition& definition) {
+  const std::span<const FieldDescriptor> fields = definition.Fields;
   TDataFile& oldData = *table_->DataFile();
   const std::vector<FieldDescriptor> oldFields(oldData.Fields().begin(), oldData.Fields().end());
   ResetDataLoss();
@@ -390,7 +384,7 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     create.OverwriteExisting = true;
     // The swap's journal covers the new table.
     create.CrashSafe = false;
-    target.CreateTableFiles(create, fields, indexes, secondaryIndexCount);
+    target.CreateTableFiles(create, definition);
     target.Open(false);
     // The numbers become positions before any record goes in: full-text
     // keys carry the field number, so they are built with the final one.
@@ -549,8 +543,11 @@ JournalSwap TDataCursor::PlanSwap(TDataDirectory& tempDirectory, const std::stri
 
 void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
                                const FullTextParams& wantedText,
-                               std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                               int secondaryIndexCount, const std::function<void()>& writeHeader) {
+                               const TableDefinition& definition,
+                               const std::function<void()>& writeHeader) {
+  const std::span<const FieldDescriptor> fields = definition.Fields;
+  const IndexSlots indexes = definition.Indexes;
+  const int secondaryIndexCount = definition.SecondaryIndexCount;
   TDataTable& table = *table_;
   TIndexFile& index = *table.IndexFile();
   FileRegistry& registry = Session().Engine().Registry();

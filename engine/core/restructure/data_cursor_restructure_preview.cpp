@@ -108,8 +108,9 @@ bool ValueCut(const FieldDescriptor& oldField, const FieldDescriptor& newField,
 }
 
 bool HeaderChanges(const TDataTable& table, const TableProperties& options,
-                   std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                   int secondaryIndexCount, std::int32_t pageSize, std::int32_t blockSize) {
+                   const TableDefinition& definition, std::int32_t pageSize,
+                   std::int32_t blockSize) {
+  const std::span<const FieldDescriptor> fields = definition.Fields;
   const TDataFile& data = *table.DataFile();
   const TIndexFile& index = *table.IndexFile();
   const std::span<const FieldDescriptor> stored = data.Fields();
@@ -122,9 +123,9 @@ bool HeaderChanges(const TDataTable& table, const TableProperties& options,
       return true;
     }
   }
-  for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
+  for (int slot = 0; slot <= definition.SecondaryIndexCount; ++slot) {
     const IndexDescriptor& a = index.Descriptor(slot);
-    const IndexDescriptor& b = indexes[static_cast<std::size_t>(slot)];
+    const IndexDescriptor& b = definition.Indexes[static_cast<std::size_t>(slot)];
     if (a.Name != b.Name || a.FieldNumbers != b.FieldNumbers ||
         a.DescendingFields != b.DescendingFields) {
       return true;
@@ -144,11 +145,10 @@ bool HeaderChanges(const TDataTable& table, const TableProperties& options,
 }  // namespace
 
 RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& options,
-                                                   std::span<FieldDescriptor> fields,
-                                                   IndexSlots indexes, int secondaryIndexCount) {
+                                                   const TableDefinition& definition) {
   if (table_ != nullptr) Raise(STRATA_TABLEOPEN);
-  const auto [pageSize, blockSize] =
-      ValidateNewStructure(options, fields, indexes, secondaryIndexCount);
+  const auto [pageSize, blockSize] = ValidateNewStructure(options, definition);
+  const std::span<const FieldDescriptor> fields = definition.Fields;
 
   ModesScope modes(modes_, CursorModes{.ReadOnly = true, .SequentialScan = true});
   Open(false);
@@ -164,15 +164,14 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   TDataFile& data = *table.DataFile();
   TIndexFile& index = *table.IndexFile();
   RestructurePreview preview;
-  preview.Level = DecideRestructure(table, this, options, fields, indexes, secondaryIndexCount,
-                                    pageSize, blockSize, displayName_)
-                      .Level;
+  preview.Level =
+      DecideRestructure(table, this, options, definition, pageSize, blockSize, displayName_)
+          .Level;
   preview.Records = data.Header().RecordCount;
   const std::span<const FieldDescriptor> stored = data.Fields();
 
   if (preview.Level == RestructureLevel::HeaderOnly) {
-    preview.HeaderChanges = HeaderChanges(table, options, fields, indexes, secondaryIndexCount,
-                                          pageSize, blockSize);
+    preview.HeaderChanges = HeaderChanges(table, options, definition, pageSize, blockSize);
     preview.BytesToRewrite = DescriptorBytes(fields.size()) + kFirstIndexPageOffset;
     return preview;
   }
@@ -183,8 +182,8 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   // a full rebuild; those built anew in an index-only rebuild (an index
   // kept as it is holds no duplicates).
   std::vector<std::unique_ptr<UniqueKeys>> unique;
-  for (int slot = 0; slot <= secondaryIndexCount; ++slot) {
-    const IndexDescriptor& wanted = indexes[static_cast<std::size_t>(slot)];
+  for (int slot = 0; slot <= definition.SecondaryIndexCount; ++slot) {
+    const IndexDescriptor& wanted = definition.Indexes[static_cast<std::size_t>(slot)];
     if (wanted.Unique == 0) continue;
     if (preview.Level == RestructureLevel::IndexOnly && slot <= index.SecondaryIndexCount() &&
         !IndexDescriptorsDiffer(index.Descriptor(slot), wanted, stored, fields, displayName_,

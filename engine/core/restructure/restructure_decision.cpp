@@ -10,10 +10,8 @@ namespace strata {
 
 RestructureDecision DecideRestructure(TDataTable& table, TDataCursor* cursor,
                                       const TableProperties& options,
-                                      std::span<const FieldDescriptor> fields,
-                                      IndexSlots indexes, int secondaryIndexCount,
-                                      std::int32_t pageSize, std::int32_t blockSize,
-                                      std::string_view tableName) {
+                                      const TableDefinition& definition, std::int32_t pageSize,
+                                      std::int32_t blockSize, std::string_view tableName) {
   TDataFile& data = *table.DataFile();
   TIndexFile& index = *table.IndexFile();
   RestructureDecision decision;
@@ -39,8 +37,14 @@ RestructureDecision DecideRestructure(TDataTable& table, TDataCursor* cursor,
                            data.Header().BlobBlockSize,
                            data.Encrypted(),
                            &decision.CurrentText};
-  const TableShape wanted{fields,   indexes,   secondaryIndexCount, localeId,
-                          pageSize, blockSize, options.Encrypted,   &decision.WantedText};
+  const TableShape wanted{definition.Fields,
+                          definition.Indexes,
+                          definition.SecondaryIndexCount,
+                          localeId,
+                          pageSize,
+                          blockSize,
+                          options.Encrypted,
+                          &decision.WantedText};
   decision.Level = ChooseRestructureLevel(current, wanted, passwordDiffers, tableName,
                                           table.ErrorDatabaseName());
   return decision;

@@ -12,6 +12,7 @@
 #include "engine/core/schema/restructure_plan.h"
 #include "engine/core/schema/structure_validation.h"
 #include "engine/core/schema/table_create_options.h"
+#include "engine/core/schema/table_definition.h"
 #include "engine/formats/full_text_params.h"
 
 namespace strata {
@@ -26,16 +27,14 @@ struct RestructureDecision {
   FullTextParams WantedText;
 };
 
-// table is open; the new descriptors have been validated with the rounded
+// table is open; the new definition has been validated with the rounded
 // pageSize and blockSize. The password of the options is compared with the
 // table's password check (a non-empty one given for a plain table counts as
 // a difference). cursor reads the full-text parameters; errors name
 // tableName.
 RestructureDecision DecideRestructure(TDataTable& table, TDataCursor* cursor,
                                       const TableProperties& options,
-                                      std::span<const FieldDescriptor> fields,
-                                      IndexSlots indexes, int secondaryIndexCount,
-                                      std::int32_t pageSize, std::int32_t blockSize,
-                                      std::string_view tableName);
+                                      const TableDefinition& definition, std::int32_t pageSize,
+                                      std::int32_t blockSize, std::string_view tableName);
 
 }  // namespace strata

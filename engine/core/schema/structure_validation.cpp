@@ -105,8 +105,9 @@ KeyFields WalkKeyFields(const IndexDescriptor& index, std::span<const FieldDescr
 
 void ValidateStructure(std::int32_t localeId, bool encrypted, std::string_view password,
                        std::int32_t indexPageSize, std::int32_t blobBlockSize,
-                       std::span<FieldDescriptor> fields, IndexSlots indexes,
-                       int secondaryIndexCount, const StructureNames& names) {
+                       const TableDefinition& definition, const StructureNames& names) {
+  const std::span<FieldDescriptor> fields = definition.Fields;
+  const int secondaryIndexCount = definition.SecondaryIndexCount;
   if (encrypted) {
     const std::size_t length = TrimName(password).size();
     if (length < 1 || length > kMaxPasswordLength) {
@@ -130,7 +131,7 @@ void ValidateStructure(std::int32_t localeId, bool encrypted, std::string_view p
     RaiseStructureError(STRATA_BLOBLIMIT, names);
   }
   ValidateFieldDescriptors(fields, names);
-  ValidateIndexDescriptors(fields, indexes, secondaryIndexCount, indexPageSize, names);
+  ValidateIndexDescriptors(definition, indexPageSize, names);
 }
 
 void ValidateFieldDescriptors(std::span<FieldDescriptor> fields, const StructureNames& names) {
@@ -185,14 +186,15 @@ void ValidateFieldDescriptors(std::span<FieldDescriptor> fields, const Structure
   }
 }
 
-void ValidateIndexDescriptors(std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                              int secondaryIndexCount, std::int32_t indexPageSize,
+void ValidateIndexDescriptors(const TableDefinition& definition, std::int32_t indexPageSize,
                               const StructureNames& names) {
+  const std::span<const FieldDescriptor> fields = definition.Fields;
+  const IndexSlots indexes = definition.Indexes;
   const std::uint32_t maxKeyBytes =
       std::min<std::uint32_t>(kMaxKeyBytes, static_cast<std::uint32_t>(
                                                 std::max(indexPageSize - kPageHeaderSize, 0) / 3));
   const auto last = static_cast<std::size_t>(
-      std::clamp(secondaryIndexCount, 0, static_cast<int>(kMaxSecondaryIndexes)));
+      std::clamp(definition.SecondaryIndexCount, 0, static_cast<int>(kMaxSecondaryIndexes)));
 
   for (std::size_t slot = 0; slot <= last; ++slot) {
     IndexDescriptor& index = indexes[slot];

@@ -33,6 +33,7 @@
 #include <span>
 #include <string_view>
 
+#include "engine/core/schema/table_definition.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/index_file_header.h"
 
@@ -53,18 +54,14 @@ struct StructureNames {
   std::string_view DatabaseName;
 };
 
-using IndexSlots = std::span<IndexDescriptor, kIndexSlotCount>;
-
 void ValidateStructure(std::int32_t localeId, bool encrypted, std::string_view password,
                        std::int32_t indexPageSize, std::int32_t blobBlockSize,
-                       std::span<FieldDescriptor> fields, IndexSlots indexes,
-                       int secondaryIndexCount, const StructureNames& names);
+                       const TableDefinition& definition, const StructureNames& names);
 
 void ValidateFieldDescriptors(std::span<FieldDescriptor> fields, const StructureNames& names);
 
 // The fields must have been through ValidateFieldDescriptors.
-void ValidateIndexDescriptors(std::span<const FieldDescriptor> fields, IndexSlots indexes,
-                              int secondaryIndexCount, std::int32_t indexPageSize,
+void ValidateIndexDescriptors(const TableDefinition& definition, std::int32_t indexPageSize,
                               const StructureNames& names);
 
 }  // namespace strata

@@ -59,7 +59,7 @@ class WriteTest : public CoreTest {
       indexes[kFullTextSlot].FieldNumbers[i] = textFields[i];
     }
     TDataCursor cursor(*directory_, name, CursorModes{.Exclusive = true});
-    cursor.CreateTableFiles(options, fields, indexes, static_cast<int>(secondary.size()));
+    cursor.CreateTableFiles(options, {fields, indexes, static_cast<int>(secondary.size())});
   }
 
   TDataSession* session_ = nullptr;

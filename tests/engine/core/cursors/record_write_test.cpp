@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -76,6 +77,33 @@ TEST_F(RecordWriteTest, AutoIncrementFollowsTheCounterAndExplicitValues) {
     EXPECT_EQ(session_->LastAutoIncValue(), c.stored);
   }
   EXPECT_EQ(data.LastRecordID(), 4);
+}
+
+TEST_F(RecordWriteTest, InsertOptionsLeaveOutTheAutoIncValueOrTheHash) {
+  CreateItems();
+  TDataCursor cursor(*directory_, "items");
+  cursor.Open();
+  const auto hashIsZero = [](const Bytes& record) {
+    return std::all_of(record.begin() + kRecordHashOffset, record.begin() + kRecordHashOffset + 16,
+                       [](std::uint8_t b) { return b == 0; });
+  };
+
+  Bytes ordinary = Item(cursor, std::nullopt, "Lamp");
+  cursor.InsertRecord(ordinary);
+  EXPECT_EQ(FieldInt(cursor, ordinary, 1), 1);
+  EXPECT_FALSE(hashIsZero(ordinary));
+
+  Bytes noHash = Item(cursor, std::nullopt, "Desk");
+  cursor.InsertRecord(noHash, {.ComputeHash = false});
+  EXPECT_EQ(FieldInt(cursor, noHash, 1), 2);
+  EXPECT_TRUE(hashIsZero(noHash));
+
+  Bytes noAutoInc = Item(cursor, std::nullopt, "Chair");
+  cursor.InsertRecord(noAutoInc, {.SkipAutoInc = true});
+  EXPECT_FALSE(cursor.GetField(noAutoInc, 1).has_value());
+  EXPECT_FALSE(hashIsZero(noAutoInc));
+  EXPECT_EQ(cursor.Table()->DataFile()->LastAutoIncValue(), 2);
+  EXPECT_EQ(cursor.Table()->DataFile()->Header().RecordCount, 3);
 }
 
 TEST_F(RecordWriteTest, StoresStringsAsTheFieldsSay) {

@@ -143,7 +143,7 @@ TEST_F(TableJournalTest, AHalfSwappedTableIsFinishedBeforeItIsAskedForOrCreated)
               std::vector<FieldDescriptor> fields = strata::testing::SampleStructure().Fields;
               std::array<IndexDescriptor, kIndexSlotCount> indexes{};
               indexes[0] = TIndexFile::DefaultPrimaryDescriptor();
-              cursor.CreateTableFiles({}, fields, indexes, 0);
+              cursor.CreateTableFiles({}, {fields, indexes, 0});
             }),
             STRATA_TABLEEXISTS);
   EXPECT_EQ(RecordCount(), 3);

@@ -26,7 +26,7 @@ TEST_F(TableCreateTest, RefusesSharedAndReadOnlyCursors) {
                {CursorModes{.Exclusive = true, .ReadOnly = true}, STRATA_OSEACCES}};
   for (const auto& c : cases) {
     TDataCursor cursor(*directory_, "plain", c.modes);
-    const auto error = ErrorOf([&] { cursor.CreateTableFiles({}, fields, indexes, 0); });
+    const auto error = ErrorOf([&] { cursor.CreateTableFiles({}, {fields, indexes, 0}); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->Code, c.code);
     EXPECT_EQ(error->TableName, "plain");
@@ -86,7 +86,7 @@ TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
   options.LastAutoIncValue = -1;
   options.StopWords = std::vector<std::string>{"zeta", "Alpha"};
   TDataCursor creator(*directory_, "doc", CursorModes{.Exclusive = true});
-  creator.CreateTableFiles(options, fields, indexes, 0);
+  creator.CreateTableFiles(options, {fields, indexes, 0});
   EXPECT_EQ(fields[0].Name, "Title");
   EXPECT_EQ(fields[1].FieldOffset, 25 + 22);
   EXPECT_EQ(indexes[0].KeyLength, 5);
@@ -108,7 +108,7 @@ TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
   fields = {FieldDef(1, "ID").Integer()};
   indexes = {};
   TDataCursor(*directory_, "plain", CursorModes{.Exclusive = true})
-      .CreateTableFiles({}, fields, indexes, 0);
+      .CreateTableFiles({}, {fields, indexes, 0});
   TDataCursor plain(*directory_, "plain");
   plain.Open();
   EXPECT_NE(plain.Table()->IndexFile()->AuxPage(kFullTextSlot), 0);

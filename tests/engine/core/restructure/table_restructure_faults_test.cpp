@@ -115,7 +115,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
       std::vector<FieldDescriptor> fields = {
           FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
           FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
-      cursor.CreateTableFiles({}, fields, indexes, 1);
+      cursor.CreateTableFiles({}, {fields, indexes, 1});
     }
     TDataCursor cursor(directory, "people");
     cursor.Open();
@@ -189,7 +189,7 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
         TDataCursor cursor(*database.directory, "people", CursorModes{.Exclusive = true});
         RestructureOptions options;
         options.SuppressBackups = suppressBackups_;
-        cursor.RestructureTable(options, fields, indexes, secondary);
+        cursor.RestructureTable(options, {fields, indexes, secondary});
       } catch (const EStrataEngineError&) {
       }
       // The engine and the scratch folder go while the faults are in force:
@@ -344,7 +344,7 @@ TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
     cursor.OnDataLost = [&](TDataLossCause cause, std::string_view, bool&, bool&) {
       losses.push_back(cause);
     };
-    error = strata::testing::ErrorOf([&] { cursor.RestructureTable({}, fields, indexes, 1); });
+    error = strata::testing::ErrorOf([&] { cursor.RestructureTable({}, {fields, indexes, 1}); });
   }
   ASSERT_TRUE(error) << "the rebuild went on";
   EXPECT_FALSE(faults.failed.empty());

@@ -111,7 +111,7 @@ class RestructureTest : public strata::testing::WriteTest {
       losses_.push_back({cause, std::string(context)});
       if (onLoss_) onLoss_(stop, go);
     };
-    return cursor.RestructureTable(options, fields_, indexes_, secondaryCount_);
+    return cursor.RestructureTable(options, {fields_, indexes_, secondaryCount_});
   }
 
   std::vector<std::string> Rows() { return strata::testing::RowTexts(*directory_, "people"); }
@@ -666,7 +666,7 @@ TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
     std::vector<FieldDescriptor> fields = fields_;
     std::array<IndexDescriptor, kIndexSlotCount> indexes = indexes_;
     const RestructurePreview preview =
-        cursor.PreviewRestructure({}, fields, indexes, secondaryCount_);
+        cursor.PreviewRestructure({}, {fields, indexes, secondaryCount_});
     EXPECT_TRUE(Files() == before);
     EXPECT_EQ(preview.Records, 3);
     EXPECT_EQ(preview.Level, c.level);

@@ -41,8 +41,8 @@ struct Structure {
   }
 
   void Validate() {
-    ValidateStructure(Locale, Encrypted, Password, PageSize, BlockSize, Fields, Indexes,
-                      Secondary, {"Contacts", "Home"});
+    ValidateStructure(Locale, Encrypted, Password, PageSize, BlockSize,
+                      {Fields, Indexes, Secondary}, {"Contacts", "Home"});
   }
 };
 
