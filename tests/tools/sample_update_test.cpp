@@ -24,9 +24,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::ReadStored;
-using strata::testing::StoredTable;
-using strata::testing::Value;
+using namespace strata::testing;
 
 bool IsIntegerType(std::uint8_t type) {
   return type == kTypeSmallint || type == kTypeInteger || type == kTypeWord ||

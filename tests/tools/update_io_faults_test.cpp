@@ -20,9 +20,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::FaultingFileSystem;
-using strata::testing::ReadStored;
-using strata::testing::StoredTable;
+using namespace strata::testing;
 
 // Fails every N-th operation, not only the first: the clean-up after the
 // first failure meets failures too.

@@ -11,9 +11,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::I32At;
-using testing::U16At;
+using namespace strata::testing;
 
 constexpr std::size_t kBlock = 512;
 constexpr std::size_t kPayload = kBlock - 18;

@@ -16,10 +16,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::FieldDef;
-using testing::I32At;
-using testing::U16At;
+using namespace strata::testing;
 
 // A string of 10 characters, an integer and a memo.
 std::vector<FieldDescriptor> PeopleFields() {

@@ -12,10 +12,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::Hex;
-using testing::IndexDef;
-using testing::MakeFields;
+using namespace strata::testing;
 
 constexpr std::int64_t SlotAt(int slot) { return 512 + 768 * slot; }
 

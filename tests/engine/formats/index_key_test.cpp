@@ -16,10 +16,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::Hex;
-using testing::IndexDef;
-using testing::MakeFields;
+using namespace strata::testing;
 
 std::vector<std::uint8_t> KeyOf(const IndexKeyLayout& layout, const std::vector<std::uint8_t>& record,
                                 std::int32_t recordId) {

@@ -13,10 +13,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::Hex;
-using testing::IndexDef;
-using testing::MakeFields;
+using namespace strata::testing;
 
 class IndexPageTest : public testing::IndexFileTest {
  protected:

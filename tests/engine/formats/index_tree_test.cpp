@@ -16,9 +16,7 @@
 namespace strata {
 namespace {
 
-using testing::CodeOf;
-using testing::IndexDef;
-using testing::MakeFields;
+using namespace strata::testing;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kRandomKeys = 10000;

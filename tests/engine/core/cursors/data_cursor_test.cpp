@@ -14,9 +14,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::CodeOf;
-using strata::testing::FieldDef;
-using strata::testing::QuickSession;
+using namespace strata::testing;
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -25,10 +25,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
-using strata::testing::Int32Bytes;
+using namespace strata::testing;
 
 constexpr int kProcesses = 4;
 constexpr char kTable[] = "ledger";

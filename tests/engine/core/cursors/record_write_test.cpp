@@ -14,12 +14,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::ErrorOf;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
-using strata::testing::Int32Bytes;
-using strata::testing::TextBytes;
+using namespace strata::testing;
 
 std::optional<std::span<const std::uint8_t>> Value(const Bytes& bytes) { return bytes; }
 

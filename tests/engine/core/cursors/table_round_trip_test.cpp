@@ -6,9 +6,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
+using namespace strata::testing;
 
 constexpr std::int32_t kRecords = 3000;
 

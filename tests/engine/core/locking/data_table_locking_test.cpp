@@ -14,11 +14,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::AppendRecord;
-using strata::testing::CodeOf;
-using strata::testing::CreateSample;
-using strata::testing::InChild;
-using strata::testing::QuickSession;
+using namespace strata::testing;
 
 namespace fs = std::filesystem;
 

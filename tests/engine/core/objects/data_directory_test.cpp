@@ -16,10 +16,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::CodeOf;
-using strata::testing::CreateSample;
-using strata::testing::QuickSession;
-using strata::testing::SampleStructure;
+using namespace strata::testing;
 
 namespace fs = std::filesystem;
 

@@ -16,11 +16,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::AppendRecord;
-using strata::testing::CodeOf;
-using strata::testing::CreateSample;
-using strata::testing::QuickSession;
-using strata::testing::SampleStructure;
+using namespace strata::testing;
 
 class ReadOnlyDirectoryTest : public strata::testing::CoreTest {
  protected:

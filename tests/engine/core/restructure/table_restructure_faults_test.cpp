@@ -27,12 +27,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::FaultingFileSystem;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
-using strata::testing::Int32Bytes;
-using strata::testing::TextBytes;
+using namespace strata::testing;
 
 // An engine of its own over one directory, so that every round starts and
 // ends with no file held open.

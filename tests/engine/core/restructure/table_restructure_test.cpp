@@ -11,12 +11,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::ErrorOf;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
-using strata::testing::Int32Bytes;
-using strata::testing::TextBytes;
+using namespace strata::testing;
 
 struct Loss {
   TDataLossCause Cause;

@@ -13,12 +13,7 @@
 namespace strata {
 namespace {
 
-using strata::testing::Bytes;
-using strata::testing::ErrorOf;
-using strata::testing::FieldDef;
-using strata::testing::IndexDef;
-using strata::testing::Int32Bytes;
-using strata::testing::TextBytes;
+using namespace strata::testing;
 using Lines = std::vector<std::string>;
 
 constexpr char kStarted[] = " started at ";
