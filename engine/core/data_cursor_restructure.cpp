@@ -449,7 +449,8 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
           }
         }
         if (!continue_) break;
-        StoreI32(newRecord.data() + kRecordIdOffset, LoadI32(oldRecord.data() + kRecordIdOffset));
+        StoreI32(newRecord.data() + record_layout::kId,
+                 LoadI32(oldRecord.data() + record_layout::kId));
         try {
           target.InsertRecord(newRecord);
         } catch (const EStrataEngineError& error) {
@@ -672,7 +673,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         if (ReadRecord(n, record)) {
           const std::vector<FieldText> texts =
               flags[kFullTextSlot] ? RecordTexts(record, n, textStorage) : std::vector<FieldText>{};
-          build.AddRecord(record, LoadI32(record.data() + kRecordIdOffset), n, texts);
+          build.AddRecord(record, LoadI32(record.data() + record_layout::kId), n, texts);
         }
         StepProgress(n, PhysicalRecordCount());
       }

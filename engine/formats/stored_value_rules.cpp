@@ -37,7 +37,7 @@ std::optional<std::string> StringFault(std::span<const std::uint8_t> value, std:
 // Where the padding starts: after the last field's value.
 std::size_t FieldsEnd(std::span<const FieldDescriptor> fields) {
   if (fields.empty()) return kFirstFieldOffset;
-  return fields.back().FieldOffset + 1u + fields.back().PhysicalSize;
+  return fields.back().FieldOffset + record_layout::kNullFlagSize + fields.back().PhysicalSize;
 }
 
 }  // namespace

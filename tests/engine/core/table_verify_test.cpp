@@ -310,7 +310,7 @@ std::vector<DamageCase> DamageCases() {
          cursor.Open();
          Bytes record = cursor.NewRecordBuffer();
          ASSERT_TRUE(cursor.ReadRecord(3, record));
-         EXPECT_EQ(LoadI32(record.data() + kRecordIdOffset), 11);
+         EXPECT_EQ(LoadI32(record.data() + record_layout::kId), 11);
          EXPECT_EQ(cursor.Table()->DataFile()->LastRecordID(), 11);
        }},
       {"a wrong digest",
@@ -374,7 +374,7 @@ std::vector<DamageCase> DamageCases() {
                                               static_cast<std::size_t>(cursor.RecordSize()));
          WriteInteger(record, cursor.Fields()[2], 20);
          const Md5Digest hash = ComputeRecordHash(record, cursor.Fields());
-         std::copy(hash.begin(), hash.end(), record.begin() + kRecordHashOffset);
+         std::copy(hash.begin(), hash.end(), record.begin() + record_layout::kHash);
          cursor.Close();
          t.WriteFile(path, data);
        },
@@ -558,7 +558,7 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
     fields.Close();
     const std::span<std::uint8_t> record(damaged.data() + slot, recordSize);
     const Md5Digest hash = ComputeRecordHash(record, descriptors);
-    std::copy(hash.begin(), hash.end(), record.begin() + kRecordHashOffset);
+    std::copy(hash.begin(), hash.end(), record.begin() + record_layout::kHash);
     WriteFile(PathOf("kinds", ".dat"), damaged);
 
     const Outcome verify = VerifyOrRepair("kinds", false);
