@@ -7,6 +7,12 @@
 #include <random>
 #include <set>
 
+#include "engine/formats/blob_block_layout.h"
+#include "engine/formats/blob_file_header_layout.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
+#include "engine/formats/index_file_header_layout.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "tests/engine/core/write_test_support.h"
 
@@ -101,7 +107,7 @@ class TableVerifyTest : public strata::testing::WriteTest {
   std::size_t SlotOffset(const std::string& table, std::int32_t n) {
     TDataCursor cursor(*directory_, table);
     cursor.Open();
-    return 512 + 768 * cursor.Fields().size() +
+    return data_header_layout::kFieldDescriptors + kFieldDescriptorSize * cursor.Fields().size() +
            static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(cursor.RecordSize());
   }
   std::size_t FieldOffset(const std::string& table, std::uint16_t field) {
@@ -238,7 +244,7 @@ TEST_F(TableVerifyTest, PreconditionsComeFirst) {
 
 TEST_F(TableVerifyTest, UnavailableLocaleIsRefusedNamingTheTable) {
   CreateItems("items");
-  Patch(PathOf("items", ".dat"), 189, Int32Bytes(0x7FFF0409));  // the header's LocaleID
+  Patch(PathOf("items", ".dat"), data_header_layout::kLocaleID, Int32Bytes(0x7FFF0409));
   TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = true});
   std::vector<std::string> lines;
   cursor.OnLog = [&](std::string_view line) { lines.emplace_back(line); };
@@ -277,6 +283,23 @@ struct DamageCase {
 };
 
 Bytes I32(std::int32_t value) { return Int32Bytes(value); }
+
+// Where the BLOB block n of the test tables (blocks of 512 bytes) starts.
+std::size_t BlockOffset(std::int32_t n) {
+  return blob_header_layout::kBlocks + static_cast<std::size_t>(n - 1) * 512;
+}
+// Where the descriptor of field n starts in the data file, and that of index
+// slot n in the index file.
+std::size_t FieldDescriptorOffset(std::size_t n) {
+  return data_header_layout::kFieldDescriptors + kFieldDescriptorSize * (n - 1);
+}
+std::size_t IndexSlotOffset(std::size_t slot) {
+  return index_header_layout::kDescriptors + kIndexDescriptorSize * slot;
+}
+// Where a BLOB field's reference names its first block.
+std::size_t FirstBlockAt(std::size_t fieldOffset) {
+  return fieldOffset + record_layout::kNullFlagSize + record_layout::kBlobFirstBlock;
+}
 Bytes U16(std::uint16_t value) {
   return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
 }
@@ -300,7 +323,7 @@ std::vector<DamageCase> DamageCases() {
        {"Physical records not aligned on even record size boundaries" + fixed}},
       {"two records with one RecordID",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 3) + 5, I32(1));
+         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 3) + record_layout::kId, I32(1));
        },
        {"Record ID 1 for physical record # 3 is invalid", indexesInvalid},
        join({"Record ID 1 for physical record # 3 is invalid, error fixed"}, rebuilt),
@@ -315,7 +338,7 @@ std::vector<DamageCase> DamageCases() {
        }},
       {"a wrong digest",
        [](TableDamageTest& t, const std::string& table) {
-         const std::size_t at = t.SlotOffset(table, 2) + 9;
+         const std::size_t at = t.SlotOffset(table, 2) + record_layout::kHash;
          t.Patch(t.PathOf(table, ".dat"), at,
                  {static_cast<std::uint8_t>(t.ReadFile(t.PathOf(table, ".dat"))[at] ^ 0xFF)});
        },
@@ -330,8 +353,8 @@ std::vector<DamageCase> DamageCases() {
            cursor.Open();
            cursor.DeleteRecord(7);
          }
-         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 7) + t.FieldOffset(table, 4) + 1,
-                 I32(2));
+         t.Patch(t.PathOf(table, ".dat"),
+                 t.SlotOffset(table, 7) + FirstBlockAt(t.FieldOffset(table, 4)), I32(2));
        },
        {"Invalid BLOB offset into BLOB file for physical record # 7 (logical record ID of 7)"},
        {"Invalid BLOB offset into BLOB file for physical record # 7 (logical record ID of 7), "
@@ -345,7 +368,7 @@ std::vector<DamageCase> DamageCases() {
            cursor.DeleteRecord(8);
            cursor.DeleteRecord(3);
          }
-         t.Patch(t.PathOf(table, ".dat"), 25, I32(99));
+         t.Patch(t.PathOf(table, ".dat"), data_header_layout::kFirstFreeRecord, I32(99));
        },
        {"Invalid next free record pointer"},
        {"Invalid next free record pointer" + fixed},
@@ -355,9 +378,9 @@ std::vector<DamageCase> DamageCases() {
        },
        [](TableDamageTest& t, const std::string& table) {
          const std::string path = t.PathOf(table, ".dat");
-         EXPECT_EQ(t.ReadI32At(path, 25), 8);
-         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 8) + 1), 3);
-         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 3) + 1), 0);
+         EXPECT_EQ(t.ReadI32At(path, data_header_layout::kFirstFreeRecord), 8);
+         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 8) + record_layout::kLink), 3);
+         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 3) + record_layout::kLink), 0);
        }},
       {"an index missing a key",
        [](TableDamageTest&, const std::string&) {},  // set up below
@@ -394,10 +417,12 @@ std::vector<DamageCase> DamageCases() {
       {"a memo chain shorter than its length",
        [](TableDamageTest& t, const std::string& table) {
          const std::string blob = t.PathOf(table, ".blb");
-         const std::int32_t first = t.ReadI32At(
-             t.PathOf(table, ".dat"), t.SlotOffset(table, 1) + t.FieldOffset(table, 4) + 1);
-         const std::int32_t second = t.ReadI32At(blob, 512 + (first - 1) * 512 + 4);
-         t.Patch(blob, 512 + static_cast<std::size_t>(second - 1) * 512 + 4, I32(0));
+         const std::int32_t first =
+             t.ReadI32At(t.PathOf(table, ".dat"),
+                         t.SlotOffset(table, 1) + FirstBlockAt(t.FieldOffset(table, 4)));
+         const std::int32_t second =
+             t.ReadI32At(blob, BlockOffset(first) + blob_block_layout::kNextBlock);
+         t.Patch(blob, BlockOffset(second) + blob_block_layout::kNextBlock, I32(0));
        },
        // The third block, cut off the chain, goes back to the free chain.
        {"BLOB size mismatch in BLOB file for physical record # 1 (logical record ID of 1)",
@@ -408,10 +433,11 @@ std::vector<DamageCase> DamageCases() {
        [](auto& records) { records[1].Notes.resize(988); }},
       {"two fields of one name",
        [](TableDamageTest& t, const std::string& table) {
-         Bytes name(61, 0);
+         Bytes name(field_descriptor_layout::kNameSize, 0);
          name[0] = 4;
          std::copy_n("Code", 4, name.begin() + 1);
-         t.Patch(t.PathOf(table, ".dat"), 512 + 768 * 3 + 2, name);
+         t.Patch(t.PathOf(table, ".dat"), FieldDescriptorOffset(4) + field_descriptor_layout::kName,
+                 name);
        },
        {"Invalid field name (duplicate) for field Code in table header",
         "Invalid field name (duplicate) for field Code in table header"},
@@ -425,25 +451,27 @@ std::vector<DamageCase> DamageCases() {
        }},
       {"a password check value in a plain table",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".dat"), 173 + 5, Bytes{0x5A});
+         t.Patch(t.PathOf(table, ".dat"), data_header_layout::kPasswordCheck + 5, Bytes{0x5A});
        },
        {"Password check value of a table without a password"},
        {"Password check value of a table without a password" + fixed}},
       {"a name in an unused index slot",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 512 + 768 * 9, Bytes{1, 'X'});
+         t.Patch(t.PathOf(table, ".idx"), IndexSlotOffset(9) + index_descriptor_layout::kName,
+                 Bytes{1, 'X'});
        },
        {"Unused index slots not empty", indexesInvalid},
        join({"Unused index slots not empty" + fixed}, rebuilt)},
       {"a bad free page pointer",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 25, I32(9999));
+         t.Patch(t.PathOf(table, ".idx"), index_header_layout::kFirstFreePage, I32(9999));
        },
        {"Invalid free index page pointer", indexesInvalid},
        join({"Invalid free index page pointer" + fixed}, rebuilt)},
       {"a key field naming no field",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 512 + 768 + 259, U16(77));
+         t.Patch(t.PathOf(table, ".idx"),
+                 IndexSlotOffset(1) + index_descriptor_layout::kFieldNumbers, U16(77));
        },
        {"Invalid field number 77 in index ByName", "Invalid key size of 0 for index ByName",
         "Invalid key field count of 1 for index ByName", indexesInvalid},
