@@ -183,7 +183,9 @@ std::optional<std::vector<std::uint8_t>> TDataCursor::GetField(std::span<const s
   if (field == nullptr) throw std::out_of_range("no field " + std::to_string(number));
   if (FieldIsNull(buffer, *field)) return std::nullopt;
   const ConstRecordImage bytes = FieldBytes(buffer, *field);
-  const std::size_t size = field->EngineType == kTypeBlob ? 4 : bytes.size();
+  // A BLOB field reads as its reference's first block (or open handle).
+  const std::size_t size =
+      field->EngineType == kTypeBlob ? record_layout::kBlobFirstBlockSize : bytes.size();
   return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
 

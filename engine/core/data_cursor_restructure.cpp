@@ -442,7 +442,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
           // bytes), not a copy.
           const std::span<const std::uint8_t> slot = FieldBytes(oldRecord, old);
           const std::span<const std::uint8_t> oldValue =
-              slot.first(std::min<std::size_t>(slot.size(), old.EngineType == kTypeBlob ? 4 : slot.size()));
+              slot.first(std::min<std::size_t>(
+                  slot.size(),
+                  old.EngineType == kTypeBlob ? record_layout::kBlobFirstBlockSize : slot.size()));
           if (!CarryFieldValue(*this, oldRecord, position, old, oldValue, target, newRecord,
                                *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);

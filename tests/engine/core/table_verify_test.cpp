@@ -553,6 +553,8 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
   const Bytes healthy = ReadFile(PathOf("kinds", ".dat"));
   const std::size_t slot = SlotOffset("kinds", 2);
   auto at = [&](std::uint16_t field) { return slot + FieldOffset("kinds", field); };
+  // A field's value, after its NullFlag.
+  auto value = [&](std::uint16_t field) { return at(field) + record_layout::kNullFlagSize; };
   const std::size_t recordSize = SlotOffset("kinds", 2) - SlotOffset("kinds", 1);
   const struct {
     const char* name;
@@ -562,16 +564,16 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
     std::uint16_t nulled;    // the field repair makes NULL, 0 for none
   } cases[] = {
       {"NullFlag 7", at(1), {7}, "Invalid value (a NullFlag of 7) of field Name", 1},
-      {"bytes after the terminator", at(1) + 5, {'z'},
+      {"bytes after the terminator", value(1) + 4, {'z'},
        "Invalid value (bytes after the text's terminating zero) of field Name", 1},
       {"NULL with bytes", at(2), {0},
        "Invalid value (non-zero bytes in a NULL value) of field Born", 2},
-      {"day 0", at(2) + 1, {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
-      {"past midnight", at(3) + 1, Int32Bytes(86400000),
+      {"day 0", value(2), {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
+      {"past midnight", value(3), Int32Bytes(86400000),
        "Invalid value (a time of 86400000 ms) of field At", 3},
-      {"boolean 2", at(4) + 1, U16(2), "Invalid value (a boolean of 2) of field Done", 4},
-      {"link 0", slot + 1, Int32Bytes(0), "Invalid record link", 0},
-      {"status 7", slot, {7}, "Invalid record status", 0},
+      {"boolean 2", value(4), U16(2), "Invalid value (a boolean of 2) of field Done", 4},
+      {"link 0", slot + record_layout::kLink, Int32Bytes(0), "Invalid record link", 0},
+      {"status 7", slot + record_layout::kStatus, {7}, "Invalid record status", 0},
       {"padding", slot + recordSize - 1, {9}, "Non-zero bytes after the last field", 0},
   };
   for (const auto& c : cases) {
