@@ -16,7 +16,7 @@ namespace strata {
 
 namespace {
 
-// The list, where lock_file_layout.h places its parts.
+// The list's header and entries, where lock_file_layout.h places them.
 using lock_file_layout::kHeaderSize;
 using lock_file_layout::kMaxNameLength;
 // ListLength counts its own bytes.

@@ -1,4 +1,4 @@
-// Where the parts of a database directory's lock file lie (the list of its
+// Where the bytes of a database directory's lock file lie (the list of its
 // tables; TDataDirectoryLocks reads and writes it). The byte-range locks
 // taken on the file lie far beyond these bytes (lock_offsets.h).
 //

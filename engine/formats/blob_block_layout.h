@@ -1,6 +1,6 @@
-// Where the parts of a BLOB block lie. A block is the table's BlobBlockSize
+// Where the bytes of a BLOB block lie. A block is the table's BlobBlockSize
 // bytes: an 18-byte block header, then the payload, which holds the next
-// part of the value (DataLength bytes of it). An enciphered table's blocks
+// piece of the value (DataLength bytes of it). An enciphered table's blocks
 // are enciphered whole, one by one.
 //
 //   offset size  block header

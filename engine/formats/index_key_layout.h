@@ -1,4 +1,4 @@
-// Where the parts of an index key lie. A key is its index's KeyLength
+// Where the bytes of an index key lie. A key is its index's KeyLength
 // bytes: for each key field in order a NullFlag byte (1 value present,
 // 0 NULL) and the field's key bytes, then, in a non-unique index, the
 // record's RecordID (kRecordIdSuffixLength bytes). Key bytes are written so

@@ -15,7 +15,7 @@ namespace {
 constexpr int kMaxCount = 254;  // DupCount and TrailCount fit in a byte below 255
 constexpr int kSuffix = kRecordIdSuffixLength;  // the RecordID suffix of a non-unique key
 
-// The packed page, where index_page_layout.h places its parts.
+// The packed page's fields and entry pieces, where index_page_layout.h places them.
 using index_page_layout::kDupCountSize;
 using index_page_layout::kEntryCount;
 using index_page_layout::kKeyCountSize;

@@ -1,4 +1,4 @@
-// Where the parts of an index page lie. A page is the table's IndexPageSize
+// Where the bytes of an index page lie. A page is the table's IndexPageSize
 // bytes: a 13-byte page header, then the payload. Page n (from 1) starts at
 // kFirstIndexPageOffset + (n - 1) * IndexPageSize; an enciphered table's
 // pages are enciphered one by one.
@@ -47,7 +47,7 @@ inline constexpr std::size_t kUsedBytesSize = 2;
 
 static_assert(kUsedBytes + kUsedBytesSize == static_cast<std::size_t>(kPageHeaderSize));
 
-// The parts of a packed entry after (or, for the counts, before) its key.
+// The pieces of a packed entry after (or, for the counts, before) its key.
 inline constexpr int kPointerSize = 4;  // child page or record number
 inline constexpr int kKeyCountSize = 4;
 inline constexpr int kDupCountSize = 1;

@@ -1,4 +1,4 @@
-// Where the parts of a record lie. A record slot is RecordSize bytes (a
+// Where the bytes of a record lie. A record slot is RecordSize bytes (a
 // multiple of 8): a 25-byte record header, then per field its NullFlag
 // byte at the descriptor's FieldOffset (1 = value present, 0 = NULL) and
 // PhysicalSize value bytes right after it; the rest up to RecordSize is
