@@ -12,11 +12,12 @@ namespace strata {
 
 namespace {
 
-constexpr std::size_t kPrevBlock = 0;
-constexpr std::size_t kNextBlock = 4;
-constexpr std::size_t kDataLength = 8;
-constexpr std::size_t kBlobRevision = 10;
-constexpr std::size_t kBlobLength = 14;
+// The block header fields, where blob_block_layout.h places them.
+using blob_block_layout::kPrevBlock;
+using blob_block_layout::kNextBlock;
+using blob_block_layout::kDataLength;
+using blob_block_layout::kBlobRevision;
+using blob_block_layout::kBlobLength;
 
 }  // namespace
 

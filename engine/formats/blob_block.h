@@ -10,12 +10,11 @@
 #include <span>
 
 #include "engine/files/buffer.h"
+#include "engine/formats/blob_block_layout.h"
 
 namespace strata {
 
 class TBlobFile;
-
-inline constexpr std::size_t kBlockHeaderSize = 18;
 
 struct BlockHeader {
   std::int32_t PrevBlock = 0;

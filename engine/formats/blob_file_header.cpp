@@ -8,12 +8,13 @@ namespace strata {
 
 namespace {
 
-constexpr std::size_t kChangeCount = 0;
-constexpr std::size_t kFormatVersion = 8;
-constexpr std::size_t kSignatureDigest = 9;
-constexpr std::size_t kFirstFreeBlock = 25;
-constexpr std::size_t kNextBlockNumber = 29;
-constexpr std::size_t kHeaderModified = 33;
+// The header fields, where blob_file_header_layout.h places them.
+using blob_header_layout::kChangeCount;
+using blob_header_layout::kFormatVersion;
+using blob_header_layout::kSignatureDigest;
+using blob_header_layout::kFirstFreeBlock;
+using blob_header_layout::kNextBlockNumber;
+using blob_header_layout::kHeaderModified;
 
 }  // namespace
 

@@ -4,11 +4,10 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/formats/blob_file_header_layout.h"
 #include "engine/formats/data_file_header.h"
 
 namespace strata {
-
-inline constexpr std::size_t kBlobHeaderSize = 512;
 
 struct BlobFileHeader {
   std::int32_t ChangeCount = 0;

@@ -16,7 +16,7 @@ namespace strata {
 
 namespace {
 
-constexpr std::int64_t kDescriptorOffset = kDataHeaderSize;
+constexpr std::int64_t kDescriptorOffset = data_header_layout::kFieldDescriptors;
 
 bool SizeInRange(std::int32_t size, std::int32_t low, std::int32_t high) {
   return size >= low && size <= high && size % 8 == 0;
@@ -173,7 +173,8 @@ void TDataFile::ReadDescriptors() {
     FieldDescriptor& field = fields[i];
     if (!field.Decode(image)) Raise(STRATA_HEADERCORRUPT);
     if (field.FieldOffset < kFirstFieldOffset ||
-        field.FieldOffset + 1 + field.PhysicalSize > recordSize) {
+        field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize >
+            static_cast<std::size_t>(recordSize)) {
       Raise(STRATA_HEADERCORRUPT);
     }
   }
@@ -209,7 +210,7 @@ void TDataFile::SetStructure(std::span<const FieldDescriptor> fields) {
     ComputePhysicalSize(field);
     if (offset > kMaxRecordSize) Raise(STRATA_RECTOOBIG);
     field.FieldOffset = static_cast<std::uint16_t>(offset);
-    offset += field.PhysicalSize + 1;
+    offset += field.PhysicalSize + record_layout::kNullFlagSize;
     if (field.EngineType == kTypeBlob) ++blobs;
   }
   if (blobs > kMaxBlobFieldCount) Raise(STRATA_BLOBLIMIT);
@@ -230,7 +231,7 @@ void TDataFile::SetTableInfo(const TableInfo& info) {
   header_.LastAutoIncValue = info.LastAutoIncValue == -1 ? 0 : info.LastAutoIncValue;
   header_.BlobBlockSize = info.BlobBlockSize;
   header_.IndexPageSize = info.IndexPageSize;
-  header_.Description = info.Description.substr(0, 100);
+  header_.Description = info.Description.substr(0, data_header_layout::kDescriptionLength);
   header_.PasswordCheck = info.PasswordCheck;
   header_.Encrypted = info.Encrypted ? 1 : 0;
   MarkHeader();
@@ -292,7 +293,7 @@ void TDataFile::VerifyHeader() {
               !SameFieldName(fields_[j].Name, field.Name);
     }
     if (!valid) Raise(STRATA_HEADERCORRUPT);
-    offset += field.PhysicalSize + 1;
+    offset += field.PhysicalSize + record_layout::kNullFlagSize;
     if (field.EngineType == kTypeBlob) ++blobs;
   }
   if (RoundUpTo8(offset) != header_.RecordSize || blobs != header_.BlobFieldCount) {

@@ -9,31 +9,31 @@ namespace strata {
 
 namespace {
 
-// Offsets of the header fields.
-constexpr std::size_t kChangeCount = 0;
-constexpr std::size_t kFormatVersion = 8;
-constexpr std::size_t kSignatureDigest = 9;
-constexpr std::size_t kFirstFreeRecord = 25;
-constexpr std::size_t kNextRecordNumber = 29;
-constexpr std::size_t kLastRecordID = 33;
-constexpr std::size_t kLastAutoIncValue = 37;
-constexpr std::size_t kRecordCount = 41;
-constexpr std::size_t kRecordSize = 45;
-constexpr std::size_t kFieldCount = 47;
-constexpr std::size_t kBlobFieldCount = 49;
-constexpr std::size_t kBlobBlockSize = 51;
-constexpr std::size_t kLastBlobRevision = 55;
-constexpr std::size_t kIndexPageSize = 59;
-constexpr std::size_t kLastUpdated = 63;
-constexpr std::size_t kDescription = 71;
-constexpr std::size_t kEncrypted = 172;
-constexpr std::size_t kPasswordCheck = 173;
-constexpr std::size_t kLocaleID = 189;
-constexpr std::size_t kUserMajorVersion = 193;
-constexpr std::size_t kUserMinorVersion = 195;
-constexpr std::size_t kHeaderModified = 197;
+// The header fields, where data_file_header_layout.h places them.
+using data_header_layout::kChangeCount;
+using data_header_layout::kFormatVersion;
+using data_header_layout::kSignatureDigest;
+using data_header_layout::kFirstFreeRecord;
+using data_header_layout::kNextRecordNumber;
+using data_header_layout::kLastRecordID;
+using data_header_layout::kLastAutoIncValue;
+using data_header_layout::kRecordCount;
+using data_header_layout::kRecordSize;
+using data_header_layout::kFieldCount;
+using data_header_layout::kBlobFieldCount;
+using data_header_layout::kBlobBlockSize;
+using data_header_layout::kLastBlobRevision;
+using data_header_layout::kIndexPageSize;
+using data_header_layout::kLastUpdated;
+using data_header_layout::kDescription;
+using data_header_layout::kEncrypted;
+using data_header_layout::kPasswordCheck;
+using data_header_layout::kLocaleID;
+using data_header_layout::kUserMajorVersion;
+using data_header_layout::kUserMinorVersion;
+using data_header_layout::kHeaderModified;
 
-constexpr std::size_t kDescriptionLength = 100;
+using data_header_layout::kDescriptionLength;
 
 }  // namespace
 

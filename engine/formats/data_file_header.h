@@ -8,9 +8,10 @@
 #include <span>
 #include <string>
 
+#include "engine/formats/data_file_header_layout.h"
+
 namespace strata {
 
-inline constexpr std::size_t kDataHeaderSize = 512;
 inline constexpr std::uint8_t kCurrentFormatVersion = 6;
 
 using Digest = std::array<std::uint8_t, 16>;

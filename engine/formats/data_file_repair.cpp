@@ -136,7 +136,7 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
       fieldLine("Invalid field number for field ", f.Name);
       if (repair) f.FieldNumber = static_cast<std::uint16_t>(i + 1);
     }
-    offset += f.PhysicalSize + 1;
+    offset += f.PhysicalSize + record_layout::kNullFlagSize;
     if (f.EngineType == kTypeBlob) ++blobs;
     if (repair) fields[i] = std::move(f);
   }

@@ -9,26 +9,27 @@ namespace strata {
 
 namespace {
 
-constexpr std::size_t kFieldNumber = 0;
-constexpr std::size_t kName = 2;
-constexpr std::size_t kDescription = 63;
-constexpr std::size_t kEngineType = 164;
-constexpr std::size_t kSubType = 165;
-constexpr std::size_t kDeclaredLength = 166;
-constexpr std::size_t kDeclaredDecimals = 168;
-constexpr std::size_t kPhysicalSize = 169;
-constexpr std::size_t kPhysicalDecimals = 171;
-constexpr std::size_t kFieldOffset = 172;
-constexpr std::size_t kRequired = 174;
-constexpr std::size_t kCharCase = 175;
-constexpr std::size_t kMinValue = 176;
-constexpr std::size_t kMaxValue = 277;
-constexpr std::size_t kDefaultValue = 378;
-constexpr std::size_t kCompression = 479;
-constexpr std::size_t kComputed = 480;
+// The descriptor fields, where field_descriptor_layout.h places them.
+using field_descriptor_layout::kFieldNumber;
+using field_descriptor_layout::kName;
+using field_descriptor_layout::kDescription;
+using field_descriptor_layout::kEngineType;
+using field_descriptor_layout::kSubType;
+using field_descriptor_layout::kDeclaredLength;
+using field_descriptor_layout::kDeclaredDecimals;
+using field_descriptor_layout::kPhysicalSize;
+using field_descriptor_layout::kPhysicalDecimals;
+using field_descriptor_layout::kFieldOffset;
+using field_descriptor_layout::kRequired;
+using field_descriptor_layout::kCharCase;
+using field_descriptor_layout::kMinValue;
+using field_descriptor_layout::kMaxValue;
+using field_descriptor_layout::kDefaultValue;
+using field_descriptor_layout::kCompression;
+using field_descriptor_layout::kComputed;
 
-constexpr std::size_t kNameLength = 60;
-constexpr std::size_t kTextLength = 100;
+using field_descriptor_layout::kNameLength;
+using field_descriptor_layout::kTextLength;
 
 }  // namespace
 

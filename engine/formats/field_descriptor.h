@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 
-namespace strata {
+#include "engine/formats/field_descriptor_layout.h"
 
-inline constexpr std::size_t kFieldDescriptorSize = 768;
+namespace strata {
 
 // The field numbers of the two system fields every record carries; indexes
 // may use them as key fields.

@@ -11,15 +11,14 @@
 #include <string_view>
 
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/record_layout.h"
 
 namespace strata {
 
-inline constexpr std::size_t kMaxFieldNameLength = 60;
+inline constexpr std::size_t kMaxFieldNameLength = field_descriptor_layout::kNameLength;
 inline constexpr std::uint16_t kMaxFieldCount = 1024;
 inline constexpr std::uint16_t kMaxBlobFieldCount = 128;
 inline constexpr std::int32_t kMaxRecordSize = 65534;
-// Offset of the first field's NullFlag: the record header comes first.
-inline constexpr std::uint16_t kFirstFieldOffset = 25;
 
 // The name without leading and trailing blanks (spaces and control bytes).
 std::string_view TrimName(std::string_view name);

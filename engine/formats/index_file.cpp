@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::int32_t kMinPageSize = 1024;
 constexpr std::int32_t kMaxPageSize = 16384;
-constexpr std::size_t kMaxNameLength = 60;
+constexpr std::size_t kMaxNameLength = index_descriptor_layout::kNameLength;
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
@@ -216,7 +216,7 @@ void TIndexFile::VerifyHeader(std::span<const FieldDescriptor> fields) const {
       const FieldDescriptor* field = FindKeyField(fields, d.FieldNumbers[i]);
       if (field == nullptr) RaiseHeaderCorrupt();
       if (fullText ? !IsTextField(*field) : field->EngineType == kTypeBlob) RaiseHeaderCorrupt();
-      fieldBytes += KeyBytesOf(*field) + 1u;
+      fieldBytes += index_key_layout::kNullFlagSize + KeyBytesOf(*field);
     }
     if (fullText) {
       if (d.Name != kFullTextIndexName || d.KeyLength != kFullTextKeyLength ||

@@ -35,7 +35,6 @@
 namespace strata {
 
 inline constexpr std::size_t kMaxSecondaryIndexes = 30;
-inline constexpr std::size_t kDescriptorAreaSize = kIndexDescriptorSize * kIndexSlotCount;
 inline constexpr char kFullTextIndexName[] = "Sys Text";
 inline constexpr char kPrimaryIndexErrorName[] = "Primary";
 

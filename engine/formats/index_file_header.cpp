@@ -9,30 +9,32 @@ namespace strata {
 
 namespace {
 
-// Header offsets.
-constexpr std::size_t kChangeCount = 0;
-constexpr std::size_t kFormatVersion = 8;
-constexpr std::size_t kSignatureDigest = 9;
-constexpr std::size_t kFirstFreePage = 25;
-constexpr std::size_t kNextPageNumber = 29;
-constexpr std::size_t kSecondaryIndexCount = 33;
-constexpr std::size_t kRootPage = 34;
-constexpr std::size_t kAuxPage = 162;
-constexpr std::size_t kHeaderModified = 290;
+// The header fields, where index_file_header_layout.h places them.
+using index_header_layout::kChangeCount;
+using index_header_layout::kFormatVersion;
+using index_header_layout::kSignatureDigest;
+using index_header_layout::kFirstFreePage;
+using index_header_layout::kNextPageNumber;
+using index_header_layout::kSecondaryIndexCount;
+using index_header_layout::kRootPage;
+using index_header_layout::kAuxPage;
+using index_header_layout::kHeaderModified;
+using index_header_layout::kPageNumberSize;
 
-// Descriptor offsets.
-constexpr std::size_t kName = 0;
-constexpr std::size_t kKeyLength = 61;
-constexpr std::size_t kDescending = 126;
-constexpr std::size_t kCaseInsensitive = 127;
-constexpr std::size_t kUnique = 128;
-constexpr std::size_t kCompression = 129;
-constexpr std::size_t kFieldCount = 130;
-constexpr std::size_t kDescendingFields = 131;
-constexpr std::size_t kFieldNumbers = 259;
-constexpr std::size_t kFullText = 515;
+// The descriptor fields.
+using index_descriptor_layout::kName;
+using index_descriptor_layout::kKeyLength;
+using index_descriptor_layout::kDescending;
+using index_descriptor_layout::kCaseInsensitive;
+using index_descriptor_layout::kUnique;
+using index_descriptor_layout::kCompression;
+using index_descriptor_layout::kFieldCount;
+using index_descriptor_layout::kDescendingFields;
+using index_descriptor_layout::kFieldNumbers;
+using index_descriptor_layout::kFullText;
+using index_descriptor_layout::kFieldNumberSize;
 
-constexpr std::size_t kNameLength = 60;
+using index_descriptor_layout::kNameLength;
 
 }  // namespace
 
@@ -46,8 +48,8 @@ void IndexFileHeader::Encode(std::span<std::uint8_t, kIndexHeaderSize> image) co
   StoreI32(p + kNextPageNumber, NextPageNumber);
   p[kSecondaryIndexCount] = SecondaryIndexCount;
   for (std::size_t s = 0; s < kIndexSlotCount; ++s) {
-    StoreI32(p + kRootPage + 4 * s, RootPage[s]);
-    StoreI32(p + kAuxPage + 4 * s, AuxPage[s]);
+    StoreI32(p + kRootPage + kPageNumberSize * s, RootPage[s]);
+    StoreI32(p + kAuxPage + kPageNumberSize * s, AuxPage[s]);
   }
   p[kHeaderModified] = HeaderModified ? 1 : 0;
 }
@@ -61,8 +63,8 @@ void IndexFileHeader::Decode(std::span<const std::uint8_t, kIndexHeaderSize> ima
   NextPageNumber = LoadI32(p + kNextPageNumber);
   SecondaryIndexCount = p[kSecondaryIndexCount];
   for (std::size_t s = 0; s < kIndexSlotCount; ++s) {
-    RootPage[s] = LoadI32(p + kRootPage + 4 * s);
-    AuxPage[s] = LoadI32(p + kAuxPage + 4 * s);
+    RootPage[s] = LoadI32(p + kRootPage + kPageNumberSize * s);
+    AuxPage[s] = LoadI32(p + kAuxPage + kPageNumberSize * s);
   }
   HeaderModified = false;
 }
@@ -79,7 +81,7 @@ void IndexDescriptor::Encode(std::span<std::uint8_t, kIndexDescriptorSize> image
   p[kFieldCount] = FieldCount;
   for (std::size_t i = 0; i < kMaxKeyFields; ++i) {
     p[kDescendingFields + i] = DescendingFields[i];
-    StoreU16(p + kFieldNumbers + 2 * i, FieldNumbers[i]);
+    StoreU16(p + kFieldNumbers + kFieldNumberSize * i, FieldNumbers[i]);
   }
   p[kFullText] = FullText;
 }
@@ -97,7 +99,7 @@ bool IndexDescriptor::Decode(std::span<const std::uint8_t, kIndexDescriptorSize>
   FieldCount = p[kFieldCount];
   for (std::size_t i = 0; i < kMaxKeyFields; ++i) {
     DescendingFields[i] = p[kDescendingFields + i];
-    FieldNumbers[i] = LoadU16(p + kFieldNumbers + 2 * i);
+    FieldNumbers[i] = LoadU16(p + kFieldNumbers + kFieldNumberSize * i);
   }
   FullText = p[kFullText];
   return true;

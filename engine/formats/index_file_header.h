@@ -9,17 +9,11 @@
 #include <string>
 
 #include "engine/formats/data_file_header.h"
+#include "engine/formats/index_file_header_layout.h"
 
 namespace strata {
 
-inline constexpr std::size_t kIndexHeaderSize = 512;
-inline constexpr std::size_t kIndexDescriptorSize = 768;
-inline constexpr std::size_t kIndexSlotCount = 32;
-inline constexpr std::size_t kMaxKeyFields = 128;
 inline constexpr std::size_t kFullTextSlot = 31;
-// Offset of page 1: the header and the 32 descriptor slots come first.
-inline constexpr std::int64_t kFirstIndexPageOffset =
-    kIndexHeaderSize + kIndexDescriptorSize * kIndexSlotCount;
 
 struct IndexFileHeader {
   std::int32_t ChangeCount = 0;

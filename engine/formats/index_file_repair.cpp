@@ -17,7 +17,7 @@ namespace strata {
 
 namespace {
 
-constexpr std::size_t kMaxIndexNameLength = 60;
+constexpr std::size_t kMaxIndexNameLength = index_descriptor_layout::kNameLength;
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
@@ -98,7 +98,7 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
         RemoveKeyField(d, i);
         continue;
       }
-      fieldBytes += KeyBytesOf(*field) + 1u;
+      fieldBytes += index_key_layout::kNullFlagSize + KeyBytesOf(*field);
       ++found;
       ++i;
     }

@@ -37,8 +37,8 @@ FieldDescriptor RecordIdFieldDescriptor() {
   d.FieldNumber = kRecordIdFieldNumber;
   d.Name = "RecordID";
   d.EngineType = kTypeInteger;
-  d.PhysicalSize = 4;
-  d.FieldOffset = 5;
+  d.PhysicalSize = record_layout::kIdSize;
+  d.FieldOffset = record_layout::kId;
   return d;
 }
 
@@ -48,9 +48,9 @@ FieldDescriptor RecordHashFieldDescriptor() {
   d.Name = "RecordHash";
   d.EngineType = kTypeBytes;
   d.SubType = kSubTypeRecordHash;
-  d.DeclaredLength = 16;
-  d.PhysicalSize = 16;
-  d.FieldOffset = 9;
+  d.DeclaredLength = record_layout::kHashSize;
+  d.PhysicalSize = record_layout::kHashSize;
+  d.FieldOffset = record_layout::kHash;
   return d;
 }
 
@@ -125,7 +125,7 @@ IndexKeyLayout IndexKeyLayout::Make(const IndexDescriptor& descriptor,
     key.HasNullFlag = number != kRecordIdFieldNumber && number != kRecordHashFieldNumber;
     key.Descending = descriptor.DescendingFields[i] != 0;
     key.Wide = IsWideString(field->EngineType, field->SubType);
-    layout.fieldBytes_ += key.KeyBytes + 1u;
+    layout.fieldBytes_ += key.KeyBytes + index_key_layout::kNullFlagSize;
     layout.fields_.push_back(key);
   }
   if (layout.fullText_) {
@@ -150,12 +150,12 @@ void IndexKeyLayout::BuildKey(std::span<const std::uint8_t> record, std::int32_t
   };
   std::uint8_t* out = key.data();
   for (const KeyField& field : fields_) {
-    std::uint8_t* bytes = out + 1;
-    out += field.KeyBytes + 1;
+    std::uint8_t* bytes = out + index_key_layout::kNullFlagSize;
+    out += index_key_layout::kNullFlagSize + field.KeyBytes;
     std::size_t valueOffset = field.RecordOffset;
     if (field.HasNullFlag) {
       if (field.RecordOffset >= record.size() || record[field.RecordOffset] == 0) continue;
-      ++valueOffset;
+      valueOffset += record_layout::kNullFlagSize;
     }
     bytes[-1] = 1;
     if (field.Number == kRecordIdFieldNumber) {
@@ -202,20 +202,23 @@ void IndexKeyLayout::BuildKey(std::span<const std::uint8_t> record, std::int32_t
 int IndexKeyLayout::CompareKeys(const std::uint8_t* a, const std::uint8_t* b,
                                 std::size_t n) const {
   if (fullText_) return CompareFullText(a, b, n);
+  constexpr std::size_t flag = index_key_layout::kNullFlagSize;
   std::size_t at = 0;
   for (const KeyField& field : fields_) {
     if (at >= n) return 0;
     const std::size_t left = n - at;
-    const std::size_t width = std::min<std::size_t>(field.KeyBytes + 1u, left);
+    const std::size_t width = std::min<std::size_t>(flag + field.KeyBytes, left);
     int c = 0;
     if (collated_ && field.Wide) {
-      c = CompareBytes(a + at, b + at, 1);
-      if (c == 0 && width > 1) c = CompareWideKeyBytes(a + at + 1, b + at + 1, width - 1);
+      c = CompareBytes(a + at, b + at, flag);
+      if (c == 0 && width > flag) {
+        c = CompareWideKeyBytes(a + at + flag, b + at + flag, width - flag);
+      }
     } else if (collated_ && field.Type == kTypeString) {
-      c = CompareBytes(a + at, b + at, 1);
-      if (c == 0 && width > 1) {
-        c = collation_.Compare(CharsOf(a + at + 1, width - 1), CharsOf(b + at + 1, width - 1),
-                               false, width - 1);
+      c = CompareBytes(a + at, b + at, flag);
+      if (c == 0 && width > flag) {
+        c = collation_.Compare(CharsOf(a + at + flag, width - flag),
+                               CharsOf(b + at + flag, width - flag), false, width - flag);
       }
     } else {
       c = CompareBytes(a + at, b + at, width);
@@ -252,27 +255,33 @@ int IndexKeyLayout::CompareWideKeyBytes(const std::uint8_t* a, const std::uint8_
 
 int IndexKeyLayout::CompareFullText(const std::uint8_t* a, const std::uint8_t* b,
                                     std::size_t n) const {
+  using index_key_layout::kTextRecordId;
+  using index_key_layout::kTextWord;
   n = std::min<std::size_t>(n, kFullTextKeyLength);
-  int c = CompareBytes(a, b, std::min<std::size_t>(n, 3));
-  if (c != 0 || n <= 3) return c;
-  const std::size_t word = std::min(n - 3, kFullTextWordLength);
-  c = collation_.Compare(CharsOf(a + 3, word), CharsOf(b + 3, word), false, word);
-  if (c != 0 || n <= 3 + kFullTextWordLength) return c;
-  return CompareBytes(a + 64, b + 64, n - 64);
+  // The flag and the field number compare as bytes, the word through the
+  // collation, the RecordID as bytes again.
+  int c = CompareBytes(a, b, std::min(n, kTextWord));
+  if (c != 0 || n <= kTextWord) return c;
+  const std::size_t word = std::min(n - kTextWord, kFullTextWordLength);
+  c = collation_.Compare(CharsOf(a + kTextWord, word), CharsOf(b + kTextWord, word), false, word);
+  if (c != 0 || n <= kTextRecordId) return c;
+  return CompareBytes(a + kTextRecordId, b + kTextRecordId, n - kTextRecordId);
 }
 
 void BuildTextKey(std::uint16_t fieldNumber, std::string_view word, std::int32_t recordId,
                   const Collation& collation, std::span<std::uint8_t, kFullTextKeyLength> key) {
+  namespace layout = index_key_layout;
   std::fill(key.begin(), key.end(), 0);
-  key[0] = 1;
-  StoreBigEndian(fieldNumber, 2, key.data() + 1);
-  const std::size_t n = std::min(word.size(), kFullTextWordLength);
-  std::copy_n(word.data(), n, reinterpret_cast<char*>(key.data() + 3));
-  const auto end = std::find(key.data() + 3, key.data() + 3 + n, std::uint8_t{0});
-  collation.Upper({reinterpret_cast<char*>(key.data() + 3), static_cast<std::size_t>(end - (key.data() + 3))});
+  key[layout::kTextFlag] = 1;
+  StoreBigEndian(fieldNumber, layout::kTextFieldNumberSize, key.data() + layout::kTextFieldNumber);
+  const std::size_t n = std::min(word.size(), layout::kTextWordSize);
+  std::uint8_t* const text = key.data() + layout::kTextWord;
+  std::copy_n(word.data(), n, reinterpret_cast<char*>(text));
+  const auto end = std::find(text, text + n, std::uint8_t{0});
+  collation.Upper({reinterpret_cast<char*>(text), static_cast<std::size_t>(end - text)});
   // Bytes after a zero inside the word would make it unreadable as text.
-  std::fill(end, key.data() + 64, 0);
-  EncodeInt32Key(recordId, key.data() + 64);
+  std::fill(end, key.data() + layout::kTextRecordId, 0);
+  EncodeInt32Key(recordId, key.data() + layout::kTextRecordId);
 }
 
 }  // namespace strata

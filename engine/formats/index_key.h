@@ -26,15 +26,13 @@
 
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/index_file_header.h"
+#include "engine/formats/index_key_layout.h"
 #include "engine/locale/collation.h"
 
 namespace strata {
 
-inline constexpr std::uint16_t kFullTextKeyLength = 68;
-inline constexpr std::size_t kFullTextWordLength = 61;
 // Bounds of the key length without the RecordID suffix.
 inline constexpr std::uint32_t kMaxKeyBytes = 4106;
-inline constexpr std::uint16_t kRecordIdSuffixLength = 4;
 
 // The descriptors of the two system fields that every record carries.
 FieldDescriptor RecordIdFieldDescriptor();

@@ -6,13 +6,27 @@
 
 #include "engine/common/byte_order.h"
 #include "engine/formats/index_file.h"
+#include "engine/formats/index_key_layout.h"
 
 namespace strata {
 
 namespace {
 
 constexpr int kMaxCount = 254;  // DupCount and TrailCount fit in a byte below 255
-constexpr int kSuffix = 4;      // the RecordID suffix of a non-unique key
+constexpr int kSuffix = kRecordIdSuffixLength;  // the RecordID suffix of a non-unique key
+
+// The packed page's fields and entry pieces, where index_page_layout.h places them.
+using index_page_layout::kDupCountSize;
+using index_page_layout::kEntryCount;
+using index_page_layout::kKeyCountSize;
+using index_page_layout::kMinPackedLeafEntrySize;
+using index_page_layout::kMinTrailedRest;
+using index_page_layout::kNextPage;
+using index_page_layout::kPageType;
+using index_page_layout::kPointerSize;
+using index_page_layout::kPrevPage;
+using index_page_layout::kTrailCountSize;
+using index_page_layout::kUsedBytes;
 
 // Offsets inside an expanded entry, after the key.
 constexpr int kPointerAt = 0;
@@ -138,12 +152,12 @@ std::uint8_t TPage::TrailCount(int i) const { return Entry(i)[format_.KeyLength 
 
 int TPage::SizeFor(int dup, int trail) const {
   const int k = format_.KeyLength;
-  if (!IsLeaf()) return k + (format_.FullText ? 4 : 8);
+  if (!IsLeaf()) return k + kPointerSize + (format_.FullText ? 0 : kKeyCountSize);
   switch (format_.Compression) {
-    case 1: return k - dup + 5;
-    case 2: return k - trail + 5;
-    case 3: return k - dup - trail + 6;
-    default: return k + 4;
+    case 1: return kDupCountSize + (k - dup) + kPointerSize;
+    case 2: return kTrailCountSize + (k - trail) + kPointerSize;
+    case 3: return kDupCountSize + kTrailCountSize + (k - dup - trail) + kPointerSize;
+    default: return k + kPointerSize;
   }
 }
 
@@ -164,7 +178,7 @@ void TPage::CountsFor(int i, int& dup, int& trail) const {
     const int start = format_.Compression == 3 ? dup : 0;
     // Too short a rest keeps its trailing bytes; the RecordID suffix of a
     // non-unique key is always stored.
-    if (k - start >= 5) {
+    if (k - start >= kMinTrailedRest) {
       const int end = format_.Unique ? k : k - kSuffix;
       while (trail < kMaxCount && end - trail > start && key[end - trail - 1] == 0) ++trail;
     }
@@ -263,8 +277,10 @@ std::int64_t TPage::KeysBefore(int i) const {
 int TPage::Capacity() const {
   const int payload = File().PayloadSize();
   const int k = format_.KeyLength;
-  if (IsLeaf()) return IsCompressedLeaf() ? payload / 5 : payload / (k + 4);
-  return payload / (k + (format_.FullText ? 4 : 8));
+  if (IsLeaf()) {
+    return IsCompressedLeaf() ? payload / kMinPackedLeafEntrySize : payload / (k + kPointerSize);
+  }
+  return payload / (k + kPointerSize + (format_.FullText ? 0 : kKeyCountSize));
 }
 
 bool TPage::Overflow() const {
@@ -290,11 +306,11 @@ void TPage::LoadUnit(std::span<const std::byte> unit) {
   entries_.clear();
   count_ = 0;
   used_ = 0;
-  type_ = image[0];
-  const int count = LoadU16(image.data() + 1);
-  prev_ = LoadI32(image.data() + 3);
-  next_ = LoadI32(image.data() + 7);
-  const int usedOnDisk = LoadU16(image.data() + 11);
+  type_ = image[kPageType];
+  const int count = LoadU16(image.data() + kEntryCount);
+  prev_ = LoadI32(image.data() + kPrevPage);
+  next_ = LoadI32(image.data() + kNextPage);
+  const int usedOnDisk = LoadU16(image.data() + kUsedBytes);
   const std::int32_t payloadSize = pageSize - kPageHeaderSize;
   if (type_ > kPageFullTextParams) Corrupt();
   if (type_ == kPageFullTextParams) {
@@ -326,32 +342,32 @@ void TPage::Expand(const std::uint8_t* payload, std::int32_t payloadSize) {
     const std::int32_t start = at;
     if (compression == 0) {
       take(entry, k);
-      take(rest + kPointerAt, 4);
-      if (!IsLeaf() && !format_.FullText) take(rest + kKeyCountAt, 4);
+      take(rest + kPointerAt, kPointerSize);
+      if (!IsLeaf() && !format_.FullText) take(rest + kKeyCountAt, kKeyCountSize);
       continue;
     }
     std::uint8_t counts[2] = {0, 0};
     int dup = 0;
     int trail = 0;
     if ((compression & 1) != 0) {
-      take(counts, 1);
+      take(counts, kDupCountSize);
       dup = counts[0];
       // The first entry of a page shares nothing, whatever its byte says.
       if (i == 0) dup = 0;
     }
     if ((compression & 2) != 0) {
-      take(counts + 1, 1);
+      take(counts + 1, kTrailCountSize);
       trail = counts[1];
     }
     if (dup > k) Corrupt();
     if (dup > 0) std::copy_n(Entry(i - 1), dup, entry);
-    const bool suffix = (compression & 2) != 0 && !format_.Unique && k - dup >= 5;
+    const bool suffix = (compression & 2) != 0 && !format_.Unique && k - dup >= kMinTrailedRest;
     const int end = suffix ? k - kSuffix : k;
     if (dup + trail > end) Corrupt();
     take(entry + dup, end - trail - dup);
     std::fill(entry + end - trail, entry + end, 0);
     if (suffix) take(entry + end, kSuffix);
-    take(rest + kPointerAt, 4);
+    take(rest + kPointerAt, kPointerSize);
     rest[kDupAt] = static_cast<std::uint8_t>(dup);
     rest[kTrailAt] = static_cast<std::uint8_t>(trail);
     used_ += at - start;
@@ -361,15 +377,16 @@ void TPage::Expand(const std::uint8_t* payload, std::int32_t payloadSize) {
 void TPage::SaveUnit(std::span<std::byte> unit) {
   const std::int32_t pageSize = File().UnitSize();
   std::vector<std::uint8_t> image(static_cast<std::size_t>(pageSize), 0);
-  image[0] = type_;
-  StoreI32(image.data() + 7, next_);
+  image[kPageType] = type_;
+  StoreI32(image.data() + kNextPage, next_);
   const std::int32_t payloadSize = pageSize - kPageHeaderSize;
   if (type_ == kPageFullTextParams) {
     std::copy_n(Payload().begin(), payloadSize, image.data() + kPageHeaderSize);
   } else {
-    StoreU16(image.data() + 1, static_cast<std::uint16_t>(count_));
-    StoreI32(image.data() + 3, prev_);
-    StoreU16(image.data() + 11, static_cast<std::uint16_t>(IsCompressedLeaf() ? used_ : 0));
+    StoreU16(image.data() + kEntryCount, static_cast<std::uint16_t>(count_));
+    StoreI32(image.data() + kPrevPage, prev_);
+    StoreU16(image.data() + kUsedBytes,
+             static_cast<std::uint16_t>(IsCompressedLeaf() ? used_ : 0));
     Pack(image.data() + kPageHeaderSize, payloadSize);
   }
   if (const UnitCipher* cipher = File().Cipher()) cipher->Encipher(image);
@@ -393,19 +410,19 @@ void TPage::Pack(std::uint8_t* payload, std::int32_t payloadSize) const {
     const std::uint8_t* rest = entry + k;
     if (compression == 0) {
       put(entry, k);
-      put(rest + kPointerAt, 4);
-      if (!IsLeaf() && !format_.FullText) put(rest + kKeyCountAt, 4);
+      put(rest + kPointerAt, kPointerSize);
+      if (!IsLeaf() && !format_.FullText) put(rest + kKeyCountAt, kKeyCountSize);
       continue;
     }
     const int dup = (compression & 1) != 0 ? rest[kDupAt] : 0;
     const int trail = (compression & 2) != 0 ? rest[kTrailAt] : 0;
-    if ((compression & 1) != 0) put(rest + kDupAt, 1);
-    if ((compression & 2) != 0) put(rest + kTrailAt, 1);
-    const bool suffix = (compression & 2) != 0 && !format_.Unique && k - dup >= 5;
+    if ((compression & 1) != 0) put(rest + kDupAt, kDupCountSize);
+    if ((compression & 2) != 0) put(rest + kTrailAt, kTrailCountSize);
+    const bool suffix = (compression & 2) != 0 && !format_.Unique && k - dup >= kMinTrailedRest;
     const int end = suffix ? k - kSuffix : k;
     put(entry + dup, end - trail - dup);
     if (suffix) put(entry + end, kSuffix);
-    put(rest + kPointerAt, 4);
+    put(rest + kPointerAt, kPointerSize);
   }
 }
 

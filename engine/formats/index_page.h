@@ -23,12 +23,11 @@
 
 #include "engine/files/buffer.h"
 #include "engine/formats/index_file_header.h"
+#include "engine/formats/index_page_layout.h"
 
 namespace strata {
 
 class TIndexFile;
-
-inline constexpr std::int32_t kPageHeaderSize = 13;
 
 enum : std::uint8_t {
   kPageRootNode = 0,

@@ -33,37 +33,37 @@ std::span<const std::uint8_t> TRecord::Image() const {
   return {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
 }
 
-std::uint8_t TRecord::RecordStatus() const { return Image()[kRecordStatusOffset]; }
+std::uint8_t TRecord::RecordStatus() const { return Image()[record_layout::kStatus]; }
 
 void TRecord::SetRecordStatus(std::uint8_t status) {
-  Image()[kRecordStatusOffset] = status;
+  Image()[record_layout::kStatus] = status;
   Dirty = true;
 }
 
 bool TRecord::Deleted() const { return RecordStatus() == kRecordDeleted; }
 
-std::int32_t TRecord::RecordLink() const { return LoadI32(Image().data() + kRecordLinkOffset); }
+std::int32_t TRecord::RecordLink() const { return LoadI32(Image().data() + record_layout::kLink); }
 
 void TRecord::SetRecordLink(std::int32_t link) {
-  StoreI32(Image().data() + kRecordLinkOffset, link);
+  StoreI32(Image().data() + record_layout::kLink, link);
   Dirty = true;
 }
 
-std::int32_t TRecord::RecordID() const { return LoadI32(Image().data() + kRecordIdOffset); }
+std::int32_t TRecord::RecordID() const { return LoadI32(Image().data() + record_layout::kId); }
 
 void TRecord::SetRecordID(std::int32_t id) {
-  StoreI32(Image().data() + kRecordIdOffset, id);
+  StoreI32(Image().data() + record_layout::kId, id);
   Dirty = true;
 }
 
 Md5Digest TRecord::RecordHash() const {
   Md5Digest hash{};
-  std::copy_n(Image().begin() + kRecordHashOffset, hash.size(), hash.begin());
+  std::copy_n(Image().begin() + record_layout::kHash, hash.size(), hash.begin());
   return hash;
 }
 
 void TRecord::SetRecordHash(const Md5Digest& hash) {
-  std::copy(hash.begin(), hash.end(), Image().begin() + kRecordHashOffset);
+  std::copy(hash.begin(), hash.end(), Image().begin() + record_layout::kHash);
   Dirty = true;
 }
 

@@ -33,7 +33,8 @@ FieldDescriptor MakeSystemDescriptor(std::uint16_t number, const char* name, std
 
 // Where a field's value bytes start (after the NullFlag, if it has one).
 std::size_t ValueOffset(const FieldDescriptor& field) {
-  return IsSystemField(field) ? field.FieldOffset : field.FieldOffset + std::size_t{1};
+  return IsSystemField(field) ? field.FieldOffset
+                              : field.FieldOffset + record_layout::kNullFlagSize;
 }
 
 // The value bytes, after checking that the field lies inside the image.
@@ -66,15 +67,17 @@ void Put(RecordImage record, const FieldDescriptor& field, Store store) {
 }  // namespace
 
 const FieldDescriptor& RecordIdDescriptor() {
-  static const FieldDescriptor field = MakeSystemDescriptor(
-      kRecordIdFieldNumber, "RecordID", kTypeInteger, kSubTypeNone, 0, 4, kRecordIdOffset);
+  static const FieldDescriptor field =
+      MakeSystemDescriptor(kRecordIdFieldNumber, "RecordID", kTypeInteger, kSubTypeNone, 0,
+                           record_layout::kIdSize, record_layout::kId);
   return field;
 }
 
 const FieldDescriptor& RecordHashDescriptor() {
   static const FieldDescriptor field =
       MakeSystemDescriptor(kRecordHashFieldNumber, "RecordHash", kTypeBytes, kSubTypeRecordHash,
-                           16, 16, kRecordHashOffset);
+                           record_layout::kHashSize, record_layout::kHashSize,
+                           record_layout::kHash);
   return field;
 }
 
@@ -288,16 +291,17 @@ void WriteBytes(RecordImage record, const FieldDescriptor& field,
 }
 
 BlobReference ReadBlobReference(ConstRecordImage record, const FieldDescriptor& field) {
-  const ConstRecordImage slot = SlotOf<8>(record, field);
-  return BlobReference{LoadI32(slot.data()), LoadI32(slot.data() + 4)};
+  const ConstRecordImage slot = SlotOf<record_layout::kBlobReferenceSize>(record, field);
+  return BlobReference{LoadI32(slot.data() + record_layout::kBlobFirstBlock),
+                       LoadI32(slot.data() + record_layout::kBlobRevision)};
 }
 
 void WriteBlobReference(RecordImage record, const FieldDescriptor& field,
                         const BlobReference& reference) {
-  RecordImage slot = SlotOf<8>(record, field);
+  RecordImage slot = SlotOf<record_layout::kBlobReferenceSize>(record, field);
   std::fill(slot.begin(), slot.end(), 0);
-  StoreI32(slot.data(), reference.FirstBlock);
-  StoreI32(slot.data() + 4, reference.Revision);
+  StoreI32(slot.data() + record_layout::kBlobFirstBlock, reference.FirstBlock);
+  StoreI32(slot.data() + record_layout::kBlobRevision, reference.Revision);
   record[field.FieldOffset] = reference.FirstBlock != 0 ? 1 : 0;
 }
 
@@ -308,7 +312,8 @@ Md5Digest ComputeRecordHash(ConstRecordImage record, std::span<const FieldDescri
     if (field.EngineType != kTypeBlob || IsSystemField(field)) continue;
     Slot(record, field);  // checks the bounds
     const std::size_t start = field.FieldOffset - std::size_t{kFirstFieldOffset};
-    std::fill_n(area.begin() + static_cast<std::ptrdiff_t>(start), field.PhysicalSize + 1u, 0);
+    std::fill_n(area.begin() + static_cast<std::ptrdiff_t>(start),
+                field.PhysicalSize + record_layout::kNullFlagSize, 0);
   }
   return Md5::Digest(area);
 }

@@ -20,6 +20,7 @@
 
 #include "engine/crypto/md5.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/record_layout.h"
 #include "engine/locale/collation.h"
 #include "engine/values/currency.h"
 
@@ -28,10 +29,6 @@ namespace strata {
 using RecordImage = std::span<std::uint8_t>;
 using ConstRecordImage = std::span<const std::uint8_t>;
 
-inline constexpr std::size_t kRecordStatusOffset = 0;
-inline constexpr std::size_t kRecordLinkOffset = 1;
-inline constexpr std::size_t kRecordIdOffset = 5;
-inline constexpr std::size_t kRecordHashOffset = 9;
 inline constexpr std::uint8_t kRecordDeleted = 1;
 
 // The constant descriptors of the system fields "RecordID" (integer at 5)

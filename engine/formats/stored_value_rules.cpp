@@ -37,7 +37,7 @@ std::optional<std::string> StringFault(std::span<const std::uint8_t> value, std:
 // Where the padding starts: after the last field's value.
 std::size_t FieldsEnd(std::span<const FieldDescriptor> fields) {
   if (fields.empty()) return kFirstFieldOffset;
-  return fields.back().FieldOffset + 1u + fields.back().PhysicalSize;
+  return fields.back().FieldOffset + record_layout::kNullFlagSize + fields.back().PhysicalSize;
 }
 
 }  // namespace
@@ -45,12 +45,13 @@ std::size_t FieldsEnd(std::span<const FieldDescriptor> fields) {
 std::optional<std::string> StoredValueFault(std::span<const std::uint8_t> record,
                                             const FieldDescriptor& field) {
   const std::size_t at = field.FieldOffset;
-  if (at + 1u + field.PhysicalSize > record.size()) return "a value beyond the record";
+  const std::size_t valueAt = at + record_layout::kNullFlagSize;
+  if (valueAt + field.PhysicalSize > record.size()) return "a value beyond the record";
   const std::uint8_t flag = record[at];
-  const std::span<const std::uint8_t> value = record.subspan(at + 1, field.PhysicalSize);
+  const std::span<const std::uint8_t> value = record.subspan(valueAt, field.PhysicalSize);
   if (flag > 1) return "a NullFlag of " + std::to_string(flag);
   if (field.EngineType == kTypeBlob) {
-    const std::int32_t first = LoadI32(value.data());
+    const std::int32_t first = LoadI32(value.data() + record_layout::kBlobFirstBlock);
     if (flag == 1 && first == 0) return "a BLOB value without a first block";
     if (flag == 0 && !AllZero(value)) return "a NULL BLOB value with a reference";
     return std::nullopt;

@@ -50,7 +50,7 @@ inline StoredTable ReadStored(const std::string& path, const std::string& name) 
         }
         values.push_back(std::move(value));
       }
-      stored.Rows[LoadI32(record.data() + kRecordIdOffset)] = std::move(values);
+      stored.Rows[LoadI32(record.data() + record_layout::kId)] = std::move(values);
     }
   }
   session.CloseDirectory(directory);

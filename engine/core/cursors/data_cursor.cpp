@@ -178,7 +178,9 @@ std::optional<std::vector<std::uint8_t>> TDataCursor::GetField(std::span<const s
   if (field == nullptr) throw std::out_of_range("no field " + std::to_string(number));
   if (FieldIsNull(buffer, *field)) return std::nullopt;
   const ConstRecordImage bytes = FieldBytes(buffer, *field);
-  const std::size_t size = field->EngineType == kTypeBlob ? 4 : bytes.size();
+  // A BLOB field reads as its reference's first block (or open handle).
+  const std::size_t size =
+      field->EngineType == kTypeBlob ? record_layout::kBlobFirstBlockSize : bytes.size();
   return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
@@ -192,8 +194,8 @@ void TDataCursor::SetField(std::span<std::uint8_t> buffer, std::uint16_t number,
     return;
   }
   if (field->EngineType == kTypeBlob) {
-    std::uint8_t reference[4] = {};
-    std::copy_n(value->begin(), std::min<std::size_t>(4, value->size()), reference);
+    std::uint8_t reference[record_layout::kBlobFirstBlockSize] = {};
+    std::copy_n(value->begin(), std::min(sizeof reference, value->size()), reference);
     SetBlobField(buffer, number, LoadI32(reference), true);
     return;
   }
@@ -206,7 +208,12 @@ void TDataCursor::SetBlobField(std::span<std::uint8_t> buffer, std::uint16_t num
   if (field == nullptr) throw std::out_of_range("no field " + std::to_string(number));
   if (field->Computed != 0 || field->EngineType != kTypeBlob) return;
   // Only the first half of the reference; the revision stays.
-  StoreI32(buffer.subspan(field->FieldOffset + 1u, 4).data(), reference);
+  const std::size_t value = field->FieldOffset + record_layout::kNullFlagSize;
+  StoreI32(buffer
+               .subspan(value + record_layout::kBlobFirstBlock,
+                        record_layout::kBlobFirstBlockSize)
+               .data(),
+           reference);
   buffer[field->FieldOffset] = reference < 0 ? (hasValue ? 1 : 0) : (reference != 0 ? 1 : 0);
 }
 

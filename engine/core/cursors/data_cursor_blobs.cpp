@@ -20,7 +20,8 @@ namespace {
 constexpr std::size_t kMaxOpenBlobs = 128;
 
 std::uint8_t* ReferenceBytes(std::span<std::uint8_t> record, const FieldDescriptor& field) {
-  return record.data() + field.FieldOffset + 1;
+  return record.data() + field.FieldOffset + record_layout::kNullFlagSize +
+         record_layout::kBlobFirstBlock;
 }
 
 bool InTextIndex(const TDataTable& table, std::uint16_t number) {
@@ -34,7 +35,8 @@ bool InTextIndex(const TDataTable& table, std::uint16_t number) {
 
 TBlobBuffer* TDataCursor::OpenBlobOf(std::span<const std::uint8_t> record,
                                      const FieldDescriptor& field) const {
-  const std::int32_t first = LoadI32(record.data() + field.FieldOffset + 1);
+  const std::int32_t first = LoadI32(record.data() + field.FieldOffset +
+                                     record_layout::kNullFlagSize + record_layout::kBlobFirstBlock);
   if (first >= 0) return nullptr;
   const auto index = static_cast<std::size_t>(-static_cast<std::int64_t>(first)) - 1;
   if (index >= blobs_.size() || !blobs_[index]) Raise(STRATA_INVALIDBLOBOFFSET, field.Name);
@@ -55,7 +57,7 @@ std::size_t TDataCursor::OpenBlob(std::span<std::uint8_t> record, std::uint16_t 
     return open->Value.size();
   }
   if (OpenBlobCount() >= kMaxOpenBlobs) Raise(STRATA_OPENBLOBLIMIT, field.Name);
-  const std::int32_t recordNumber = LoadI32(record.data() + kRecordLinkOffset);
+  const std::int32_t recordNumber = LoadI32(record.data() + record_layout::kLink);
   auto blob = std::make_unique<TBlobBuffer>(field, ReadBlobReference(record, field), recordNumber,
                                             mode);
   if (blob->FirstBlock > 0) {
@@ -66,8 +68,8 @@ std::size_t TDataCursor::OpenBlob(std::span<std::uint8_t> record, std::uint16_t 
       std::vector<std::uint8_t> current(static_cast<std::size_t>(RecordSize()));
       const bool same = recordNumber >= 1 && recordNumber <= PhysicalRecordCount() &&
                         ReadRecord(recordNumber, current) &&
-                        LoadI32(current.data() + kRecordIdOffset) ==
-                            LoadI32(record.data() + kRecordIdOffset);
+                        LoadI32(current.data() + record_layout::kId) ==
+                            LoadI32(record.data() + record_layout::kId);
       if (!same) Raise(STRATA_KEYORRECDELETED, field.Name);
       const BlobReference stored = ReadBlobReference(current, field);
       WriteBlobReference(record, field, stored);
@@ -106,7 +108,7 @@ void TDataCursor::SetBlobValue(std::span<std::uint8_t> record, std::uint16_t num
     // The old value is replaced as a whole: it need not be read.
     if (OpenBlobCount() >= kMaxOpenBlobs) Raise(STRATA_OPENBLOBLIMIT, field.Name);
     auto created = std::make_unique<TBlobBuffer>(field, ReadBlobReference(record, field),
-                                                 LoadI32(record.data() + kRecordLinkOffset),
+                                                 LoadI32(record.data() + record_layout::kLink),
                                                  TBlobBuffer::kOpenWrite);
     blob = created.get();
     auto slot = std::find(blobs_.begin(), blobs_.end(), nullptr);

@@ -28,11 +28,12 @@ bool IsAutoInc(const FieldDescriptor& field) {
 }
 
 std::int32_t RecordIdOf(std::span<const std::uint8_t> record) {
-  return LoadI32(record.data() + kRecordIdOffset);
+  return LoadI32(record.data() + record_layout::kId);
 }
 
 std::int32_t FirstBlockOf(std::span<const std::uint8_t> record, const FieldDescriptor& field) {
-  return LoadI32(record.data() + field.FieldOffset + 1);
+  return LoadI32(record.data() + field.FieldOffset + record_layout::kNullFlagSize +
+                 record_layout::kBlobFirstBlock);
 }
 
 std::string_view TextOf(const std::vector<std::uint8_t>& bytes) {
@@ -114,13 +115,13 @@ void TDataCursor::AssignAutoInc(std::span<std::uint8_t> work) {
 
 void TDataCursor::AssignRecordID(std::span<std::uint8_t> work) {
   if (modes_.KeepRecordIDs) return;
-  StoreI32(work.data() + kRecordIdOffset,
+  StoreI32(work.data() + record_layout::kId,
            NextCounterValue(table_->DataFile()->LastRecordID()));
 }
 
 void TDataCursor::ComputeRecordHash(std::span<std::uint8_t> work) {
   const Md5Digest hash = strata::ComputeRecordHash(work, table_->DataFile()->Fields());
-  std::copy(hash.begin(), hash.end(), work.begin() + kRecordHashOffset);
+  std::copy(hash.begin(), hash.end(), work.begin() + record_layout::kHash);
 }
 
 // ---------------------------------------------------------------------------
@@ -187,7 +188,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOption
 
   const std::span<std::uint8_t> work(state.Work);
   std::copy_n(record.begin(), work.size(), work.begin());
-  if (!options.KeepLink) StoreI32(work.data() + kRecordLinkOffset, 0);
+  if (!options.KeepLink) StoreI32(work.data() + record_layout::kLink, 0);
   std::vector<std::int32_t> nullAutoInc;
   const bool autoIncBefore = !options.SkipAutoInc && !state.AutoIncFields.empty();
   if (autoIncBefore) {
@@ -252,8 +253,8 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOption
     if (!data.AllocateSlot(this, pin)) throw ERestartRequired();
     TRecord& stored = TDataFile::RecordOf(pin);
     if (stored.Number != slot) data.RaiseCorruptError();
-    work[kRecordStatusOffset] = 0;
-    StoreI32(work.data() + kRecordLinkOffset, slot);
+    work[record_layout::kStatus] = 0;
+    StoreI32(work.data() + record_layout::kLink, slot);
     const std::span<std::uint8_t> image = stored.Image();
     std::copy(work.begin(), work.end(), image.begin());
     stored.Dirty = true;

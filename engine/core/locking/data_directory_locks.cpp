@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/common/byte_order.h"
+#include "engine/core/locking/lock_file_layout.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/locale/windows1252.h"
@@ -15,8 +16,11 @@ namespace strata {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 8;  // stamp and Len
-constexpr std::size_t kMaxNameLength = 255;
+// The list's header and entries, where lock_file_layout.h places them.
+using lock_file_layout::kHeaderSize;
+using lock_file_layout::kMaxNameLength;
+// ListLength counts its own bytes.
+constexpr auto kListLengthSize = static_cast<std::int32_t>(lock_file_layout::kListLengthSize);
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -326,14 +330,15 @@ void TDataDirectoryLocks::RefreshEntries() {
   std::uint8_t header[kHeaderSize];
   lockFile_.Seek(TBaseFile::kFromStart, 0);
   lockFile_.Read(std::as_writable_bytes(std::span(header)), false);
-  const std::int32_t stamp = LoadI32(header);
+  const std::int32_t stamp = LoadI32(header + lock_file_layout::kStamp);
   if (stamp == cachedStamp_) return;
-  const std::int32_t len = LoadI32(header + 4);
-  if (len < 4 || len - 4 > size - static_cast<std::int64_t>(kHeaderSize)) {
+  const std::int32_t len = LoadI32(header + lock_file_layout::kListLength);
+  if (len < kListLengthSize ||
+      len - kListLengthSize > size - static_cast<std::int64_t>(kHeaderSize)) {
     RaiseDamaged("its stored list length " + std::to_string(len) + " does not fit its " +
                  std::to_string(size) + " bytes");
   }
-  buffer_.resize(static_cast<std::size_t>(len - 4));
+  buffer_.resize(static_cast<std::size_t>(len - kListLengthSize));
   lockFile_.Read(std::as_writable_bytes(std::span(buffer_)), false);
 
   std::vector<std::string_view> names;
@@ -357,11 +362,15 @@ void TDataDirectoryLocks::RefreshEntries() {
 void TDataDirectoryLocks::WriteEntries() {
   const std::int32_t stamp = cachedStamp_ == INT32_MAX ? 1 : cachedStamp_ + 1;
   std::size_t length = kHeaderSize;
-  for (const auto& entry : entries_) length += 1 + entry->Name().size();
+  for (const auto& entry : entries_) {
+    length += lock_file_layout::kNameLengthSize + entry->Name().size();
+  }
   std::vector<std::uint8_t> image(length);
-  StoreI32(image.data(), stamp);
-  StoreI32(image.data() + 4, static_cast<std::int32_t>(length - 4));
-  std::size_t at = kHeaderSize;
+  StoreI32(image.data() + lock_file_layout::kStamp, stamp);
+  // ListLength: the bytes from that field to the end of the list.
+  StoreI32(image.data() + lock_file_layout::kListLength,
+           static_cast<std::int32_t>(length - lock_file_layout::kListLength));
+  std::size_t at = lock_file_layout::kEntries;
   for (const auto& entry : entries_) {
     const std::string& name = entry->Name();
     image[at++] = static_cast<std::uint8_t>(name.size());

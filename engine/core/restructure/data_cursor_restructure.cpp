@@ -428,14 +428,17 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
           // bytes), not a copy.
           const std::span<const std::uint8_t> slot = FieldBytes(oldRecord, old);
           const std::span<const std::uint8_t> oldValue =
-              slot.first(std::min<std::size_t>(slot.size(), old.EngineType == kTypeBlob ? 4 : slot.size()));
+              slot.first(std::min<std::size_t>(
+                  slot.size(),
+                  old.EngineType == kTypeBlob ? record_layout::kBlobFirstBlockSize : slot.size()));
           if (!CarryFieldValue(*this, oldRecord, position, old, oldValue, target, newRecord,
                                *field, value)) {
             ReportDataLoss(dlFieldConversion, old.Name);
           }
         }
         if (!continue_) break;
-        StoreI32(newRecord.data() + kRecordIdOffset, LoadI32(oldRecord.data() + kRecordIdOffset));
+        StoreI32(newRecord.data() + record_layout::kId,
+                 LoadI32(oldRecord.data() + record_layout::kId));
         try {
           target.InsertRecord(newRecord);
         } catch (const EStrataEngineError& error) {
@@ -660,7 +663,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         if (ReadRecord(n, record)) {
           const std::vector<FieldText> texts =
               flags[kFullTextSlot] ? RecordTexts(record, n, textStorage) : std::vector<FieldText>{};
-          build.AddRecord(record, LoadI32(record.data() + kRecordIdOffset), n, texts);
+          build.AddRecord(record, LoadI32(record.data() + record_layout::kId), n, texts);
         }
         StepProgress(n, PhysicalRecordCount());
       }

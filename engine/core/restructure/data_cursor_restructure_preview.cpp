@@ -72,9 +72,10 @@ bool DuplicateKey(std::vector<std::unique_ptr<UniqueKeys>>& indexes,
 }
 
 std::size_t RecordSizeOf(std::span<const FieldDescriptor> fields) {
-  std::size_t end = kRecordHashOffset + 16;
+  std::size_t end = kFirstFieldOffset;
   for (const FieldDescriptor& field : fields) {
-    end = std::max<std::size_t>(end, field.FieldOffset + 1u + field.PhysicalSize);
+    end = std::max<std::size_t>(
+        end, field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize);
   }
   return RoundUpTo8(end);
 }
@@ -199,7 +200,7 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   if (preview.Level == RestructureLevel::IndexOnly) {
     for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
       if (ReadRecord(n, oldRecord) &&
-          DuplicateKey(unique, oldRecord, LoadI32(oldRecord.data() + kRecordIdOffset))) {
+          DuplicateKey(unique, oldRecord, LoadI32(oldRecord.data() + record_layout::kId))) {
         ++preview.KeyViolations;
       }
       StepProgress(n, PhysicalRecordCount());
@@ -298,7 +299,7 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
     });
     if (!valid) {
       ++preview.ValidityFailures;
-    } else if (DuplicateKey(unique, newRecord, LoadI32(oldRecord.data() + kRecordIdOffset))) {
+    } else if (DuplicateKey(unique, newRecord, LoadI32(oldRecord.data() + record_layout::kId))) {
       ++preview.KeyViolations;
     } else {
       ++kept;

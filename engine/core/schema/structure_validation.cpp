@@ -96,7 +96,7 @@ KeyFields WalkKeyFields(const IndexDescriptor& index, std::span<const FieldDescr
       RaiseStructureError(STRATA_SEARCHCOLREQD, names, field->Name, indexName);
     }
     ++result.Count;
-    if (!fullText) result.Bytes += KeyBytesOf(*field) + 1u;
+    if (!fullText) result.Bytes += index_key_layout::kNullFlagSize + KeyBytesOf(*field);
   }
   return result;
 }
@@ -182,7 +182,7 @@ void ValidateFieldDescriptors(std::span<FieldDescriptor> fields, const Structure
     if (field.EngineType != kTypeBcd) field.DeclaredDecimals = 0;
     ComputePhysicalSize(field);
     field.FieldOffset = static_cast<std::uint16_t>(offset);
-    offset += field.PhysicalSize + 1u;
+    offset += field.PhysicalSize + record_layout::kNullFlagSize;
   }
 }
 

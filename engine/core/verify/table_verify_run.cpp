@@ -50,7 +50,7 @@ bool IsAutoInc(const FieldDescriptor& field) {
 }
 
 std::int32_t RecordIdOf(std::span<const std::uint8_t> record) {
-  return LoadI32(record.data() + kRecordIdOffset);
+  return LoadI32(record.data() + record_layout::kId);
 }
 
 // Pins a record slot; a change by another user cannot happen while the
@@ -237,14 +237,14 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
       original.assign(image.begin(), image.end());
     }
     work = original;
-    deleted = work[kRecordStatusOffset] == kRecordDeleted;
+    deleted = work[record_layout::kStatus] == kRecordDeleted;
     recordId = RecordIdOf(work);
     if (recordId == 0 || recordIds_.contains(recordId)) {
       Finding("Record ID " + std::to_string(recordId) + " for physical record # " +
               std::to_string(record) + (repair_ ? " is invalid, error fixed" : " is invalid"));
       if (repair_) {
         recordId = data_->IncrementLastRecordID();
-        StoreI32(work.data() + kRecordIdOffset, recordId);
+        StoreI32(work.data() + record_layout::kId, recordId);
       } else {
         privateCounter_ = NextCounterValue(privateCounter_);
         recordId = privateCounter_;
@@ -257,7 +257,7 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
       CheckDeletedBlobs(record, recordId, work);
     } else {
       const Md5Digest hash = ComputeRecordHash(work, data_->Fields());
-      if (!std::equal(hash.begin(), hash.end(), work.begin() + kRecordHashOffset)) {
+      if (!std::equal(hash.begin(), hash.end(), work.begin() + record_layout::kHash)) {
         Finding("Checksum for physical record # " + std::to_string(record) +
                 " (logical record ID of " + std::to_string(recordId) + ") is invalid and " +
                 (repair_ ? "the data is most likely corrupted, error fixed"
@@ -267,7 +267,7 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
       if (repair_) {
         // The digest of what the record holds once its values are fixed.
         const Md5Digest kept = ComputeRecordHash(work, data_->Fields());
-        std::copy(kept.begin(), kept.end(), work.begin() + kRecordHashOffset);
+        std::copy(kept.begin(), kept.end(), work.begin() + record_layout::kHash);
       }
       ++recordsInUse_;
       if (!force_ && indexesValid_) CheckRecordKeys(record, recordId, work);
@@ -304,14 +304,14 @@ void TableVerifyRun::CheckRecord(std::int32_t record) {
 void TableVerifyRun::CheckStoredValues(std::int32_t record, std::int32_t recordId,
                                        std::span<std::uint8_t> work) {
   // BLOB buffers find their record through the link of a slot in use.
-  if (LoadI32(work.data() + kRecordLinkOffset) != record) {
+  if (LoadI32(work.data() + record_layout::kLink) != record) {
     Finding("Invalid record link for physical record # " + RecordEnding(record, recordId));
-    if (repair_) StoreI32(work.data() + kRecordLinkOffset, record);
+    if (repair_) StoreI32(work.data() + record_layout::kLink, record);
   }
   // 0 in use; 3 marks the engine's own temporary working tables.
-  if (work[kRecordStatusOffset] != 0 && work[kRecordStatusOffset] != 3) {
+  if (work[record_layout::kStatus] != 0 && work[record_layout::kStatus] != 3) {
     Finding("Invalid record status for physical record # " + RecordEnding(record, recordId));
-    if (repair_) work[kRecordStatusOffset] = 0;
+    if (repair_) work[record_layout::kStatus] = 0;
   }
   for (const FieldDescriptor& field : data_->Fields()) {
     // A BLOB reference's first block is the chain check's to judge.

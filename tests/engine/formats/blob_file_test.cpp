@@ -5,6 +5,8 @@
 #include <functional>
 #include <numeric>
 
+#include "engine/formats/blob_block_layout.h"
+#include "engine/formats/blob_file_header_layout.h"
 #include "engine/values/field_types.h"
 #include "format_test_support.h"
 
@@ -14,7 +16,7 @@ namespace {
 using namespace strata::testing;
 
 constexpr std::size_t kBlock = 512;
-constexpr std::size_t kPayload = kBlock - 18;
+constexpr std::size_t kPayload = kBlock - kBlockHeaderSize;
 
 FieldDescriptor Memo(std::uint8_t level = 0) {
   FieldDescriptor field;
@@ -64,13 +66,17 @@ class BlobFileTest : public testing::TempDirTest {
     return blob.FirstBlock;
   }
   std::vector<std::uint8_t> FileBytes() const { return testing::Bytes(Slurp("people.blb")); }
-  static std::size_t At(int block) { return 512 + (block - 1) * kBlock; }
+  static std::size_t At(int block) { return blob_header_layout::kBlocks + (block - 1) * kBlock; }
   // PrevBlock, NextBlock, DataLength, BlobRevision, BlobLength of a block.
   static std::array<std::int32_t, 5> HeaderOf(const std::vector<std::uint8_t>& bytes, int block) {
+    namespace at = blob_block_layout;
     const std::size_t p = At(block);
-    return {I32At(bytes, p), I32At(bytes, p + 4), U16At(bytes, p + 8), I32At(bytes, p + 10),
-            I32At(bytes, p + 14)};
+    return {I32At(bytes, p + at::kPrevBlock), I32At(bytes, p + at::kNextBlock),
+            U16At(bytes, p + at::kDataLength), I32At(bytes, p + at::kBlobRevision),
+            I32At(bytes, p + at::kBlobLength)};
   }
+  // The payload of a block.
+  static std::size_t PayloadAt(int block) { return At(block) + blob_block_layout::kPayload; }
 
   FileRegistry registry_;
   testing::FakeOwner owner_;
@@ -84,14 +90,14 @@ TEST_F(BlobFileTest, ThousandByteMemoTakesThreeBlocksAndFreedBlocksAreReusedLast
   EXPECT_EQ(Store(*file, value, 5), 1);
   Flush(*file);
   std::vector<std::uint8_t> bytes = FileBytes();
-  ASSERT_EQ(bytes.size(), 512 + 3 * kBlock);
-  EXPECT_EQ(bytes[8], 6);
-  EXPECT_EQ(I32At(bytes, 25), 0);  // FirstFreeBlock
-  EXPECT_EQ(I32At(bytes, 29), 4);  // NextBlockNumber
+  ASSERT_EQ(bytes.size(), kBlobHeaderSize + 3 * kBlock);
+  EXPECT_EQ(bytes[blob_header_layout::kFormatVersion], 6);
+  EXPECT_EQ(I32At(bytes, blob_header_layout::kFirstFreeBlock), 0);
+  EXPECT_EQ(I32At(bytes, blob_header_layout::kNextBlockNumber), 4);
   EXPECT_EQ(HeaderOf(bytes, 1), (Header5{0, 2, 494, 5, 1000}));
   EXPECT_EQ(HeaderOf(bytes, 2), (Header5{1, 3, 494, 5, 0}));
   EXPECT_EQ(HeaderOf(bytes, 3), (Header5{2, 0, 12, 5, 0}));
-  EXPECT_TRUE(std::equal(value.begin() + 988, value.end(), bytes.begin() + At(3) + 18));
+  EXPECT_TRUE(std::equal(value.begin() + 2 * kPayload, value.end(), bytes.begin() + PayloadAt(3)));
   file->Close();
 
   file = OpenFile();
@@ -107,7 +113,7 @@ TEST_F(BlobFileTest, ThousandByteMemoTakesThreeBlocksAndFreedBlocksAreReusedLast
   bytes = FileBytes();
   EXPECT_EQ(blob.FirstBlock, 1);
   EXPECT_EQ(HeaderOf(bytes, 1), (Header5{0, 0, 10, 6, 10}));
-  EXPECT_EQ(I32At(bytes, 25), 3);
+  EXPECT_EQ(I32At(bytes, blob_header_layout::kFirstFreeBlock), 3);
   EXPECT_EQ(HeaderOf(bytes, 3)[1], 2);
   EXPECT_EQ(HeaderOf(bytes, 2)[1], 0);
 
@@ -115,7 +121,7 @@ TEST_F(BlobFileTest, ThousandByteMemoTakesThreeBlocksAndFreedBlocksAreReusedLast
   EXPECT_EQ(Store(*file, value, 7), 3);
   Flush(*file);
   bytes = FileBytes();
-  EXPECT_EQ(I32At(bytes, 25), 0);
+  EXPECT_EQ(I32At(bytes, blob_header_layout::kFirstFreeBlock), 0);
   EXPECT_EQ(HeaderOf(bytes, 3), (Header5{0, 2, 494, 7, 1000}));
   EXPECT_EQ(HeaderOf(bytes, 2), (Header5{3, 4, 494, 7, 0}));
   EXPECT_EQ(HeaderOf(bytes, 4), (Header5{2, 0, 12, 7, 0}));
@@ -161,11 +167,11 @@ TEST_F(BlobFileTest, CompressedMemoStoresTheDeflatedForm) {
   EXPECT_EQ(Store(*file, letters, 1, 6), 1);
   Flush(*file);
   std::vector<std::uint8_t> bytes = FileBytes();
-  EXPECT_EQ(I32At(bytes, 29), 2);  // one block instead of 21
+  EXPECT_EQ(I32At(bytes, blob_header_layout::kNextBlockNumber), 2);  // one block, not 21
   const Header5 header = HeaderOf(bytes, 1);
   EXPECT_LT(header[4], 100);
   EXPECT_EQ(header[2], header[4]);
-  EXPECT_EQ(bytes[At(1) + 18], 0x78);  // a zlib stream
+  EXPECT_EQ(bytes[PayloadAt(1)], 0x78);  // a zlib stream
   file->Close();
 
   file = OpenFile();
@@ -174,7 +180,7 @@ TEST_F(BlobFileTest, CompressedMemoStoresTheDeflatedForm) {
   EXPECT_EQ(blob.Value, letters);
   file->Close();
 
-  bytes[At(1) + 18 + 4] ^= 0xFF;
+  bytes[PayloadAt(1) + 4] ^= 0xFF;
   Put("people.blb", testing::Text(bytes));
   file = OpenFile();
   EXPECT_EQ(CodeOf([&] { file->ReadBlobChain(blob); }), STRATA_UNCOMPRESS);
@@ -195,21 +201,25 @@ TEST_F(BlobFileTest, DamagedFilesAndChainsFailWithTheirCodes) {
   const auto set = [](std::size_t offset, std::int32_t value) {
     return [=](std::vector<std::uint8_t>& b) { StoreI32(b.data() + offset, value); };
   };
+  namespace header = blob_header_layout;
+  namespace block = blob_block_layout;
   const Damage cases[] = {
       {"truncated header", [](auto& b) { b.resize(300); }, STRATA_HEADERCORRUPT},
-      {"earlier format", [](auto& b) { b[8] = 3; }, STRATA_OLDVERSION},
-      {"foreign signature", [](auto& b) { b[20] ^= 1; }, STRATA_BADSIGNATURE},
-      {"free block outside", set(25, 4), STRATA_HEADERCORRUPT},
-      {"blocks past the end", set(29, 5), STRATA_HEADERCORRUPT},
-      {"block count negative", set(29, -3), STRATA_HEADERCORRUPT},
-      {"next block outside", set(At(1) + 4, 9), STRATA_MEMOCORRUPT},
-      {"next block negative", set(At(2) + 4, -1), STRATA_MEMOCORRUPT},
-      {"cycle", set(At(2) + 4, 1), STRATA_MEMOCORRUPT},
-      {"chain too short", set(At(2) + 4, 0), STRATA_ENDOFBLOB},
-      {"length beyond the file", set(At(1) + 14, 5000), STRATA_MEMOCORRUPT},
-      {"negative length", set(At(1) + 14, -1), STRATA_MEMOCORRUPT},
+      {"earlier format", [](auto& b) { b[header::kFormatVersion] = 3; }, STRATA_OLDVERSION},
+      {"foreign signature", [](auto& b) { b[header::kSignatureDigest + 11] ^= 1; },
+       STRATA_BADSIGNATURE},
+      {"free block outside", set(header::kFirstFreeBlock, 4), STRATA_HEADERCORRUPT},
+      {"blocks past the end", set(header::kNextBlockNumber, 5), STRATA_HEADERCORRUPT},
+      {"block count negative", set(header::kNextBlockNumber, -3), STRATA_HEADERCORRUPT},
+      {"next block outside", set(At(1) + block::kNextBlock, 9), STRATA_MEMOCORRUPT},
+      {"next block negative", set(At(2) + block::kNextBlock, -1), STRATA_MEMOCORRUPT},
+      {"cycle", set(At(2) + block::kNextBlock, 1), STRATA_MEMOCORRUPT},
+      {"chain too short", set(At(2) + block::kNextBlock, 0), STRATA_ENDOFBLOB},
+      {"length beyond the file", set(At(1) + block::kBlobLength, 5000), STRATA_MEMOCORRUPT},
+      {"negative length", set(At(1) + block::kBlobLength, -1), STRATA_MEMOCORRUPT},
       {"data length beyond the payload",
-       [](auto& b) { StoreU16(b.data() + At(2) + 8, 600); }, STRATA_MEMOCORRUPT},
+       [](auto& b) { StoreU16(b.data() + At(2) + block::kDataLength, 600); },
+       STRATA_MEMOCORRUPT},
   };
   for (const Damage& damage : cases) {
     std::vector<std::uint8_t> bytes = good;
@@ -229,7 +239,7 @@ TEST_F(BlobFileTest, DamagedFilesAndChainsFailWithTheirCodes) {
 
   // A cyclic chain is refused when it is rewritten or freed as well.
   std::vector<std::uint8_t> bytes = good;
-  StoreI32(bytes.data() + At(3) + 4, 2);
+  StoreI32(bytes.data() + At(3) + blob_block_layout::kNextBlock, 2);
   Put("people.blb", testing::Text(bytes));
   file = OpenFile();
   TBlobBuffer blob(Memo(), {1, 5}, 1);
@@ -262,7 +272,7 @@ TEST_F(BlobFileTest, BlockTransfersAndSizesAreBounded) {
   std::vector<std::uint8_t> tooMany(kPayload + 1);
   EXPECT_EQ(CodeOf([&] { block.ReadPayload(0, tooMany); }), STRATA_INVALIDBLOBLEN);
 
-  owner_.limits.MaxFileSize = 512 + 2 * kBlock;
+  owner_.limits.MaxFileSize = kBlobHeaderSize + 2 * kBlock;
   BufferPin second;
   file->AllocateBlock(second);
   EXPECT_EQ(CodeOf([&] { file->AllocateBlock(second); }), STRATA_TABLEFULL);
@@ -276,16 +286,17 @@ TEST_F(BlobFileTest, EncipheredFileEnciphersHeaderAndBlocks) {
   Flush(*file);
   file->Close();
   std::vector<std::uint8_t> bytes = FileBytes();
-  std::vector<std::uint8_t> header(bytes.begin(), bytes.begin() + 512);
+  std::vector<std::uint8_t> header(bytes.begin(), bytes.begin() + kBlobHeaderSize);
   std::vector<std::uint8_t> first(bytes.begin() + At(1), bytes.begin() + At(2));
-  EXPECT_NE(I32At(header, 29), 3);
+  EXPECT_NE(I32At(header, blob_header_layout::kNextBlockNumber), 3);
   owner_.cipher->Decipher(header);
   owner_.cipher->Decipher(first);
-  EXPECT_EQ(header[8], 6);
-  EXPECT_EQ(I32At(header, 29), 3);
-  EXPECT_EQ(I32At(first, 4), 2);     // NextBlock
-  EXPECT_EQ(I32At(first, 14), 600);  // BlobLength
-  EXPECT_TRUE(std::equal(value.begin(), value.begin() + kPayload, first.begin() + 18));
+  EXPECT_EQ(header[blob_header_layout::kFormatVersion], 6);
+  EXPECT_EQ(I32At(header, blob_header_layout::kNextBlockNumber), 3);
+  EXPECT_EQ(I32At(first, blob_block_layout::kNextBlock), 2);
+  EXPECT_EQ(I32At(first, blob_block_layout::kBlobLength), 600);
+  EXPECT_TRUE(std::equal(value.begin(), value.begin() + kPayload,
+                         first.begin() + blob_block_layout::kPayload));
 
   file = OpenFile();
   TBlobBuffer blob(Memo(), {1, 9}, 1);

@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
 #include "engine/formats/field_rules.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/date_time.h"
 #include "engine/values/field_types.h"
@@ -24,7 +27,8 @@ std::vector<FieldDescriptor> PeopleFields() {
           FieldDef(3, "Notes").Memo()};
 }
 
-constexpr std::int64_t kSlotArea = 512 + 3 * 768;  // the people table's first slot
+// The people table's first slot, after its three field descriptors.
+constexpr std::int64_t kSlotArea = data_header_layout::kFieldDescriptors + 3 * kFieldDescriptorSize;
 
 class DataFileTest : public testing::TempDirTest {
  protected:
@@ -67,37 +71,40 @@ TEST_F(DataFileTest, FreshFileHasTheHeaderAndDescriptorsWorkedOutByHand) {
   auto file = Create();
   file->Close();
   const std::vector<std::uint8_t> bytes = FileBytes();
-  ASSERT_EQ(bytes.size(), 512u + 3 * 768);
-  EXPECT_EQ(I32At(bytes, 0), 1);  // ChangeCount after one write
-  EXPECT_EQ(bytes[8], 6);
+  ASSERT_EQ(bytes.size(), kDataHeaderSize + 3 * kFieldDescriptorSize);
+  namespace header = data_header_layout;
+  EXPECT_EQ(I32At(bytes, header::kChangeCount), 1);  // after one write
+  EXPECT_EQ(bytes[header::kFormatVersion], 6);
   EXPECT_TRUE(std::equal(kDefaultSignatureDigest.begin(), kDefaultSignatureDigest.end(),
-                         bytes.begin() + 9));
-  EXPECT_EQ(I32At(bytes, 25), 0);   // FirstFreeRecord
-  EXPECT_EQ(I32At(bytes, 29), 1);   // NextRecordNumber
-  EXPECT_EQ(I32At(bytes, 37), 0);   // LastAutoIncValue: -1 stands for 0
-  EXPECT_EQ(U16At(bytes, 45), 56);  // RecordSize
-  EXPECT_EQ(U16At(bytes, 47), 3);
-  EXPECT_EQ(U16At(bytes, 49), 1);   // one BLOB field
-  EXPECT_EQ(I32At(bytes, 51), 512);
-  EXPECT_EQ(I32At(bytes, 59), 4096);
-  const double stamped = LoadF64(bytes.data() + 63) + kDayNumberOf18991230;
+                         bytes.begin() + header::kSignatureDigest));
+  EXPECT_EQ(I32At(bytes, header::kFirstFreeRecord), 0);
+  EXPECT_EQ(I32At(bytes, header::kNextRecordNumber), 1);
+  EXPECT_EQ(I32At(bytes, header::kLastAutoIncValue), 0);  // -1 stands for 0
+  EXPECT_EQ(U16At(bytes, header::kRecordSize), 56);
+  EXPECT_EQ(U16At(bytes, header::kFieldCount), 3);
+  EXPECT_EQ(U16At(bytes, header::kBlobFieldCount), 1);
+  EXPECT_EQ(I32At(bytes, header::kBlobBlockSize), 512);
+  EXPECT_EQ(I32At(bytes, header::kIndexPageSize), 4096);
+  const double stamped = LoadF64(bytes.data() + header::kLastUpdated) + kDayNumberOf18991230;
   EXPECT_GE(stamped, before - 1e-6);
   EXPECT_LE(stamped, CurrentDateTime() + 1e-6);
-  EXPECT_EQ(U16At(bytes, 193), 1);  // user version 1.0
-  EXPECT_EQ(U16At(bytes, 195), 0);
-  EXPECT_EQ(bytes[197], 1);  // the mark as it stood when written
+  EXPECT_EQ(U16At(bytes, header::kUserMajorVersion), 1);  // user version 1.0
+  EXPECT_EQ(U16At(bytes, header::kUserMinorVersion), 0);
+  EXPECT_EQ(bytes[header::kHeaderModified], 1);  // the mark as it stood when written
 
+  namespace descriptor = field_descriptor_layout;
   const std::uint16_t offsets[] = {25, 37, 42};
   const std::uint16_t sizes[] = {11, 4, 8};
   for (std::size_t i = 0; i < 3; ++i) {
-    const std::size_t d = 512 + 768 * i;
-    EXPECT_EQ(U16At(bytes, d), i + 1);
-    EXPECT_EQ(U16At(bytes, d + 169), sizes[i]) << i;
-    EXPECT_EQ(U16At(bytes, d + 172), offsets[i]) << i;
+    const std::size_t d = header::kFieldDescriptors + kFieldDescriptorSize * i;
+    EXPECT_EQ(U16At(bytes, d + descriptor::kFieldNumber), i + 1);
+    EXPECT_EQ(U16At(bytes, d + descriptor::kPhysicalSize), sizes[i]) << i;
+    EXPECT_EQ(U16At(bytes, d + descriptor::kFieldOffset), offsets[i]) << i;
   }
-  EXPECT_EQ(bytes[512 + 2], 4);  // name length
-  EXPECT_EQ(bytes[512 + 164], kTypeString);
-  EXPECT_EQ(U16At(bytes, 512 + 166), 10);
+  const std::size_t first = header::kFieldDescriptors;
+  EXPECT_EQ(bytes[first + descriptor::kName], 4);  // name length
+  EXPECT_EQ(bytes[first + descriptor::kEngineType], kTypeString);
+  EXPECT_EQ(U16At(bytes, first + descriptor::kDeclaredLength), 10);
 
   file = OpenFile();
   file->VerifyHeader();
@@ -113,11 +120,11 @@ TEST_F(DataFileTest, HeaderIsWrittenOnlyWhenChangedAndCountsEveryWrite) {
   auto file = Create();
   EXPECT_FALSE(file->WriteHeader(false));
   EXPECT_TRUE(file->WriteHeader(true));
-  EXPECT_EQ(FileBytes()[197], 0);  // forced, not marked
+  EXPECT_EQ(FileBytes()[data_header_layout::kHeaderModified], 0);  // forced, not marked
   file->TouchHeader();  // +1 now, +1 when written
   EXPECT_TRUE(file->WriteHeader(false));
-  EXPECT_EQ(I32At(FileBytes(), 0), 4);
-  EXPECT_EQ(FileBytes()[197], 1);
+  EXPECT_EQ(I32At(FileBytes(), data_header_layout::kChangeCount), 4);
+  EXPECT_EQ(FileBytes()[data_header_layout::kHeaderModified], 1);
   file->Close();
 
   auto mine = OpenFile();
@@ -169,7 +176,7 @@ TEST_F(DataFileTest, ValueEncodingsInARecordImage) {
   EXPECT_DOUBLE_EQ(*ReadTimestamp(record, f[5]), *EncodeDate(2000, 1, 1) + 0.5);
 
   WriteBoolean(record, f[6], 255);
-  EXPECT_EQ(U16At(record, f[6].FieldOffset + 1), 1);
+  EXPECT_EQ(U16At(record, f[6].FieldOffset + record_layout::kNullFlagSize), 1);
 
   ASSERT_TRUE(WriteBcd(record, f[7], -125000));  // -12.5 as a currency number
   EXPECT_EQ(slot(7)[0], 32);
@@ -192,7 +199,7 @@ TEST_F(DataFileTest, ValueEncodingsInARecordImage) {
   EXPECT_TRUE(FieldIsNull(record, f[9]));
 
   WriteInteger(record, RecordIdDescriptor(), 77);
-  EXPECT_EQ(I32At(record, 5), 77);
+  EXPECT_EQ(I32At(record, record_layout::kId), 77);
 }
 
 TEST_F(DataFileTest, WideStringsHoldUtf16CodeUnits) {
@@ -229,10 +236,10 @@ TEST_F(DataFileTest, RecordHashCoversTheFieldAreaWithoutBlobSlots) {
   std::vector<std::uint8_t> record(56);
   WriteString(record, f[0], "Ada", Collation());
   WriteInteger(record, f[1], 36);
-  std::vector<std::uint8_t> area(record.begin() + 25, record.end());
+  std::vector<std::uint8_t> area(record.begin() + kFirstFieldOffset, record.end());
   const Md5Digest expected = Md5::Digest(area);
   EXPECT_EQ(ComputeRecordHash(record, f), expected);
-  record[3] = 9;  // the record header is not covered
+  record[record_layout::kLink + 2] = 9;  // RecordLink: the record header is not covered
   WriteBlobReference(record, f[2], {5, 1});
   EXPECT_EQ(ComputeRecordHash(record, f), expected);
   WriteInteger(record, f[1], 37);
@@ -251,17 +258,18 @@ TEST_F(DataFileTest, DeletedSlotsFormAChainThatIsReusedLastDeletedFirst) {
   file->WriteChanges();
   const std::vector<std::uint8_t> bytes = FileBytes();
   ASSERT_EQ(bytes.size(), kSlotArea + 8 * 56);
-  EXPECT_EQ(I32At(bytes, 25), 7);  // FirstFreeRecord
-  EXPECT_EQ(I32At(bytes, 29), 9);
-  EXPECT_EQ(I32At(bytes, 41), 6);  // RecordCount
+  EXPECT_EQ(I32At(bytes, data_header_layout::kFirstFreeRecord), 7);
+  EXPECT_EQ(I32At(bytes, data_header_layout::kNextRecordNumber), 9);
+  EXPECT_EQ(I32At(bytes, data_header_layout::kRecordCount), 6);
   const auto slot = [&](int n) { return static_cast<std::size_t>(kSlotArea + (n - 1) * 56); };
-  EXPECT_EQ(bytes[slot(7)], 1);
-  EXPECT_EQ(I32At(bytes, slot(7) + 1), 3);
-  EXPECT_EQ(bytes[slot(3)], 1);
-  EXPECT_EQ(I32At(bytes, slot(3) + 1), 0);
-  EXPECT_EQ(bytes[slot(5)], 0);
-  EXPECT_EQ(I32At(bytes, slot(5) + 1), 5);  // in use: its own number
-  EXPECT_EQ(I32At(bytes, slot(5) + 5), 5);  // RecordID
+  using record_layout::kLink;
+  EXPECT_EQ(bytes[slot(7) + record_layout::kStatus], 1);
+  EXPECT_EQ(I32At(bytes, slot(7) + kLink), 3);
+  EXPECT_EQ(bytes[slot(3) + record_layout::kStatus], 1);
+  EXPECT_EQ(I32At(bytes, slot(3) + kLink), 0);
+  EXPECT_EQ(bytes[slot(5) + record_layout::kStatus], 0);
+  EXPECT_EQ(I32At(bytes, slot(5) + kLink), 5);  // in use: its own number
+  EXPECT_EQ(I32At(bytes, slot(5) + record_layout::kId), 5);
 
   file->Close();
   file = OpenFile();
@@ -282,16 +290,17 @@ TEST_F(DataFileTest, FreeChainHeadThatIsInUseIsNotHandedOutAgain) {
   AddRecord(*file, 2);
   file->WriteChanges();
   std::vector<std::uint8_t> bytes = FileBytes();
-  StoreI32(bytes.data() + 25, 2);  // FirstFreeRecord names a live record
+  // FirstFreeRecord names a live record.
+  StoreI32(bytes.data() + data_header_layout::kFirstFreeRecord, 2);
   file->Close();
   PutBytes(bytes);
   file = OpenFile();
   file->VerifyHeader();
   EXPECT_EQ(AddRecord(*file, 3), 3);
   EXPECT_EQ(file->FirstFreeRecord(), 0);
-  StoreI32(bytes.data() + 25, 1);
-  bytes[kSlotArea] = 1;  // slot 1 deleted, its link out of range
-  StoreI32(bytes.data() + kSlotArea + 1, 99);
+  StoreI32(bytes.data() + data_header_layout::kFirstFreeRecord, 1);
+  bytes[kSlotArea + record_layout::kStatus] = 1;  // slot 1 deleted, its link out of range
+  StoreI32(bytes.data() + kSlotArea + record_layout::kLink, 99);
   file->Close();
   PutBytes(bytes);
   file = OpenFile();
@@ -314,12 +323,13 @@ TEST_F(DataFileTest, CountersWrapAndEmptyingResetsThem) {
   file->WriteChanges();
   const std::vector<std::uint8_t> bytes = FileBytes();
   EXPECT_EQ(bytes.size(), static_cast<std::size_t>(kSlotArea));
-  EXPECT_EQ(I32At(bytes, 0), 1);   // reset, then one write
-  EXPECT_EQ(I32At(bytes, 29), 1);  // NextRecordNumber
-  EXPECT_EQ(I32At(bytes, 33), 0);
-  EXPECT_EQ(I32At(bytes, 37), 0);
-  EXPECT_EQ(I32At(bytes, 41), 0);
-  EXPECT_EQ(I32At(bytes, 55), 1);  // BLOB revisions keep counting
+  namespace header = data_header_layout;
+  EXPECT_EQ(I32At(bytes, header::kChangeCount), 1);  // reset, then one write
+  EXPECT_EQ(I32At(bytes, header::kNextRecordNumber), 1);
+  EXPECT_EQ(I32At(bytes, header::kLastRecordID), 0);
+  EXPECT_EQ(I32At(bytes, header::kLastAutoIncValue), 0);
+  EXPECT_EQ(I32At(bytes, header::kRecordCount), 0);
+  EXPECT_EQ(I32At(bytes, header::kLastBlobRevision), 1);  // BLOB revisions keep counting
 }
 
 TEST_F(DataFileTest, StructureLimits) {
@@ -393,49 +403,85 @@ TEST_F(DataFileTest, DamagedFilesFailWithTheirCodes) {
   file->WriteChanges();
   file->Close();
   const std::vector<std::uint8_t> good = FileBytes();
-  const auto descriptor = [](int i, std::size_t offset) { return 512 + 768 * (i - 1) + offset; };
+  namespace header = data_header_layout;
+  namespace entry = field_descriptor_layout;
+  // Where a field of the descriptor of field i lies.
+  const auto descriptor = [](int i, std::size_t offset) {
+    return header::kFieldDescriptors + kFieldDescriptorSize * (i - 1) + offset;
+  };
   const Damage cases[] = {
       {"truncated header", [](auto& b) { b.resize(100); }, STRATA_HEADERCORRUPT},
       {"empty file", [](auto& b) { b.clear(); }, STRATA_HEADERCORRUPT},
-      {"earlier format", [](auto& b) { b[8] = 5; }, STRATA_OLDVERSION},
-      {"later format", [](auto& b) { b[8] = 7; }, STRATA_BADSIGNATURE},
-      {"foreign signature", [](auto& b) { b[12] ^= 1; }, STRATA_BADSIGNATURE},
-      {"too many fields", [](auto& b) { StoreU16(b.data() + 47, 1025); }, STRATA_HEADERCORRUPT},
-      {"no fields", [](auto& b) { StoreU16(b.data() + 47, 0); }, STRATA_HEADERCORRUPT},
-      {"fields past the end", [](auto& b) { StoreU16(b.data() + 47, 9); }, STRATA_HEADERCORRUPT},
-      {"description length", [](auto& b) { b[71] = 101; }, STRATA_HEADERCORRUPT},
-      {"field name length", [&](auto& b) { b[descriptor(2, 2)] = 61; }, STRATA_HEADERCORRUPT},
-      {"record size not a multiple of 8", [](auto& b) { StoreU16(b.data() + 45, 60); },
+      {"earlier format", [](auto& b) { b[header::kFormatVersion] = 5; }, STRATA_OLDVERSION},
+      {"later format", [](auto& b) { b[header::kFormatVersion] = 7; }, STRATA_BADSIGNATURE},
+      {"foreign signature", [](auto& b) { b[header::kSignatureDigest + 3] ^= 1; },
+       STRATA_BADSIGNATURE},
+      {"too many fields", [](auto& b) { StoreU16(b.data() + header::kFieldCount, 1025); },
        STRATA_HEADERCORRUPT},
-      {"field beyond the record", [&](auto& b) { StoreU16(b.data() + descriptor(3, 172), 50); },
+      {"no fields", [](auto& b) { StoreU16(b.data() + header::kFieldCount, 0); },
        STRATA_HEADERCORRUPT},
-      {"field offset out of step", [&](auto& b) { StoreU16(b.data() + descriptor(3, 172), 43); },
+      {"fields past the end", [](auto& b) { StoreU16(b.data() + header::kFieldCount, 9); },
        STRATA_HEADERCORRUPT},
-      {"record size too large", [](auto& b) { StoreU16(b.data() + 45, 64); }, STRATA_HEADERCORRUPT},
+      {"description length", [](auto& b) { b[header::kDescription] = 101; },
+       STRATA_HEADERCORRUPT},
+      {"field name length", [&](auto& b) { b[descriptor(2, entry::kName)] = 61; },
+       STRATA_HEADERCORRUPT},
+      {"record size not a multiple of 8",
+       [](auto& b) { StoreU16(b.data() + header::kRecordSize, 60); }, STRATA_HEADERCORRUPT},
+      {"field beyond the record",
+       [&](auto& b) { StoreU16(b.data() + descriptor(3, entry::kFieldOffset), 50); },
+       STRATA_HEADERCORRUPT},
+      {"field offset out of step",
+       [&](auto& b) { StoreU16(b.data() + descriptor(3, entry::kFieldOffset), 43); },
+       STRATA_HEADERCORRUPT},
+      {"record size too large", [](auto& b) { StoreU16(b.data() + header::kRecordSize, 64); },
+       STRATA_HEADERCORRUPT},
       {"partial slot", [](auto& b) { b.resize(b.size() - 8); }, STRATA_HEADERCORRUPT},
-      {"slot count", [](auto& b) { StoreI32(b.data() + 29, 4); }, STRATA_HEADERCORRUPT},
-      {"free slot outside", [](auto& b) { StoreI32(b.data() + 25, 3); }, STRATA_HEADERCORRUPT},
-      {"blank name", [&](auto& b) { b[descriptor(1, 3)] = ' '; b[descriptor(1, 2)] = 1; },
+      {"slot count", [](auto& b) { StoreI32(b.data() + header::kNextRecordNumber, 4); },
        STRATA_HEADERCORRUPT},
-      {"name starts with a digit", [&](auto& b) { b[descriptor(1, 3)] = '1'; }, STRATA_HEADERCORRUPT},
+      {"free slot outside", [](auto& b) { StoreI32(b.data() + header::kFirstFreeRecord, 3); },
+       STRATA_HEADERCORRUPT},
+      {"blank name",
+       [&](auto& b) {
+         b[descriptor(1, entry::kName + 1)] = ' ';
+         b[descriptor(1, entry::kName)] = 1;
+       },
+       STRATA_HEADERCORRUPT},
+      {"name starts with a digit", [&](auto& b) { b[descriptor(1, entry::kName + 1)] = '1'; },
+       STRATA_HEADERCORRUPT},
       {"duplicate name", [&](auto& b) {
-         std::copy_n(b.begin() + descriptor(1, 2), 61, b.begin() + descriptor(2, 2));
-         b[descriptor(2, 3)] = 'n';
+         std::copy_n(b.begin() + descriptor(1, entry::kName), entry::kNameSize,
+                     b.begin() + descriptor(2, entry::kName));
+         b[descriptor(2, entry::kName + 1)] = 'n';
        }, STRATA_HEADERCORRUPT},
-      {"duplicate number", [&](auto& b) { StoreU16(b.data() + descriptor(2, 0), 1); },
+      {"duplicate number",
+       [&](auto& b) { StoreU16(b.data() + descriptor(2, entry::kFieldNumber), 1); },
        STRATA_HEADERCORRUPT},
-      {"type 0", [&](auto& b) { b[descriptor(2, 164)] = 0; }, STRATA_HEADERCORRUPT},
-      {"string too long", [&](auto& b) { StoreU16(b.data() + descriptor(1, 166), 513); },
+      {"type 0", [&](auto& b) { b[descriptor(2, entry::kEngineType)] = 0; },
        STRATA_HEADERCORRUPT},
-      {"length on an integer", [&](auto& b) { StoreU16(b.data() + descriptor(2, 166), 4); },
+      {"string too long",
+       [&](auto& b) { StoreU16(b.data() + descriptor(1, entry::kDeclaredLength), 513); },
        STRATA_HEADERCORRUPT},
-      {"decimals on an integer", [&](auto& b) { b[descriptor(2, 168)] = 2; }, STRATA_HEADERCORRUPT},
-      {"bad default", [&](auto& b) { b[descriptor(2, 378)] = 1; b[descriptor(2, 379)] = 'x'; },
+      {"length on an integer",
+       [&](auto& b) { StoreU16(b.data() + descriptor(2, entry::kDeclaredLength), 4); },
        STRATA_HEADERCORRUPT},
-      {"value text on a BLOB", [&](auto& b) { b[descriptor(3, 176)] = 1; b[descriptor(3, 177)] = '1'; },
+      {"decimals on an integer", [&](auto& b) { b[descriptor(2, entry::kDeclaredDecimals)] = 2; },
        STRATA_HEADERCORRUPT},
-      {"BLOB count", [](auto& b) { StoreU16(b.data() + 49, 0); }, STRATA_HEADERCORRUPT},
-      {"locale not installed", [](auto& b) { StoreU32(b.data() + 189, 0xFFFF); },
+      {"bad default",
+       [&](auto& b) {
+         b[descriptor(2, entry::kDefaultValue)] = 1;
+         b[descriptor(2, entry::kDefaultValue + 1)] = 'x';
+       },
+       STRATA_HEADERCORRUPT},
+      {"value text on a BLOB",
+       [&](auto& b) {
+         b[descriptor(3, entry::kMinValue)] = 1;
+         b[descriptor(3, entry::kMinValue + 1)] = '1';
+       },
+       STRATA_HEADERCORRUPT},
+      {"BLOB count", [](auto& b) { StoreU16(b.data() + header::kBlobFieldCount, 0); },
+       STRATA_HEADERCORRUPT},
+      {"locale not installed", [](auto& b) { StoreU32(b.data() + header::kLocaleID, 0xFFFF); },
        STRATA_CANNOTLOADLDDRV},
   };
   for (const Damage& damage : cases) {
@@ -462,7 +508,7 @@ TEST_F(DataFileTest, DefaultSignatureOpensUnderAnEngineSignature) {
   EXPECT_NO_THROW(OpenFile()->VerifyHeader());
   auto file = Create();  // stamped with the engine's own digest
   file->Close();
-  EXPECT_EQ(FileBytes()[9], 0x42);
+  EXPECT_EQ(FileBytes()[data_header_layout::kSignatureDigest], 0x42);
   owner_.signature = kDefaultSignatureDigest;
   EXPECT_EQ(CodeOf([&] { OpenFile(); }), STRATA_BADSIGNATURE);
 }
@@ -497,17 +543,21 @@ TEST_F(DataFileTest, EncipheredTableKeepsTheHeaderPlainAndEnciphersEachUnit) {
   file->Close();
 
   std::vector<std::uint8_t> bytes = FileBytes();
-  EXPECT_EQ(bytes[8], 6);
-  EXPECT_EQ(bytes[172], 1);
-  std::vector<std::uint8_t> descriptors(bytes.begin() + 512, bytes.begin() + kSlotArea);
+  EXPECT_EQ(bytes[data_header_layout::kFormatVersion], 6);
+  EXPECT_EQ(bytes[data_header_layout::kEncrypted], 1);
+  std::vector<std::uint8_t> descriptors(bytes.begin() + data_header_layout::kFieldDescriptors,
+                                        bytes.begin() + kSlotArea);
   std::vector<std::uint8_t> slot(bytes.begin() + kSlotArea, bytes.end());
-  EXPECT_NE(descriptors[2], 4);
+  constexpr std::size_t kName = field_descriptor_layout::kName;
+  EXPECT_NE(descriptors[kName], 4);
   owner_.cipher->Decipher(descriptors);
   owner_.cipher->Decipher(slot);
-  EXPECT_EQ(descriptors[2], 4);
-  EXPECT_EQ(std::string(descriptors.begin() + 3, descriptors.begin() + 7), "Name");
-  EXPECT_EQ(I32At(slot, 1), 1);  // RecordLink
-  EXPECT_EQ(std::string(slot.begin() + 26, slot.begin() + 29), "Ada");
+  EXPECT_EQ(descriptors[kName], 4);
+  EXPECT_EQ(std::string(descriptors.begin() + kName + 1, descriptors.begin() + kName + 5), "Name");
+  EXPECT_EQ(I32At(slot, record_layout::kLink), 1);
+  // The first field's value, after its NullFlag.
+  const std::size_t value = kFirstFieldOffset + record_layout::kNullFlagSize;
+  EXPECT_EQ(std::string(slot.begin() + value, slot.begin() + value + 3), "Ada");
 
   file = OpenFile();
   {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
+#include "engine/formats/index_page_layout.h"
 #include "tests/engine/formats/index_test_support.h"
 
 namespace strata {
@@ -15,6 +16,11 @@ using testing::CodeOf;
 using testing::Hex;
 
 class FullTextParamsTest : public testing::IndexFileTest {};
+
+using index_page_layout::kNextPage;
+using index_page_layout::kPageType;
+// The parameter stream starts right after the page header.
+constexpr std::size_t kStream = kPageHeaderSize;
 
 void PutInt(std::vector<std::uint8_t>& out, std::int32_t value) {
   std::uint8_t bytes[4];
@@ -48,8 +54,8 @@ TEST_F(FullTextParamsTest, WritesTheDefaultsIntoOneParameterPage) {
   ASSERT_EQ(payload.size(), 226u);
 
   std::vector<std::uint8_t> expected(1024, 0);
-  expected[0] = kPageFullTextParams;
-  std::copy(payload.begin(), payload.end(), expected.begin() + kPageHeaderSize);
+  expected[kPageType] = kPageFullTextParams;
+  std::copy(payload.begin(), payload.end(), expected.begin() + kStream);
   EXPECT_EQ(PageBytes(1), expected);
 
   Reopen();
@@ -65,14 +71,14 @@ TEST_F(FullTextParamsTest, StartsAValueThatDoesNotFitOnTheNextPage) {
   // Page 1: count, length, 600 a, length; page 2: 600 b, length; page 3:
   // 1011 c (cut to the payload); page 4: the empty word and the two sets.
   const auto first = PageBytes(1);
-  EXPECT_EQ(testing::I32At(first, 7), 2);  // NextPage
-  EXPECT_EQ(testing::I32At(first, 13 + 608), 600);
-  EXPECT_EQ(first[13 + 612], 0) << "the rest of the page is unused";
-  EXPECT_EQ(PageBytes(2)[13], 'b');
-  EXPECT_EQ(testing::I32At(PageBytes(2), 13 + 600), 1011);
-  EXPECT_EQ(PageBytes(3)[13 + 1010], 'c');
-  EXPECT_EQ(testing::I32At(PageBytes(4), 13), 0);
-  EXPECT_EQ(testing::I32At(PageBytes(4), 7), 0);
+  EXPECT_EQ(testing::I32At(first, kNextPage), 2);
+  EXPECT_EQ(testing::I32At(first, kStream + 608), 600);
+  EXPECT_EQ(first[kStream + 612], 0) << "the rest of the page is unused";
+  EXPECT_EQ(PageBytes(2)[kStream], 'b');
+  EXPECT_EQ(testing::I32At(PageBytes(2), kStream + 600), 1011);
+  EXPECT_EQ(PageBytes(3)[kStream + 1010], 'c');
+  EXPECT_EQ(testing::I32At(PageBytes(4), kStream), 0);
+  EXPECT_EQ(testing::I32At(PageBytes(4), kNextPage), 0);
 
   Reopen();
   params.StopWords[2].resize(1011);
@@ -84,7 +90,7 @@ TEST_F(FullTextParamsTest, StartsAValueThatDoesNotFitOnTheNextPage) {
   EXPECT_NE(file_->FirstFreePage(), 0);
   Reopen();
   EXPECT_EQ(ReadFullTextParams(*file_), FullTextParams::Defaults());
-  EXPECT_EQ(testing::I32At(PageBytes(1), 7), 0);
+  EXPECT_EQ(testing::I32At(PageBytes(1), kNextPage), 0);
 }
 
 TEST_F(FullTextParamsTest, BrokenChainsRaiseIndexCorrupt) {
@@ -94,12 +100,12 @@ TEST_F(FullTextParamsTest, BrokenChainsRaiseIndexCorrupt) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"next page outside the file", 7, "09 00 00 00"},
-      {"chain ends early", 1024 + 7, "00 00 00 00"},
-      {"next page of another type", 1024, "02"},
-      {"word longer than a page", 13 + 4, "00 10 00 00"},
-      {"negative word count", 13, "FF FF FF FF"},
-      {"set of another size", 3 * 1024 + 13, "21"},
+      {"next page outside the file", kNextPage, "09 00 00 00"},
+      {"chain ends early", 1024 + kNextPage, "00 00 00 00"},
+      {"next page of another type", 1024 + kPageType, "02"},
+      {"word longer than a page", kStream + 4, "00 10 00 00"},
+      {"negative word count", kStream, "FF FF FF FF"},
+      {"set of another size", 3 * 1024 + kStream, "21"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
+#include "engine/formats/index_file_header_layout.h"
+#include "engine/formats/index_page_layout.h"
 #include "engine/formats/index_tree.h"
 #include "tests/engine/formats/index_test_support.h"
 
@@ -14,7 +16,13 @@ namespace {
 
 using namespace strata::testing;
 
-constexpr std::int64_t SlotAt(int slot) { return 512 + 768 * slot; }
+namespace header = index_header_layout;
+namespace entry = index_descriptor_layout;
+
+// Where a descriptor slot starts in the file.
+constexpr std::int64_t SlotAt(int slot) {
+  return header::kDescriptors + kIndexDescriptorSize * slot;
+}
 
 class IndexFileDefinitions : public testing::IndexFileTest {
  protected:
@@ -42,21 +50,22 @@ TEST_F(IndexFileDefinitions, StoresHeaderAndDescriptors) {
   CreateSound();
   const auto bytes = FileBytes();
   ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kFirstIndexPageOffset));
-  EXPECT_EQ(testing::I32At(bytes, 0), 1);  // ChangeCount
-  EXPECT_EQ(bytes[8], 6);
-  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 9, bytes.begin() + 25),
+  EXPECT_EQ(testing::I32At(bytes, header::kChangeCount), 1);
+  EXPECT_EQ(bytes[header::kFormatVersion], 6);
+  const auto digest = bytes.begin() + header::kSignatureDigest;
+  EXPECT_EQ(std::vector<std::uint8_t>(digest, digest + header::kSignatureDigestSize),
             std::vector<std::uint8_t>(kDefaultSignatureDigest.begin(), kDefaultSignatureDigest.end()));
-  EXPECT_EQ(testing::I32At(bytes, 29), 1);  // NextPageNumber
-  EXPECT_EQ(bytes[33], 2);                  // SecondaryIndexCount
-  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + 61), 5);
-  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + 259), 65535);
-  EXPECT_EQ(testing::U16At(bytes, SlotAt(1) + 61), 22 + 5 + 4);
-  EXPECT_EQ(bytes[SlotAt(1) + 129], 3);
-  EXPECT_EQ(testing::U16At(bytes, SlotAt(2) + 61), 32);
-  EXPECT_EQ(bytes[SlotAt(31)], 8);
-  EXPECT_EQ(testing::U16At(bytes, SlotAt(31) + 61), 68);
-  EXPECT_EQ(bytes[SlotAt(31) + 129], 3);
-  EXPECT_EQ(bytes[SlotAt(31) + 515], 1);
+  EXPECT_EQ(testing::I32At(bytes, header::kNextPageNumber), 1);
+  EXPECT_EQ(bytes[header::kSecondaryIndexCount], 2);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + entry::kKeyLength), 5);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(0) + entry::kFieldNumbers), 65535);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(1) + entry::kKeyLength), 22 + 5 + 4);
+  EXPECT_EQ(bytes[SlotAt(1) + entry::kCompression], 3);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(2) + entry::kKeyLength), 32);
+  EXPECT_EQ(bytes[SlotAt(31) + entry::kName], 8);
+  EXPECT_EQ(testing::U16At(bytes, SlotAt(31) + entry::kKeyLength), 68);
+  EXPECT_EQ(bytes[SlotAt(31) + entry::kCompression], 3);
+  EXPECT_EQ(bytes[SlotAt(31) + entry::kFullText], 1);
 
   Reopen();
   file_->VerifyHeader(fields_);
@@ -73,11 +82,11 @@ TEST_F(IndexFileDefinitions, OpeningRefusesOldForeignAndOverfullHeaders) {
     ErrorCode code;
   };
   const Case cases[] = {
-      {8, "05", STRATA_OLDVERSION},
-      {8, "07", STRATA_BADSIGNATURE},
-      {9, "00", STRATA_BADSIGNATURE},
-      {33, "1F", STRATA_HEADERCORRUPT},
-      {SlotAt(1), "3D", STRATA_HEADERCORRUPT},  // a name longer than 60
+      {header::kFormatVersion, "05", STRATA_OLDVERSION},
+      {header::kFormatVersion, "07", STRATA_BADSIGNATURE},
+      {header::kSignatureDigest, "00", STRATA_BADSIGNATURE},
+      {header::kSecondaryIndexCount, "1F", STRATA_HEADERCORRUPT},
+      {SlotAt(1) + entry::kName, "3D", STRATA_HEADERCORRUPT},  // a name longer than 60
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
@@ -103,21 +112,23 @@ TEST_F(IndexFileDefinitions, VerifyHeaderChecksEveryDescriptorAndPageNumber) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"free page outside the file", 25, "01"},
-      {"root page outside the file", 34 + 4, "01"},
-      {"full-text chain outside the file", 162 + 4 * 31, "01"},
-      {"named primary index", SlotAt(0), "01 58"},
-      {"primary index not unique", SlotAt(0) + 128, "00"},
-      {"bad first character", SlotAt(1) + 1, "39"},
-      {"two indexes of one name", SlotAt(2), "06 42 59 4E 41 4D 45"},
-      {"no key fields", SlotAt(1) + 130, "00"},
-      {"a gap in the field list", SlotAt(1) + 259 + 6, "01 00"},
-      {"a field the table lacks", SlotAt(1) + 259, "09 00"},
-      {"a BLOB key field", SlotAt(2) + 259, "03 00"},
-      {"a stored key length of another size", SlotAt(2) + 61, "21"},
-      {"a full-text index of another key length", SlotAt(31) + 61, "43"},
-      {"a full-text index without compression", SlotAt(31) + 129, "00"},
-      {"a full-text index over a number", SlotAt(31) + 259, "02 00"},
+      {"free page outside the file", header::kFirstFreePage, "01"},
+      {"root page outside the file", header::kRootPage + header::kPageNumberSize, "01"},
+      {"full-text chain outside the file",
+       header::kAuxPage + header::kPageNumberSize * kFullTextSlot, "01"},
+      {"named primary index", SlotAt(0) + entry::kName, "01 58"},
+      {"primary index not unique", SlotAt(0) + entry::kUnique, "00"},
+      {"bad first character", SlotAt(1) + entry::kName + 1, "39"},
+      {"two indexes of one name", SlotAt(2) + entry::kName, "06 42 59 4E 41 4D 45"},
+      {"no key fields", SlotAt(1) + entry::kFieldCount, "00"},
+      {"a gap in the field list", SlotAt(1) + entry::kFieldNumbers + 3 * entry::kFieldNumberSize,
+       "01 00"},
+      {"a field the table lacks", SlotAt(1) + entry::kFieldNumbers, "09 00"},
+      {"a BLOB key field", SlotAt(2) + entry::kFieldNumbers, "03 00"},
+      {"a stored key length of another size", SlotAt(2) + entry::kKeyLength, "21"},
+      {"a full-text index of another key length", SlotAt(31) + entry::kKeyLength, "43"},
+      {"a full-text index without compression", SlotAt(31) + entry::kCompression, "00"},
+      {"a full-text index over a number", SlotAt(31) + entry::kFieldNumbers, "02 00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -236,13 +247,14 @@ TEST_F(IndexFileDefinitions, EnciphersHeaderDescriptorsAndPages) {
     owner_.hooks.DecipherBuffer(*context, unit);
     return unit;
   };
-  EXPECT_NE(bytes[8], 6);
-  EXPECT_EQ(decipher(0, 512)[8], 6);
-  EXPECT_NE(bytes[SlotAt(31)], 8);
-  EXPECT_EQ(decipher(512, kDescriptorAreaSize)[768 * 31], 8);
+  EXPECT_NE(bytes[header::kFormatVersion], 6);
+  EXPECT_EQ(decipher(0, kIndexHeaderSize)[header::kFormatVersion], 6);
+  EXPECT_NE(bytes[SlotAt(31) + entry::kName], 8);
+  const std::size_t textName = kIndexDescriptorSize * 31 + entry::kName;
+  EXPECT_EQ(decipher(header::kDescriptors, kDescriptorAreaSize)[textName], 8);
   const std::int32_t root = file_->RootPage(0);
   const std::int64_t rootAt = kFirstIndexPageOffset + (root - 1) * 1024;
-  EXPECT_EQ(decipher(rootAt, 1024)[0], kPageRootNode);
+  EXPECT_EQ(decipher(rootAt, 1024)[index_page_layout::kPageType], kPageRootNode);
 
   Reopen();
   file_->VerifyHeader(fields_);

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
+#include "engine/formats/index_key_layout.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/bcd.h"
 #include "tests/engine/formats/index_test_support.h"
@@ -73,8 +75,8 @@ TEST(IndexKey, EncodesEachValueTypeSoThatByteOrderIsValueOrder) {
     const auto layout = IndexKeyLayout::Make(IndexDef("", {1}).Unique(), fields, Collation());
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields), 0);
     const auto value = Hex(c.value);
-    record[25] = value.empty() ? 0 : 1;
-    std::copy(value.begin(), value.end(), record.begin() + 26);
+    record[fields[0].FieldOffset] = value.empty() ? 0 : 1;
+    std::copy(value.begin(), value.end(), record.begin() + ValueAt(fields[0]));
     EXPECT_EQ(KeyOf(layout, record, 1), Hex(c.key));
   }
 }
@@ -82,12 +84,13 @@ TEST(IndexKey, EncodesEachValueTypeSoThatByteOrderIsValueOrder) {
 TEST(IndexKey, BuildsCompositeKeysWithTheRecordIdSuffixOfNonUniqueIndexes) {
   const auto fields = MakeFields({{"Name", kTypeString, 10}, {"Count", kTypeInteger, 0}});
   std::vector<std::uint8_t> record(testing::RecordSizeOf(fields), 0);
-  record[25] = 1;
-  record[26] = 'a';
-  record[27] = 0xE9;  // é: upper-cased to É by the collation
-  record[28] = 'c';
-  record[37] = 1;
-  StoreI32(record.data() + 38, 7);
+  record[fields[0].FieldOffset] = 1;
+  const std::size_t name = ValueAt(fields[0]);
+  record[name] = 'a';
+  record[name + 1] = 0xE9;  // é: upper-cased to É by the collation
+  record[name + 2] = 'c';
+  record[fields[1].FieldOffset] = 1;
+  StoreI32(record.data() + ValueAt(fields[1]), 7);
 
   const auto unique = IndexKeyLayout::Make(IndexDef("", {1, 2}).Unique().CaseInsensitive(), fields,
                                            Collation());
@@ -101,7 +104,8 @@ TEST(IndexKey, BuildsCompositeKeysWithTheRecordIdSuffixOfNonUniqueIndexes) {
             Hex("01 61 E9 63 00 00 00 00 00 00 00 00 | 01 80 00 00 07 | 80 00 00 2A"));
 
   // The system fields: RecordID from the argument, RecordHash as stored.
-  std::fill(record.begin() + 9, record.begin() + 25, 0x5A);
+  const auto hash = record.begin() + record_layout::kHash;
+  std::fill(hash, hash + record_layout::kHashSize, 0x5A);
   const auto system = IndexKeyLayout::Make(
       IndexDef("", {kRecordIdFieldNumber, kRecordHashFieldNumber}).Unique(), fields, Collation());
   EXPECT_EQ(system.KeyLength(), 5 + 17);
@@ -132,8 +136,8 @@ class KeyOrder : public ::testing::Test {
                                 std::int32_t recordId) {
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields_), 0);
     if (name != nullptr) {
-      record[25] = 1;
-      std::copy(name, name + std::strlen(name), record.begin() + 26);
+      record[fields_[0].FieldOffset] = 1;
+      std::copy(name, name + std::strlen(name), record.begin() + ValueAt(fields_[0]));
     }
     return KeyOf(layout, record, recordId);
   }
@@ -221,14 +225,16 @@ TEST(IndexKey, BuildsFullTextKeys) {
   const auto head = Hex("01 00 03 48 45 4C 4C 4F");
   std::copy(head.begin(), head.end(), expected.begin());
   const auto tail = Hex("80 00 00 05");
-  std::copy(tail.begin(), tail.end(), expected.begin() + 64);
+  using index_key_layout::kTextRecordId;
+  std::copy(tail.begin(), tail.end(), expected.begin() + kTextRecordId);
   EXPECT_EQ(std::vector<std::uint8_t>(key.begin(), key.end()), expected);
 
   BuildTextKey(0x0102, std::string(70, 'w'), -1, Collation(), key);
-  EXPECT_EQ(key[1], 0x01);
-  EXPECT_EQ(key[2], 0x02);
-  EXPECT_EQ(key[63], 'W');  // 61 characters, the rest cut
-  EXPECT_EQ(std::vector<std::uint8_t>(key.begin() + 64, key.end()), Hex("7F FF FF FF"));
+  EXPECT_EQ(key[index_key_layout::kTextFieldNumber], 0x01);
+  EXPECT_EQ(key[index_key_layout::kTextFieldNumber + 1], 0x02);
+  EXPECT_EQ(key[kTextRecordId - 1], 'W');  // 61 characters, the rest cut
+  EXPECT_EQ(std::vector<std::uint8_t>(key.begin() + kTextRecordId, key.end()),
+            Hex("7F FF FF FF"));
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ namespace strata {
 namespace {
 
 using namespace strata::testing;
+using index_page_layout::kDupCountSize;
+using index_page_layout::kEntryCount;
+using index_page_layout::kPageType;
+using index_page_layout::kUsedBytes;
 
 class IndexPageTest : public testing::IndexFileTest {
  protected:
@@ -29,8 +33,8 @@ class IndexPageTest : public testing::IndexFileTest {
   }
   std::vector<std::uint8_t> Key(const char* name, std::int32_t recordId) {
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields_), 0);
-    record[25] = 1;
-    std::memcpy(record.data() + 26, name, std::strlen(name));
+    record[fields_[0].FieldOffset] = 1;
+    std::memcpy(record.data() + testing::ValueAt(fields_[0]), name, std::strlen(name));
     std::vector<std::uint8_t> key(layout_.KeyLength());
     layout_.BuildKey(record, recordId, key);
     return key;
@@ -87,9 +91,9 @@ TEST_F(IndexPageTest, PacksLeavesOfEachCompressionKind) {
     const auto payload = Hex(c.payload);
     const int entries = c.unique ? 3 : 4;
     std::vector<std::uint8_t> expected(1024, 0);
-    expected[0] = kPageRootLeaf;
-    StoreU16(expected.data() + 1, static_cast<std::uint16_t>(entries));
-    StoreU16(expected.data() + 11, c.usedBytes);
+    expected[kPageType] = kPageRootLeaf;
+    StoreU16(expected.data() + kEntryCount, static_cast<std::uint16_t>(entries));
+    StoreU16(expected.data() + kUsedBytes, c.usedBytes);
     std::copy(payload.begin(), payload.end(), expected.begin() + kPageHeaderSize);
     EXPECT_EQ(page, expected);
 
@@ -134,15 +138,15 @@ TEST_F(IndexPageTest, DamagedPagesRaiseIndexCorrupt) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"entry count past the payload", 1, "FF 7F"},
-      {"entry count past capacity", 1, "00 03"},
+      {"entry count past the payload", kEntryCount, "FF 7F"},
+      {"entry count past capacity", kEntryCount, "00 03"},
       // The first entry (N0) packs into 13 bytes; these hit the second.
-      {"DupCount past the key", 13 + 13, "FF"},
-      {"TrailCount past the key", 13 + 13 + 1, "F0"},
-      {"UsedBytes disagreeing", 11, "01 00"},
-      {"unknown page type", 0, "07"},
-      {"root of the wrong type", 0, "01"},
-      {"empty root", 1, "00 00"},
+      {"DupCount past the key", kPageHeaderSize + 13, "FF"},
+      {"TrailCount past the key", kPageHeaderSize + 13 + kDupCountSize, "F0"},
+      {"UsedBytes disagreeing", kUsedBytes, "01 00"},
+      {"unknown page type", kPageType, "07"},
+      {"root of the wrong type", kPageType, "01"},
+      {"empty root", kEntryCount, "00 00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -151,7 +155,7 @@ TEST_F(IndexPageTest, DamagedPagesRaiseIndexCorrupt) {
     const std::int32_t root = file_->RootPage(1);
     Reopen();
     const auto page = PageBytes(root);
-    ASSERT_EQ(page[0], kPageRootLeaf);
+    ASSERT_EQ(page[kPageType], kPageRootLeaf);
     PutFileBytes(kFirstIndexPageOffset + (root - 1) * 1024 + c.offset, Hex(c.bytes));
     file_->Close();
     file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);

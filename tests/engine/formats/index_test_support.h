@@ -16,6 +16,7 @@
 
 #include "engine/formats/index_file.h"
 #include "engine/formats/index_key.h"
+#include "engine/formats/record_layout.h"
 #include "engine/values/field_types.h"
 #include "tests/engine/formats/format_test_support.h"
 #include "tests/support/definitions.h"
@@ -26,7 +27,7 @@ namespace strata::testing {
 inline std::vector<FieldDescriptor> MakeFields(
     std::initializer_list<std::tuple<const char*, std::uint8_t, std::uint16_t>> columns) {
   std::vector<FieldDescriptor> fields;
-  std::uint16_t offset = 25;
+  std::uint16_t offset = kFirstFieldOffset;
   for (const auto& [name, type, length] : columns) {
     FieldDescriptor f;
     f.FieldNumber = static_cast<std::uint16_t>(fields.size() + 1);
@@ -36,7 +37,7 @@ inline std::vector<FieldDescriptor> MakeFields(
     f.SubType = type == kTypeBlob ? static_cast<std::uint8_t>(length) : 0;
     f.PhysicalSize = PhysicalSizeOf(type, f.SubType, f.DeclaredLength);
     f.FieldOffset = offset;
-    offset = static_cast<std::uint16_t>(offset + f.PhysicalSize + 1);
+    offset = static_cast<std::uint16_t>(offset + record_layout::kNullFlagSize + f.PhysicalSize);
     fields.push_back(f);
   }
   return fields;
@@ -44,7 +45,12 @@ inline std::vector<FieldDescriptor> MakeFields(
 
 inline std::size_t RecordSizeOf(const std::vector<FieldDescriptor>& fields) {
   const FieldDescriptor& last = fields.back();
-  return (last.FieldOffset + last.PhysicalSize + 1u + 7u) / 8u * 8u;
+  return (last.FieldOffset + record_layout::kNullFlagSize + last.PhysicalSize + 7u) / 8u * 8u;
+}
+
+// Where a field's value lies in a record image: right after its NullFlag.
+inline std::size_t ValueAt(const FieldDescriptor& field) {
+  return field.FieldOffset + record_layout::kNullFlagSize;
 }
 
 // Bytes from a text of hexadecimal pairs; blanks and "|" are ignored.

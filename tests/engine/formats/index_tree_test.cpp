@@ -42,8 +42,8 @@ class IndexTreeTest : public testing::IndexFileTest {
   std::vector<std::uint8_t> StringKey(const std::string* value, std::int32_t recordId) {
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields_), 0);
     if (value != nullptr && !value->empty()) {
-      record[25] = 1;
-      std::memcpy(record.data() + 26, value->data(), value->size());
+      record[fields_[0].FieldOffset] = 1;
+      std::memcpy(record.data() + testing::ValueAt(fields_[0]), value->data(), value->size());
     }
     std::vector<std::uint8_t> key(layout_.KeyLength());
     layout_.BuildKey(record, recordId, key);
@@ -51,8 +51,8 @@ class IndexTreeTest : public testing::IndexFileTest {
   }
   std::vector<std::uint8_t> IntKey(std::int32_t value, std::int32_t recordId) {
     std::vector<std::uint8_t> record(testing::RecordSizeOf(fields_), 0);
-    record[25] = 1;
-    StoreI32(record.data() + 26, value);
+    record[fields_[0].FieldOffset] = 1;
+    StoreI32(record.data() + testing::ValueAt(fields_[0]), value);
     std::vector<std::uint8_t> key(layout_.KeyLength());
     layout_.BuildKey(record, recordId, key);
     return key;

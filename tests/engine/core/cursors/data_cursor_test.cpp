@@ -9,6 +9,7 @@
 #include "engine/common/byte_order.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_table.h"
+#include "engine/formats/record_layout.h"
 #include "tests/engine/core/core_test_support.h"
 
 namespace strata {
@@ -82,7 +83,7 @@ TEST_F(CursorTest, SetsAndReadsFieldValues) {
   EXPECT_EQ(cursor.GetField(record, 4), std::nullopt);
 
   // The system fields read like fields and are never set.
-  StoreI32(record.data() + 5, 9);
+  StoreI32(record.data() + record_layout::kId, 9);
   cursor.SetField(record, kRecordIdFieldNumber, Int32(1));
   EXPECT_EQ(cursor.GetField(record, kRecordIdFieldNumber), Int32(9));
   EXPECT_EQ(cursor.GetField(record, kRecordHashFieldNumber)->size(), 16u);

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/core/objects/data_engine.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "engine/values/date_time.h"
 #include "engine/values/engine_text.h"
@@ -242,7 +243,7 @@ TEST_F(RecordWriteTest, DeletedSlotsAreReusedLastFirst) {
     cursor.SetField(record, 1, Value(Int32Bytes(10 + expected)));
     cursor.InsertRecord(record);
     EXPECT_EQ(cursor.CurrentRecord(), expected);
-    EXPECT_EQ(LoadI32(record.data() + 1), expected);
+    EXPECT_EQ(LoadI32(record.data() + record_layout::kLink), expected);
   }
   EXPECT_TRUE(cursor.Indexes().CheckTrees().empty());
 }
@@ -277,7 +278,7 @@ TEST_F(RecordWriteTest, KeptRecordIDsRaiseTheCounter) {
   cursor.Open();
   for (const std::int32_t id : {7, 5}) {
     Bytes record = Item(cursor, std::nullopt, "k" + std::to_string(id));
-    StoreI32(record.data() + 5, id);
+    StoreI32(record.data() + record_layout::kId, id);
     cursor.InsertRecord(record);
     EXPECT_EQ(FieldInt(cursor, record, 65535), id);
     EXPECT_EQ(cursor.Table()->DataFile()->LastRecordID(), 7);
@@ -315,7 +316,7 @@ TEST_F(RecordWriteTest, DefaultsIncludingTheCurrentMoment) {
   EXPECT_EQ(ReadBcd(record, fields[4]), 125000);
   EXPECT_EQ(ReadString(record, fields[5]), "none");
   EXPECT_FALSE(cursor.GetField(record, 7));
-  EXPECT_EQ(record[0], 0);
+  EXPECT_EQ(record[record_layout::kStatus], 0);
 }
 
 TEST_F(RecordWriteTest, InsertErrorHandlerChoosesTheAction) {
@@ -462,7 +463,8 @@ TEST_F(RecordWriteTest, LostIndexFileFailsTheOpenAndRepairRebuildsThePrimaryInde
     EXPECT_TRUE(indexes.CheckTrees().empty());
     Bytes record = cursor.NewRecordBuffer();
     ASSERT_TRUE(cursor.ReadRecord(20, record));
-    EXPECT_EQ(indexes.FindKey(0, indexes.BuildKey(0, record, LoadI32(record.data() + 5))), 20);
+    const std::int32_t id = LoadI32(record.data() + record_layout::kId);
+    EXPECT_EQ(indexes.FindKey(0, indexes.BuildKey(0, record, id)), 20);
     cursor.Close();
     TDataCursor again(*directory_, "items", CursorModes{.Exclusive = true, .ReadOnly = true});
     EXPECT_TRUE(again.VerifyOrRepairTable(false));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "tests/engine/core/write_test_support.h"
 
@@ -166,9 +167,9 @@ TEST_F(TableRoundTripTest, EveryTypeKeyAndWordSurvivesReopening) {
     const auto id = cursor.GetField(record, 1);
     ASSERT_TRUE(id);
     lastAutoInc = std::max(lastAutoInc, LoadI32(id->data()));
-    EXPECT_EQ(LoadI32(record.data() + 5), r);
+    EXPECT_EQ(LoadI32(record.data() + record_layout::kId), r);
     const Md5Digest hash = ComputeRecordHash(record, cursor.Fields());
-    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), record.begin() + 9));
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), record.begin() + record_layout::kHash));
     for (int slot = 0; slot <= 4; ++slot) {
       EXPECT_EQ(indexes.FindKey(slot, indexes.BuildKey(slot, record, r)), r) << slot;
     }

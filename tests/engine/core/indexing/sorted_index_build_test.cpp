@@ -121,7 +121,7 @@ TEST_P(SortedIndexBuildTest, SortedTreesHoldWhatInsertedTreesHoldAndTakeLaterCha
       std::vector<FieldText> texts;
       const std::string text = FieldIsNull(record, fields[1]) ? "" : ReadString(record, fields[1]);
       if (!text.empty()) texts.push_back({2, text});
-      build.AddRecord(record, LoadI32(record.data() + kRecordIdOffset), number, texts);
+      build.AddRecord(record, LoadI32(record.data() + record_layout::kId), number, texts);
     }
     const SortedIndexBuild::Outcome outcome = build.Finish();
     EXPECT_TRUE(outcome.Refused.empty());

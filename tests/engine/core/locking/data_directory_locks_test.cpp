@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/common/byte_order.h"
+#include "engine/core/locking/lock_file_layout.h"
 #include "engine/errors/engine_error.h"
 #include "tests/engine/files/files_test_support.h"
 
@@ -28,14 +29,19 @@ using strata::testing::InChild;
 constexpr TableLockSettings kQuickTables{1, 3, 1, 3, 1, 3};
 constexpr LockFileTiming kQuickLockFile{3, 1, 2, 5};
 
+// The list's header: the stamp at 0, ListLength (4 + the entries) at 4.
+static_assert(lock_file_layout::kStamp == 0 && lock_file_layout::kListLength == 4);
+static_assert(lock_file_layout::kHeaderSize == 8 && lock_file_layout::kEntries == 8);
+
 // The bytes of a lock file.
 std::string Image(std::int32_t stamp, const std::vector<std::string>& names) {
   std::string entries;
   for (const std::string& name : names) entries += static_cast<char>(name.size()) + name;
-  std::uint8_t header[8];
-  StoreI32(header, stamp);
-  StoreI32(header + 4, static_cast<std::int32_t>(4 + entries.size()));
-  return std::string(reinterpret_cast<const char*>(header), 8) + entries;
+  std::uint8_t header[lock_file_layout::kHeaderSize];
+  StoreI32(header + lock_file_layout::kStamp, stamp);
+  StoreI32(header + lock_file_layout::kListLength,
+           static_cast<std::int32_t>(lock_file_layout::kListLengthSize + entries.size()));
+  return std::string(reinterpret_cast<const char*>(header), sizeof header) + entries;
 }
 
 class DirectoryLocksTest : public strata::testing::TempDirTest {
@@ -332,11 +338,14 @@ TEST_F(DirectoryLocksTest, ClosingReleasesWhatWasHeld) {
 
 TEST_F(DirectoryLocksTest, DamagedLockFileFailsCleanly) {
   std::string lenPastEnd = Image(7, {"a", "b"});
-  StoreI32(reinterpret_cast<std::uint8_t*>(lenPastEnd.data()) + 4, 40);
+  StoreI32(reinterpret_cast<std::uint8_t*>(lenPastEnd.data()) + lock_file_layout::kListLength,
+           40);
   std::string namePastEnd = Image(7, {"a", "bcd"});
-  namePastEnd[10] = 9;  // the second entry claims nine characters
-  const std::string cases[] = {lenPastEnd, namePastEnd, std::string("\x07\0\0\0\x04", 5),
-                               Image(7, {}).substr(0, 4) + std::string("\xFF\xFF\xFF\xFF", 4)};
+  // The second entry, after the one of "a", claims nine characters.
+  namePastEnd[lock_file_layout::kEntries + 2] = 9;
+  const std::string cases[] = {
+      lenPastEnd, namePastEnd, std::string("\x07\0\0\0\x04", 5),
+      Image(7, {}).substr(0, lock_file_layout::kListLength) + std::string("\xFF\xFF\xFF\xFF", 4)};
   Put("b.dat", "");
   Put("a.dat", "");
   for (const std::string& damaged : cases) {

@@ -9,6 +9,8 @@
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/core/objects/data_table.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/index_file_header_layout.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "tests/engine/core/core_test_support.h"
@@ -215,7 +217,7 @@ TEST_F(DirectoryTest, LostIndexFileFailsTheOpenAndIsReplacedOnlyForARepair) {
 TEST_F(DirectoryTest, DamagedIndexHeaderIsNotReplaced) {
   CreateSample(*directory_, "asset");
   std::string index = Slurp("asset.idx");
-  index[8] = 99;  // format version
+  index[index_header_layout::kFormatVersion] = 99;
   Put("asset.idx", index);
   EXPECT_EQ(CodeOf([&] { directory_->OpenTable("asset", "asset"); }), STRATA_BADSIGNATURE);
   EXPECT_EQ(Slurp("asset.idx"), index);
@@ -321,7 +323,7 @@ TEST_F(DirectoryTest, EncipheredTableOpensOnlyWithItsPassword) {
   directory_->CloseTable(directory_->CreateTable("vault", "vault", false, structure));
   EXPECT_TRUE(session_->HasPassword("Secret"));
   // The header stays readable: the encrypted flag is set.
-  EXPECT_EQ(Slurp("vault.dat").substr(0, 512).find("Secret"), std::string::npos);
+  EXPECT_EQ(Slurp("vault.dat").substr(0, kDataHeaderSize).find("Secret"), std::string::npos);
 
   TDataSession& other = QuickSession(engine_);
   TDataDirectory& directory = other.OpenDirectory("books", dir_);

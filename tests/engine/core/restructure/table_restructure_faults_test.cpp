@@ -16,8 +16,10 @@
 #include <memory>
 #include <set>
 
-#include "engine/core/objects/data_engine.h"
 #include "engine/core/journal/scratch_folder.h"
+#include "engine/core/objects/data_engine.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
 #include "platform/file_system.h"
 #include "platform/forwarding_file_system.h"
 #include "platform/os_error.h"
@@ -323,7 +325,8 @@ TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
 
   // The first record written to the new table's data file fails.
   FaultingFileSystem faults;
-  const std::int64_t firstRecord = 512 + 768 * static_cast<std::int64_t>(fields.size());
+  const auto firstRecord = static_cast<std::int64_t>(data_header_layout::kFieldDescriptors +
+                                                     kFieldDescriptorSize * fields.size());
   faults.failWrite = [&, done = false](const std::string& file, std::int64_t offset) mutable {
     if (done || file.rfind(privateDir_, 0) != 0 || !file.ends_with(".dat") ||
         offset < firstRecord) {

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "engine/core/objects/data_engine.h"
+#include "engine/formats/blob_file_header_layout.h"
 #include "engine/formats/record_values.h"
 #include "engine/locale/windows1252.h"
 #include "tests/engine/core/write_test_support.h"
@@ -348,7 +349,7 @@ TEST_F(RestructureTest, IndexRebuildEndsOnAFailureOtherThanADuplicateKeyAndResto
   CreatePeople({{1, "Ann", "A"}, {2, "Bo", "B"}});
   // The memos' blocks are damaged: indexing their words fails.
   std::string blob = Slurp("people.blb");
-  std::fill(blob.begin() + 512, blob.end(), '\xFF');
+  std::fill(blob.begin() + blob_header_layout::kBlocks, blob.end(), '\xFF');
   Put("people.blb", blob);
   const auto before = Files();
   indexes_[kFullTextSlot] = IndexDef("", {4});

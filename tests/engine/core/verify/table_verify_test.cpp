@@ -7,6 +7,12 @@
 #include <random>
 #include <set>
 
+#include "engine/formats/blob_block_layout.h"
+#include "engine/formats/blob_file_header_layout.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
+#include "engine/formats/index_file_header_layout.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "tests/engine/core/write_test_support.h"
 
@@ -97,7 +103,7 @@ class TableVerifyTest : public strata::testing::WriteTest {
   std::size_t SlotOffset(const std::string& table, std::int32_t n) {
     TDataCursor cursor(*directory_, table);
     cursor.Open();
-    return 512 + 768 * cursor.Fields().size() +
+    return data_header_layout::kFieldDescriptors + kFieldDescriptorSize * cursor.Fields().size() +
            static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(cursor.RecordSize());
   }
   std::size_t FieldOffset(const std::string& table, std::uint16_t field) {
@@ -234,7 +240,7 @@ TEST_F(TableVerifyTest, PreconditionsComeFirst) {
 
 TEST_F(TableVerifyTest, UnavailableLocaleIsRefusedNamingTheTable) {
   CreateItems("items");
-  Patch(PathOf("items", ".dat"), 189, Int32Bytes(0x7FFF0409));  // the header's LocaleID
+  Patch(PathOf("items", ".dat"), data_header_layout::kLocaleID, Int32Bytes(0x7FFF0409));
   TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = true});
   std::vector<std::string> lines;
   cursor.OnLog = [&](std::string_view line) { lines.emplace_back(line); };
@@ -273,6 +279,23 @@ struct DamageCase {
 };
 
 Bytes I32(std::int32_t value) { return Int32Bytes(value); }
+
+// Where the BLOB block n of the test tables (blocks of 512 bytes) starts.
+std::size_t BlockOffset(std::int32_t n) {
+  return blob_header_layout::kBlocks + static_cast<std::size_t>(n - 1) * 512;
+}
+// Where the descriptor of field n starts in the data file, and that of index
+// slot n in the index file.
+std::size_t FieldDescriptorOffset(std::size_t n) {
+  return data_header_layout::kFieldDescriptors + kFieldDescriptorSize * (n - 1);
+}
+std::size_t IndexSlotOffset(std::size_t slot) {
+  return index_header_layout::kDescriptors + kIndexDescriptorSize * slot;
+}
+// Where a BLOB field's reference names its first block.
+std::size_t FirstBlockAt(std::size_t fieldOffset) {
+  return fieldOffset + record_layout::kNullFlagSize + record_layout::kBlobFirstBlock;
+}
 Bytes U16(std::uint16_t value) {
   return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
 }
@@ -296,7 +319,7 @@ std::vector<DamageCase> DamageCases() {
        {"Physical records not aligned on even record size boundaries" + fixed}},
       {"two records with one RecordID",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 3) + 5, I32(1));
+         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 3) + record_layout::kId, I32(1));
        },
        {"Record ID 1 for physical record # 3 is invalid", indexesInvalid},
        join({"Record ID 1 for physical record # 3 is invalid, error fixed"}, rebuilt),
@@ -306,12 +329,12 @@ std::vector<DamageCase> DamageCases() {
          cursor.Open();
          Bytes record = cursor.NewRecordBuffer();
          ASSERT_TRUE(cursor.ReadRecord(3, record));
-         EXPECT_EQ(LoadI32(record.data() + kRecordIdOffset), 11);
+         EXPECT_EQ(LoadI32(record.data() + record_layout::kId), 11);
          EXPECT_EQ(cursor.Table()->DataFile()->LastRecordID(), 11);
        }},
       {"a wrong digest",
        [](TableDamageTest& t, const std::string& table) {
-         const std::size_t at = t.SlotOffset(table, 2) + 9;
+         const std::size_t at = t.SlotOffset(table, 2) + record_layout::kHash;
          t.Patch(t.PathOf(table, ".dat"), at,
                  {static_cast<std::uint8_t>(t.ReadFile(t.PathOf(table, ".dat"))[at] ^ 0xFF)});
        },
@@ -326,8 +349,8 @@ std::vector<DamageCase> DamageCases() {
            cursor.Open();
            cursor.DeleteRecord(7);
          }
-         t.Patch(t.PathOf(table, ".dat"), t.SlotOffset(table, 7) + t.FieldOffset(table, 4) + 1,
-                 I32(2));
+         t.Patch(t.PathOf(table, ".dat"),
+                 t.SlotOffset(table, 7) + FirstBlockAt(t.FieldOffset(table, 4)), I32(2));
        },
        {"Invalid BLOB offset into BLOB file for physical record # 7 (logical record ID of 7)"},
        {"Invalid BLOB offset into BLOB file for physical record # 7 (logical record ID of 7), "
@@ -341,7 +364,7 @@ std::vector<DamageCase> DamageCases() {
            cursor.DeleteRecord(8);
            cursor.DeleteRecord(3);
          }
-         t.Patch(t.PathOf(table, ".dat"), 25, I32(99));
+         t.Patch(t.PathOf(table, ".dat"), data_header_layout::kFirstFreeRecord, I32(99));
        },
        {"Invalid next free record pointer"},
        {"Invalid next free record pointer" + fixed},
@@ -351,9 +374,9 @@ std::vector<DamageCase> DamageCases() {
        },
        [](TableDamageTest& t, const std::string& table) {
          const std::string path = t.PathOf(table, ".dat");
-         EXPECT_EQ(t.ReadI32At(path, 25), 8);
-         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 8) + 1), 3);
-         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 3) + 1), 0);
+         EXPECT_EQ(t.ReadI32At(path, data_header_layout::kFirstFreeRecord), 8);
+         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 8) + record_layout::kLink), 3);
+         EXPECT_EQ(t.ReadI32At(path, t.SlotOffset(table, 3) + record_layout::kLink), 0);
        }},
       {"an index missing a key",
        [](TableDamageTest&, const std::string&) {},  // set up below
@@ -370,7 +393,7 @@ std::vector<DamageCase> DamageCases() {
                                               static_cast<std::size_t>(cursor.RecordSize()));
          WriteInteger(record, cursor.Fields()[2], 20);
          const Md5Digest hash = ComputeRecordHash(record, cursor.Fields());
-         std::copy(hash.begin(), hash.end(), record.begin() + kRecordHashOffset);
+         std::copy(hash.begin(), hash.end(), record.begin() + record_layout::kHash);
          cursor.Close();
          t.WriteFile(path, data);
        },
@@ -390,10 +413,12 @@ std::vector<DamageCase> DamageCases() {
       {"a memo chain shorter than its length",
        [](TableDamageTest& t, const std::string& table) {
          const std::string blob = t.PathOf(table, ".blb");
-         const std::int32_t first = t.ReadI32At(
-             t.PathOf(table, ".dat"), t.SlotOffset(table, 1) + t.FieldOffset(table, 4) + 1);
-         const std::int32_t second = t.ReadI32At(blob, 512 + (first - 1) * 512 + 4);
-         t.Patch(blob, 512 + static_cast<std::size_t>(second - 1) * 512 + 4, I32(0));
+         const std::int32_t first =
+             t.ReadI32At(t.PathOf(table, ".dat"),
+                         t.SlotOffset(table, 1) + FirstBlockAt(t.FieldOffset(table, 4)));
+         const std::int32_t second =
+             t.ReadI32At(blob, BlockOffset(first) + blob_block_layout::kNextBlock);
+         t.Patch(blob, BlockOffset(second) + blob_block_layout::kNextBlock, I32(0));
        },
        // The third block, cut off the chain, goes back to the free chain.
        {"BLOB size mismatch in BLOB file for physical record # 1 (logical record ID of 1)",
@@ -404,10 +429,11 @@ std::vector<DamageCase> DamageCases() {
        [](auto& records) { records[1].Notes.resize(988); }},
       {"two fields of one name",
        [](TableDamageTest& t, const std::string& table) {
-         Bytes name(61, 0);
+         Bytes name(field_descriptor_layout::kNameSize, 0);
          name[0] = 4;
          std::copy_n("Code", 4, name.begin() + 1);
-         t.Patch(t.PathOf(table, ".dat"), 512 + 768 * 3 + 2, name);
+         t.Patch(t.PathOf(table, ".dat"), FieldDescriptorOffset(4) + field_descriptor_layout::kName,
+                 name);
        },
        {"Invalid field name (duplicate) for field Code in table header",
         "Invalid field name (duplicate) for field Code in table header"},
@@ -421,25 +447,27 @@ std::vector<DamageCase> DamageCases() {
        }},
       {"a password check value in a plain table",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".dat"), 173 + 5, Bytes{0x5A});
+         t.Patch(t.PathOf(table, ".dat"), data_header_layout::kPasswordCheck + 5, Bytes{0x5A});
        },
        {"Password check value of a table without a password"},
        {"Password check value of a table without a password" + fixed}},
       {"a name in an unused index slot",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 512 + 768 * 9, Bytes{1, 'X'});
+         t.Patch(t.PathOf(table, ".idx"), IndexSlotOffset(9) + index_descriptor_layout::kName,
+                 Bytes{1, 'X'});
        },
        {"Unused index slots not empty", indexesInvalid},
        join({"Unused index slots not empty" + fixed}, rebuilt)},
       {"a bad free page pointer",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 25, I32(9999));
+         t.Patch(t.PathOf(table, ".idx"), index_header_layout::kFirstFreePage, I32(9999));
        },
        {"Invalid free index page pointer", indexesInvalid},
        join({"Invalid free index page pointer" + fixed}, rebuilt)},
       {"a key field naming no field",
        [](TableDamageTest& t, const std::string& table) {
-         t.Patch(t.PathOf(table, ".idx"), 512 + 768 + 259, U16(77));
+         t.Patch(t.PathOf(table, ".idx"),
+                 IndexSlotOffset(1) + index_descriptor_layout::kFieldNumbers, U16(77));
        },
        {"Invalid field number 77 in index ByName", "Invalid key size of 0 for index ByName",
         "Invalid key field count of 1 for index ByName", indexesInvalid},
@@ -521,6 +549,8 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
   const Bytes healthy = ReadFile(PathOf("kinds", ".dat"));
   const std::size_t slot = SlotOffset("kinds", 2);
   auto at = [&](std::uint16_t field) { return slot + FieldOffset("kinds", field); };
+  // A field's value, after its NullFlag.
+  auto value = [&](std::uint16_t field) { return at(field) + record_layout::kNullFlagSize; };
   const std::size_t recordSize = SlotOffset("kinds", 2) - SlotOffset("kinds", 1);
   const struct {
     const char* name;
@@ -530,16 +560,16 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
     std::uint16_t nulled;    // the field repair makes NULL, 0 for none
   } cases[] = {
       {"NullFlag 7", at(1), {7}, "Invalid value (a NullFlag of 7) of field Name", 1},
-      {"bytes after the terminator", at(1) + 5, {'z'},
+      {"bytes after the terminator", value(1) + 4, {'z'},
        "Invalid value (bytes after the text's terminating zero) of field Name", 1},
       {"NULL with bytes", at(2), {0},
        "Invalid value (non-zero bytes in a NULL value) of field Born", 2},
-      {"day 0", at(2) + 1, {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
-      {"past midnight", at(3) + 1, Int32Bytes(86400000),
+      {"day 0", value(2), {0, 0, 0, 0}, "Invalid value (day 0) of field Born", 2},
+      {"past midnight", value(3), Int32Bytes(86400000),
        "Invalid value (a time of 86400000 ms) of field At", 3},
-      {"boolean 2", at(4) + 1, U16(2), "Invalid value (a boolean of 2) of field Done", 4},
-      {"link 0", slot + 1, Int32Bytes(0), "Invalid record link", 0},
-      {"status 7", slot, {7}, "Invalid record status", 0},
+      {"boolean 2", value(4), U16(2), "Invalid value (a boolean of 2) of field Done", 4},
+      {"link 0", slot + record_layout::kLink, Int32Bytes(0), "Invalid record link", 0},
+      {"status 7", slot + record_layout::kStatus, {7}, "Invalid record status", 0},
       {"padding", slot + recordSize - 1, {9}, "Non-zero bytes after the last field", 0},
   };
   for (const auto& c : cases) {
@@ -554,7 +584,7 @@ TEST_F(TableDamageTest, ImpossibleStoredBytesAreNamedAndRepaired) {
     fields.Close();
     const std::span<std::uint8_t> record(damaged.data() + slot, recordSize);
     const Md5Digest hash = ComputeRecordHash(record, descriptors);
-    std::copy(hash.begin(), hash.end(), record.begin() + kRecordHashOffset);
+    std::copy(hash.begin(), hash.end(), record.begin() + record_layout::kHash);
     WriteFile(PathOf("kinds", ".dat"), damaged);
 
     const Outcome verify = VerifyOrRepair("kinds", false);
