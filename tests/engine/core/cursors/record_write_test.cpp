@@ -80,8 +80,8 @@ TEST_F(RecordWriteTest, InsertOptionsLeaveOutTheAutoIncValueOrTheHash) {
   TDataCursor cursor(*directory_, "items");
   cursor.Open();
   const auto hashIsZero = [](const Bytes& record) {
-    return std::all_of(record.begin() + kRecordHashOffset, record.begin() + kRecordHashOffset + 16,
-                       [](std::uint8_t b) { return b == 0; });
+    const auto hash = record.begin() + record_layout::kHash;
+    return std::all_of(hash, hash + record_layout::kHashSize, [](std::uint8_t b) { return b == 0; });
   };
 
   Bytes ordinary = Item(cursor, std::nullopt, "Lamp");
