@@ -18,18 +18,17 @@
 
 #include <cstddef>
 
+#include "engine/formats/table_file_header_layout.h"
+
 namespace strata {
 
 inline constexpr std::size_t kBlobHeaderSize = 512;
 
 namespace blob_header_layout {
 
-inline constexpr std::size_t kChangeCount = 0;
-inline constexpr std::size_t kChangeCountSize = 4;
-inline constexpr std::size_t kFormatVersion = 8;
-inline constexpr std::size_t kFormatVersionSize = 1;
-inline constexpr std::size_t kSignatureDigest = 9;
-inline constexpr std::size_t kSignatureDigestSize = 16;
+// ChangeCount, FormatVersion and SignatureDigest, as in every table file.
+using namespace table_file_header_layout;
+
 inline constexpr std::size_t kFirstFreeBlock = 25;
 inline constexpr std::size_t kFirstFreeBlockSize = 4;
 inline constexpr std::size_t kNextBlockNumber = 29;

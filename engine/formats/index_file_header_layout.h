@@ -27,6 +27,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/formats/table_file_header_layout.h"
+
 namespace strata {
 
 inline constexpr std::size_t kIndexHeaderSize = 512;
@@ -39,12 +41,9 @@ inline constexpr std::int64_t kFirstIndexPageOffset = kIndexHeaderSize + kDescri
 
 namespace index_header_layout {
 
-inline constexpr std::size_t kChangeCount = 0;
-inline constexpr std::size_t kChangeCountSize = 4;
-inline constexpr std::size_t kFormatVersion = 8;
-inline constexpr std::size_t kFormatVersionSize = 1;
-inline constexpr std::size_t kSignatureDigest = 9;
-inline constexpr std::size_t kSignatureDigestSize = 16;
+// ChangeCount, FormatVersion and SignatureDigest, as in every table file.
+using namespace table_file_header_layout;
+
 inline constexpr std::size_t kFirstFreePage = 25;
 inline constexpr std::size_t kFirstFreePageSize = 4;
 inline constexpr std::size_t kNextPageNumber = 29;
