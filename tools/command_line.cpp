@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <exception>
 #include <functional>
 #include <iostream>
@@ -227,13 +228,10 @@ int RunVerifyCommand(Arguments& a, std::ostream& out, bool repair) {
 int RunSampleDb(Arguments& a, std::ostream& out) {
   std::int32_t rows = kDefaultSampleRows;
   if (!a.Rows.empty()) {
-    std::size_t used = 0;
     long value = -1;
-    try {
-      value = std::stol(a.Rows, &used);
-    } catch (const std::exception&) {
-    }
-    if (used != a.Rows.size() || value < 0 || value > kMaxSampleRows) {
+    const char* end = a.Rows.data() + a.Rows.size();
+    const auto [stop, failure] = std::from_chars(a.Rows.data(), end, value);
+    if (failure != std::errc() || stop != end || value < 0 || value > kMaxSampleRows) {
       throw UsageError("--rows takes a number from 0 to " + std::to_string(kMaxSampleRows) +
                        ", not '" + a.Rows + "'");
     }

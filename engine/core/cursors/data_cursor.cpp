@@ -28,10 +28,8 @@ class ReadLockScope {
  public:
   explicit ReadLockScope(TDataTable& table) : table_(table) {}
   ~ReadLockScope() {
-    try {
-      table_.ReadUnlockTable();
-    } catch (const EStrataEngineError&) {
-    }
+    SetAsideError("a release at the end of a read; the read's outcome is what counts",
+                  [&] { table_.ReadUnlockTable(); });
   }
   ReadLockScope(const ReadLockScope&) = delete;
   ReadLockScope& operator=(const ReadLockScope&) = delete;

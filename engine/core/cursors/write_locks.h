@@ -7,6 +7,7 @@
 
 #include "engine/core/objects/data_table.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -15,16 +16,12 @@ class WriteLocks {
   explicit WriteLocks(TDataTable& table) : table_(table) {}
   ~WriteLocks() {
     if (record_ != 0) {
-      try {
-        table_.UnlockRecord(record_);
-      } catch (const EStrataEngineError&) {
-      }
+      SetAsideError("a release at the end of a write; the write's outcome is what counts",
+                    [&] { table_.UnlockRecord(record_); });
     }
     if (tableLocked_) {
-      try {
-        table_.WriteUnlockTable();
-      } catch (const EStrataEngineError&) {
-      }
+      SetAsideError("a release at the end of a write; the write's outcome is what counts",
+                    [&] { table_.WriteUnlockTable(); });
     }
   }
   WriteLocks(const WriteLocks&) = delete;

@@ -9,6 +9,7 @@
 #include "engine/core/locking/lock_file_layout.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 #include "engine/locale/windows1252.h"
 #include "platform/process.h"
 
@@ -62,10 +63,7 @@ TDataDirectoryLocks::TDataDirectoryLocks(FileRegistry& registry, std::string pat
 }
 
 TDataDirectoryLocks::~TDataDirectoryLocks() {
-  try {
-    CloseLockFile();
-  } catch (const EStrataEngineError&) {
-  }
+  SetAsideError("a destructor must not throw", [&] { CloseLockFile(); });
 }
 
 void TDataDirectoryLocks::Raise(std::uint16_t code) const {
@@ -207,10 +205,8 @@ void TDataDirectoryLocks::ReadEntriesShared() {
   try {
     RefreshEntries();
   } catch (const EStrataEngineError&) {
-    try {
-      ReadUnlockLockFile();
-    } catch (const EStrataEngineError&) {
-    }
+    SetAsideError("a release after a failure; the failure is what the caller sees",
+                  [&] { ReadUnlockLockFile(); });
     throw;
   }
   ReadUnlockLockFile();
@@ -218,22 +214,12 @@ void TDataDirectoryLocks::ReadEntriesShared() {
 
 void TDataDirectoryLocks::CloseLockFile() {
   for (const auto& entry : entries_) entry->ReleaseAll();
-  try {
-    WriteUnlockAllTables();
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    UnlockAllTransactions();
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    ReadUnlockLockFile();
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    WriteUnlockLockFile();
-  } catch (const EStrataEngineError&) {
-  }
+  constexpr std::string_view kClosing =
+      "closing releases every lock; one that fails is gone with the file";
+  SetAsideError(kClosing, [&] { WriteUnlockAllTables(); });
+  SetAsideError(kClosing, [&] { UnlockAllTransactions(); });
+  SetAsideError(kClosing, [&] { ReadUnlockLockFile(); });
+  SetAsideError(kClosing, [&] { WriteUnlockLockFile(); });
   entries_.clear();
   unlisted_.reset();
   cachedStamp_ = 0;
@@ -241,10 +227,9 @@ void TDataDirectoryLocks::CloseLockFile() {
 }
 
 void TDataDirectoryLocks::CloseQuietly() noexcept {
-  try {
+  SetAsideError("a quiet close after a failure; the failure is what the caller sees", [&] {
     if (lockFile_.IsOpen()) lockFile_.Close();
-  } catch (const EStrataEngineError&) {
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -296,10 +281,8 @@ TDataTableLocks& TDataDirectoryLocks::EntryFor(std::string_view tableName) {
       }
     }
   } catch (const EStrataEngineError&) {
-    try {
-      WriteUnlockLockFile();
-    } catch (const EStrataEngineError&) {
-    }
+    SetAsideError("a release after a failure; the failure is what the caller sees",
+                  [&] { WriteUnlockLockFile(); });
     throw;
   }
   WriteUnlockLockFile();

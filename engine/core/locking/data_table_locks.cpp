@@ -2,6 +2,7 @@
 
 #include "engine/core/locking/data_directory_locks.h"
 #include "engine/errors/engine_error.h"
+#include "engine/errors/set_aside.h"
 
 namespace strata {
 
@@ -113,18 +114,11 @@ void TDataTableLocks::ClearShared(std::uint8_t bit) {
 }
 
 void TDataTableLocks::ReleaseAll() noexcept {
-  try {
-    ReadUnlock();
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    WriteUnlock(true);
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    TransUnlock();
-  } catch (const EStrataEngineError&) {
-  }
+  constexpr std::string_view kEach =
+      "releasing everything; one release that fails must not keep the others";
+  SetAsideError(kEach, [&] { ReadUnlock(); });
+  SetAsideError(kEach, [&] { WriteUnlock(true); });
+  SetAsideError(kEach, [&] { TransUnlock(); });
 }
 
 }  // namespace strata

@@ -297,10 +297,8 @@ void TDataDirectory::Commit(bool forceFlush, bool end) {
     try {
       for (TDataTable* table : transactionTables_) table->CommitTable(false, end, forceFlush);
     } catch (...) {
-      try {
-        locks_->WriteUnlockAllTables();
-      } catch (const EStrataEngineError&) {
-      }
+      SetAsideError("a release after a failure; the failure is what the caller sees",
+                    [&] { locks_->WriteUnlockAllTables(); });
       throw;
     }
     locks_->WriteUnlockAllTables();

@@ -193,10 +193,8 @@ void TDataTable::RecreateIndexFile() {
     index_->WriteHeader(true);
     index_->Close();
   } catch (...) {
-    try {
-      index_->Close();
-    } catch (const EStrataEngineError&) {
-    }
+    SetAsideError("a release after a failure; the failure is what the caller sees",
+                  [&] { index_->Close(); });
     throw;
   }
   index_->Exclusive = exclusive_;
@@ -217,10 +215,8 @@ void TDataTable::ReadHeaders(bool verifyHeaders) {
     }
   } catch (...) {
     if (locked) {
-      try {
-        lockEntry_->ReadUnlock();
-      } catch (const EStrataEngineError&) {
-      }
+      SetAsideError("a release after a failure; the failure is what the caller sees",
+                    [&] { lockEntry_->ReadUnlock(); });
     }
     throw;
   }
@@ -291,14 +287,10 @@ void TDataTable::CloseFiles() {
 }
 
 void TDataTable::ReleaseLocks() noexcept {
-  try {
-    UnlockAllRecords(true);
-  } catch (const EStrataEngineError&) {
-  }
-  try {
-    UnlockAllRecords(false);
-  } catch (const EStrataEngineError&) {
-  }
+  constexpr std::string_view kEach =
+      "releasing everything; one release that fails must not keep the others";
+  SetAsideError(kEach, [&] { UnlockAllRecords(true); });
+  SetAsideError(kEach, [&] { UnlockAllRecords(false); });
   tableLocked_ = false;
   unlockDeferred_ = false;
   for (std::int32_t s = 1; s <= LockOffsets::kSemaphoreCount; ++s) {

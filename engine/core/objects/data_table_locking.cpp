@@ -206,10 +206,8 @@ void TDataTable::CommitTable(bool restricted, bool end, bool forceOsFlush) {
   } catch (...) {
     inTransaction_ = true;
     if (ownWriteLock) {
-      try {
-        lockEntry_->WriteUnlock(false);
-      } catch (const EStrataEngineError&) {
-      }
+      SetAsideError("a release after a failure; the failure is what the caller sees",
+                    [&] { lockEntry_->WriteUnlock(false); });
     }
     throw;
   }

@@ -129,6 +129,8 @@ void ApplyDefaultValue(std::span<std::uint8_t> record, const FieldDescriptor& fi
       default: return;
     }
   } catch (const EConvertError&) {
+    // A default that does not convert to the field's type is not applied: the
+    // field keeps what it holds and the record is still written.
   }
 }
 
