@@ -23,6 +23,7 @@
 #include "engine/formats/index_file_header.h"
 #include "engine/values/field_types.h"
 #include "tests/support/definitions.h"
+#include "tests/support/numbers.h"
 
 namespace strata::bench {
 
@@ -37,17 +38,10 @@ struct Row {
   std::string Notes;  // empty: none
 };
 
-// A linear congruential sequence with a fixed seed.
-class Numbers {
+// The sequence the people rows are made from.
+class Numbers : public testing::Numbers {
  public:
-  std::uint32_t Next() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<std::uint32_t>(state_ >> 33);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-
- private:
-  std::uint64_t state_ = 7;
+  Numbers() : testing::Numbers(7) {}
 };
 
 inline constexpr const char* kFirst[] = {"Anna",  "Ben",   "Clara", "David", "Eva",

@@ -5,6 +5,7 @@
 
 #include "components/definition_error.h"
 #include "components/strata_session.h"
+#include "engine/common/owned_list.h"
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/set_aside.h"
 
@@ -263,11 +264,8 @@ void TStrataEngine::FreeSession(TStrataSession& session) {
   std::unique_ptr<TStrataSession> freed;
   {
     std::lock_guard lock(sessionsLock_);
-    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [&](const auto& s) { return s.get() == &session; });
-    if (it == sessions_.end()) return;
-    freed = std::move(*it);
-    sessions_.erase(it);
+    freed = TakeOwned(sessions_, session);
+    if (freed == nullptr) return;
     if (defaultSession_ == &session) defaultSession_ = nullptr;
   }
 }

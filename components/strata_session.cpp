@@ -7,6 +7,7 @@
 #include "components/definition_error.h"
 #include "components/strata_database.h"
 #include "components/strata_engine.h"
+#include "engine/common/owned_list.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/schema/table_names.h"
@@ -219,11 +220,7 @@ void TStrataSession::FreeDatabase(TStrataDatabase& database) {
 }
 
 void TStrataSession::RemoveDatabase(TStrataDatabase& database) {
-  const auto it = std::find_if(databases_.begin(), databases_.end(),
-                               [&](const auto& d) { return d.get() == &database; });
-  if (it == databases_.end()) return;
-  std::unique_ptr<TStrataDatabase> freed = std::move(*it);
-  databases_.erase(it);
+  const std::unique_ptr<TStrataDatabase> freed = TakeOwned(databases_, database);
 }
 
 TStrataDatabase* TStrataSession::FindDatabase(std::string_view databaseName) const {

@@ -105,6 +105,23 @@ void AddDir(CLI::App& app, Arguments& a) {
   app.add_option("DIR", a.Dir, "the database folder (a path, relative or absolute)")->required();
 }
 
+// DIR and the one table a command works on.
+void AddDirAndTable(CLI::App& app, Arguments& a) {
+  AddDir(app, a);
+  app.add_option("TABLE", a.Table, "the table")->required();
+}
+
+// DIR and the tables a command works on: every table when none is named,
+// unless a name is required.
+void AddDirAndTables(CLI::App& app, Arguments& a, bool required = false) {
+  AddDir(app, a);
+  if (required) {
+    app.add_option("TABLE", a.Tables, "tables")->required();
+  } else {
+    app.add_option("TABLE", a.Tables, "tables (default: every table)");
+  }
+}
+
 void AddPassword(CLI::App& app, Arguments& a) {
   app.add_option("--password", a.Passwords, "password of encrypted tables (repeatable)")
       ->allow_extra_args(false);
@@ -282,32 +299,26 @@ const std::vector<Command>& Commands() {
        RunTablesCommand},
       {"info", "DIR TABLE [--json]", "print a table's header values, fields and indexes",
        [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Table, "the table")->required();
+         AddDirAndTable(app, a);
          app.add_flag("--json", a.Json, "one JSON object");
        },
        RunInfo},
       {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql]",
        "print CREATE TABLE and CREATE INDEX statements that reproduce the tables",
        [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+         AddDirAndTables(app, a);
          app.add_option("--dialect", a.Dialect, "sqlite (default) or postgresql");
        },
        RunSchema},
       {"count", "DIR TABLE...", "print the record count of each table",
-       [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Tables, "tables")->required();
-       },
+       [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a, true); },
        RunCount},
       {"export",
        "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE] [--fields A,B,...] [--null TEXT] "
        "[--dialect sqlite|postgresql]",
        "write a table's records as CSV, JSON, JSON lines or SQL",
        [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Table, "the table")->required();
+         AddDirAndTable(app, a);
          app.add_option("--format", a.Export.Format, "csv (default), json, jsonl or sql");
          app.add_option("--output", a.Output, "the file to write (default: standard output)");
          app.add_option("--fields", a.Export.Fields, "the fields to export, in this order")
@@ -336,16 +347,12 @@ const std::vector<Command>& Commands() {
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",
        "check tables (every table of DIR when none is named) and print each finding",
-       [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Tables, "tables (default: every table)");
-       },
+       [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a); },
        [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, false); }},
       {"repair", "DIR [TABLE...] [--force-index-rebuild]",
        "check tables and fix what is found, printing each finding",
        [](CLI::App& app, Arguments& a) {
-         AddDir(app, a);
-         app.add_option("TABLE", a.Tables, "tables (default: every table)");
+         AddDirAndTables(app, a);
          app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
        },
        [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, true); }},

@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/files/file_modes.h"
+
 namespace strata {
 
-class TBaseFile {
+class TBaseFile : public FileModes {
  public:
   // Seek origins.
   static constexpr int kFromStart = 0;
@@ -57,15 +59,6 @@ class TBaseFile {
   // Whether anything was written since the store was created or opened.
   bool Written() const { return written_; }
   bool HasHandle(std::int32_t handleId) const;
-
-  bool Exclusive = false;
-  bool ReadOnly = false;
-  bool ForcedReadOnly = false;
-  bool Temporary = false;
-  bool Hidden = false;
-  // CreateNew refuses (-STRATA_OSEACCES) a file that already exists instead of
-  // emptying it.
-  bool FailIfExists = false;
 
  protected:
   struct Handle {

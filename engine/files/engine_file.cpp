@@ -19,7 +19,7 @@ void TEngineFile::Open() {
   if (!Exists()) RaiseFileError(STRATA_OSENOENT);
   ForcedReadOnly = false;
   const StoreOpenResult opened =
-      registry_.OpenStoreFile(path_, inMemory_, Hidden, Temporary, Exclusive, ReadOnly);
+      registry_.OpenStoreFile(path_, inMemory_, *this);
   if (opened.handleId < 0) RaiseFileError(static_cast<ErrorCode>(-opened.handleId));
   store_ = opened.store;
   handleId_ = opened.handleId;
@@ -30,8 +30,7 @@ void TEngineFile::Open() {
 
 void TEngineFile::CreateNew() {
   if (isOpen_) Close();
-  const StoreOpenResult created =
-      registry_.CreateStoreFile(path_, inMemory_, Temporary, Hidden, FailIfExists);
+  const StoreOpenResult created = registry_.CreateStoreFile(path_, inMemory_, *this);
   if (created.handleId < 0) RaiseFileError(static_cast<ErrorCode>(-created.handleId));
   store_ = created.store;
   handleId_ = created.handleId;

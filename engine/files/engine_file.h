@@ -28,6 +28,7 @@
 
 #include "engine/errors/error_codes.h"
 #include "engine/files/base_file.h"
+#include "engine/files/file_modes.h"
 #include "engine/files/file_registry.h"
 
 namespace strata {
@@ -44,7 +45,8 @@ struct FileCopyOptions {
   const CompressionHooks* Hooks = nullptr;
 };
 
-class TEngineFile {
+// The modes are requests, set before Open or CreateNew.
+class TEngineFile : public FileModes {
  public:
   TEngineFile(FileRegistry& registry, std::string path, bool inMemory);
   virtual ~TEngineFile();
@@ -113,16 +115,6 @@ class TEngineFile {
   std::int32_t HandleId() const { return handleId_; }
   TBaseFile* Store() const { return store_; }
   FileRegistry& Registry() const { return registry_; }
-
-  // Requests, set before Open or CreateNew. ReadOnly also gives the
-  // effective mode after opening.
-  bool Exclusive = false;
-  bool ReadOnly = false;
-  bool ForcedReadOnly = false;
-  bool Temporary = false;
-  bool Hidden = false;
-  // CreateNew refuses an existing file (STRATA_OSEACCES) instead of emptying it.
-  bool FailIfExists = false;
 
  protected:
   [[noreturn]] void RaiseFileError(ErrorCode code) const;

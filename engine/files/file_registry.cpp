@@ -15,6 +15,23 @@ namespace {
 constexpr std::int32_t kMissing = -static_cast<std::int32_t>(STRATA_OSENOENT);
 constexpr std::int32_t kDenied = -static_cast<std::int32_t>(STRATA_OSEACCES);
 
+// Opens a store nobody holds open with the modes of the request; what the
+// store found of its file (ForcedReadOnly) is left to Open.
+std::int32_t OpenAsRequested(TBaseFile& store, const FileModes& request) {
+  store.Exclusive = request.Exclusive;
+  store.Temporary = request.Temporary;
+  store.Hidden = request.Hidden;
+  store.ReadOnly = request.ReadOnly;
+  return store.Open();
+}
+
+StoreOpenResult Opened(TBaseFile& store, std::int32_t handleId) {
+  return {.handleId = handleId,
+          .store = &store,
+          .readOnly = store.ReadOnly,
+          .forcedReadOnly = store.ForcedReadOnly};
+}
+
 std::string_view Trim(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -86,8 +103,8 @@ bool FileRegistry::FileExists(std::string_view path, bool inMemory) {
   return !inMemory && Files().FileExists(std::string(path));
 }
 
-StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
-                                              bool hidden, bool failIfExists) {
+StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemory,
+                                              const FileModes& request) {
   StoreList& list = ListFor(inMemory);
   std::lock_guard guard(list.lock);
   StoreOpenResult result;
@@ -95,7 +112,7 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
   TBaseFile* store = nullptr;
   const auto found = Find(list, path);
   if (found != list.stores.end()) {
-    if ((*found)->OpenCount() > 0 || failIfExists) {
+    if ((*found)->OpenCount() > 0 || request.FailIfExists) {
       result.handleId = kDenied;
       return result;
     }
@@ -104,12 +121,11 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
     fresh = NewStore(path, inMemory, files_);
     store = fresh.get();
   }
-  store->Exclusive = true;
-  store->Temporary = temporary;
-  store->Hidden = hidden;
-  store->ReadOnly = false;
-  store->ForcedReadOnly = false;
-  store->FailIfExists = failIfExists;
+  FileModes& modes = *store;
+  modes = request;
+  modes.Exclusive = true;
+  modes.ReadOnly = false;
+  modes.ForcedReadOnly = false;
   result.handleId = store->CreateNew();
   if (result.handleId < 0) return result;
   if (fresh != nullptr) Insert(list, std::move(fresh));
@@ -117,8 +133,8 @@ StoreOpenResult FileRegistry::CreateStoreFile(std::string_view path, bool inMemo
   return result;
 }
 
-StoreOpenResult FileRegistry::OpenStoreFile(std::string_view path, bool inMemory, bool hidden,
-                                            bool temporary, bool exclusive, bool readOnly) {
+StoreOpenResult FileRegistry::OpenStoreFile(std::string_view path, bool inMemory,
+                                            const FileModes& request) {
   StoreList& list = ListFor(inMemory);
   std::lock_guard guard(list.lock);
   StoreOpenResult result;
@@ -126,24 +142,17 @@ StoreOpenResult FileRegistry::OpenStoreFile(std::string_view path, bool inMemory
   if (found != list.stores.end()) {
     TBaseFile& store = **found;
     if (store.OpenCount() == 0) {
-      store.Exclusive = exclusive;
-      store.Temporary = temporary;
-      store.Hidden = hidden;
-      store.ReadOnly = readOnly;
-      result.handleId = store.Open();
-    } else if (store.Exclusive || exclusive) {
+      result.handleId = OpenAsRequested(store, request);
+    } else if (store.Exclusive || request.Exclusive) {
       result.handleId = kDenied;
       return result;
     } else {
       // The one OS file is shared: a user asking for writing over a file
       // that could only be opened for reading gets a read-only handle.
-      store.ReadOnly = readOnly || store.HandleReadOnly();
+      store.ReadOnly = request.ReadOnly || store.HandleReadOnly();
       result.handleId = store.Open();
     }
-    if (result.handleId < 0) return result;
-    result.store = &store;
-    result.readOnly = store.ReadOnly;
-    result.forcedReadOnly = store.ForcedReadOnly;
+    if (result.handleId >= 0) result = Opened(store, result.handleId);
     return result;
   }
   if (inMemory) {
@@ -151,15 +160,9 @@ StoreOpenResult FileRegistry::OpenStoreFile(std::string_view path, bool inMemory
     return result;
   }
   auto store = std::make_unique<TPhysicalFile>(std::string(path), files_);
-  store->Exclusive = exclusive;
-  store->Temporary = temporary;
-  store->Hidden = hidden;
-  store->ReadOnly = readOnly;
-  result.handleId = store->Open();
+  result.handleId = OpenAsRequested(*store, request);
   if (result.handleId < 0) return result;
-  result.store = store.get();
-  result.readOnly = store->ReadOnly;
-  result.forcedReadOnly = store->ForcedReadOnly;
+  result = Opened(*store, result.handleId);
   Insert(list, std::move(store));
   return result;
 }

@@ -50,10 +50,10 @@ class FileRegistry {
   // Creates the file exclusively, or empties an existing one that nobody
   // holds open; with failIfExists an existing file (of this list, or on disk
   // in any letter case) is refused with -STRATA_OSEACCES and left as it was.
-  StoreOpenResult CreateStoreFile(std::string_view path, bool inMemory, bool temporary,
-                                  bool hidden, bool failIfExists = false);
-  StoreOpenResult OpenStoreFile(std::string_view path, bool inMemory, bool hidden, bool temporary,
-                                bool exclusive, bool readOnly);
+  // Creation uses the request's Temporary, Hidden and FailIfExists; opening
+  // its Exclusive, ReadOnly, Temporary and Hidden.
+  StoreOpenResult CreateStoreFile(std::string_view path, bool inMemory, const FileModes& request);
+  StoreOpenResult OpenStoreFile(std::string_view path, bool inMemory, const FileModes& request);
   std::int32_t CloseStoreFile(TBaseFile* store, bool inMemory, std::int32_t handleId);
   std::int32_t RenameStoreFile(std::string_view oldPath, bool inMemory, std::string_view newPath);
   std::int32_t DeleteStoreFile(std::string_view path, bool inMemory);

@@ -13,23 +13,13 @@
 #include <functional>
 
 #include "platform/process.h"
+#include "tests/support/temp_dir_test.h"
 
 namespace strata::platform {
 namespace {
 
-class FileSystemTest : public ::testing::Test {
+class FileSystemTest : public strata::testing::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = TemporaryPath() + "fs-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Put(const std::string& name, const std::string& content) {
-    std::ofstream(dir_ + name, std::ios::binary) << content;
-    return dir_ + name;
-  }
   static std::string Content(FileHandle& handle) {
     std::string text(static_cast<std::size_t>(handle.Size()), '\0');
     handle.ReadAt(0, std::as_writable_bytes(std::span(text)));
@@ -45,7 +35,6 @@ class FileSystemTest : public ::testing::Test {
   }
 
   FileSystem& fs_ = DefaultFileSystem();
-  std::string dir_;
 };
 
 TEST_F(FileSystemTest, NamesAreFoundWithoutRegardToLetterCase) {

@@ -51,6 +51,7 @@ class TDataDirectory;
 class TDataSession;
 class TDataTable;
 class TableIndexWriter;
+class WriteLocks;
 struct CursorWriteState;
 
 enum TDataLossCause : std::uint8_t {
@@ -315,6 +316,10 @@ class TDataCursor {
   JournalSwap PlanSwap(TDataDirectory& tempDirectory, const std::string& tempName,
                        bool newHasBlobs, bool suppressBackups) const;
   CursorWriteState& WriteState();
+  // The start of an insert or delete: the table's write lock when the table
+  // is shared outside a transaction (the write state is rebuilt when another
+  // user changed the table), then the write state.
+  CursorWriteState& BeginWrite(WriteLocks& locks);
   void RecoverIndexes();
   void StoreRecord(std::span<std::uint8_t> record, const InsertOptions& options);
   void AssignAutoInc(std::span<std::uint8_t> work);

@@ -82,6 +82,12 @@ CursorWriteState& TDataCursor::WriteState() {
   return *write_;
 }
 
+CursorWriteState& TDataCursor::BeginWrite(WriteLocks& locks) {
+  const bool shared = !modes_.Exclusive && !table_->InTransaction();
+  if (shared && locks.LockTable()) write_.reset();
+  return WriteState();
+}
+
 TableIndexWriter& TDataCursor::Indexes() { return *WriteState().Indexes; }
 
 // ---------------------------------------------------------------------------
@@ -166,9 +172,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOption
   TDataTable& table = *table_;
   TDataFile& data = *table.DataFile();
   WriteLocks locks(table);
-  const bool shared = !modes_.Exclusive && !table.InTransaction();
-  if (shared && locks.LockTable()) write_.reset();
-  CursorWriteState& state = WriteState();
+  CursorWriteState& state = BeginWrite(locks);
   // Inside a transaction every key goes in at once: a rollback must find
   // the trees as the records left them.
   if (table.InTransaction()) state.Indexes->HoldKeys(0);
@@ -295,7 +299,7 @@ void TDataCursor::StoreRecord(std::span<std::uint8_t> record, const InsertOption
     if (it != blobs_.end()) it->reset();
   }
   currentRecord_ = slot;
-  FinishWrite(shared);
+  FinishWrite(locks.TableLocked());
 }
 
 void TDataCursor::FinishWrite(bool shared) {
@@ -316,9 +320,7 @@ void TDataCursor::DeleteRecord(std::int32_t recordNumber) {
   TDataTable& table = *table_;
   TDataFile& data = *table.DataFile();
   WriteLocks locks(table);
-  const bool shared = !modes_.Exclusive && !table.InTransaction();
-  if (shared && locks.LockTable()) write_.reset();
-  CursorWriteState& state = WriteState();
+  CursorWriteState& state = BeginWrite(locks);
   if (recordNumber < 1 || recordNumber > data.UnitCount()) Raise(STRATA_RECNOTFOUND);
   if (!modes_.Exclusive) locks.LockRecord(recordNumber);
   BufferPin pin;
@@ -370,7 +372,7 @@ void TDataCursor::DeleteRecord(std::int32_t recordNumber) {
   data.DecrementRecordCount();
   if (currentRecord_ == recordNumber) currentRecord_ = 0;
   pin.Release();
-  FinishWrite(shared);
+  FinishWrite(locks.TableLocked());
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,8 @@ class WriteLocks {
   WriteLocks(const WriteLocks&) = delete;
   WriteLocks& operator=(const WriteLocks&) = delete;
 
+  // Whether LockTable was called: the table is shared with other users.
+  bool TableLocked() const { return tableLocked_; }
   // True when another user changed the table.
   bool LockTable() {
     tableLocked_ = true;

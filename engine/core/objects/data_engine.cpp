@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "engine/common/owned_list.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/crypto/md5.h"
 #include "engine/formats/table_file_owner.h"
@@ -98,11 +99,7 @@ void TDataEngine::FreeSession(TDataSession& session) {
   std::unique_ptr<TDataSession> freed;
   {
     std::lock_guard lock(sessionsLock_);
-    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [&](const auto& s) { return s.get() == &session; });
-    if (it == sessions_.end()) return;
-    freed = std::move(*it);
-    sessions_.erase(it);
+    freed = TakeOwned(sessions_, session);
   }
 }
 

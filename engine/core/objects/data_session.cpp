@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/common/owned_list.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/schema/table_names.h"
@@ -55,12 +56,8 @@ TDataDirectory& TDataSession::OpenDirectoryForReading(std::string_view directory
 }
 
 void TDataSession::CloseDirectory(TDataDirectory& directory) {
-  const auto it = std::find_if(directories_.begin(), directories_.end(),
-                               [&](const auto& d) { return d.get() == &directory; });
-  if (it == directories_.end()) return;
-  if ((*it)->ReleaseReference() > 0) return;
-  std::unique_ptr<TDataDirectory> freed = std::move(*it);
-  directories_.erase(it);
+  if (!HoldsOwned(directories_, directory) || directory.ReleaseReference() > 0) return;
+  const std::unique_ptr<TDataDirectory> freed = TakeOwned(directories_, directory);
 }
 
 void TDataSession::SetPrivateDirectory(std::string_view directory) {

@@ -5,41 +5,45 @@
 #include <array>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 namespace strata {
 namespace {
 
 using Block = std::array<std::uint8_t, 8>;
 
+// Sixteen hex digits: one block, its bytes in order.
+Block BlockOf(std::string_view hex) {
+  Block block{};
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    block[i] = static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(2 * i, 2)), nullptr, 16));
+  }
+  return block;
+}
+
 struct EcbCase {
-  Block key;
-  Block plain;
-  Block cipher;
+  const char* key;
+  const char* plain;
+  const char* cipher;
 };
 
 const EcbCase kEcbCases[] = {
-    {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-     {0x4E, 0xF9, 0x97, 0x45, 0x61, 0x98, 0xDD, 0x78}},
-    {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-     {0x51, 0x86, 0x6F, 0xD5, 0xB8, 0x5E, 0xCB, 0x8A}},
-    {{0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-     {0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01},
-     {0x7D, 0x85, 0x6F, 0x9A, 0x61, 0x30, 0x63, 0xF2}},
-    {{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF},
-     {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11},
-     {0x61, 0xF9, 0xC3, 0x80, 0x22, 0x81, 0xB0, 0x96}},
+    {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
+    {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
+    {"3000000000000000", "1000000000000001", "7D856F9A613063F2"},
+    {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
 };
 
 TEST(BlowfishTest, EcbVectorsBothWays) {
   for (const EcbCase& c : kEcbCases) {
-    const Blowfish cipher(c.key);
-    Block block = c.plain;
+    SCOPED_TRACE(c.key);
+    const Blowfish cipher(BlockOf(c.key));
+    Block block = BlockOf(c.plain);
     cipher.EncipherBlock(block);
-    EXPECT_EQ(block, c.cipher);
+    EXPECT_EQ(block, BlockOf(c.cipher));
     cipher.DecipherBlock(block);
-    EXPECT_EQ(block, c.plain);
+    EXPECT_EQ(block, BlockOf(c.plain));
   }
 }
 

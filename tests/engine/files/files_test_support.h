@@ -1,6 +1,6 @@
-// Helpers shared by the file layer's tests: a private temporary directory, a
-// child process that reports through its exit status, and a file system that
-// wraps the default one to count transfers or make them fail.
+// Helpers shared by the file layer's tests, besides the temporary directory
+// fixture: a child process that reports through its exit status, and a file
+// system that wraps the default one to count transfers or make them fail.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,29 +19,9 @@
 #include "platform/forwarding_file_system.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
+#include "tests/support/temp_dir_test.h"
 
 namespace strata::testing {
-
-class TempDirTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = platform::TemporaryPath() + "files-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Put(const std::string& name, const std::string& content) {
-    std::ofstream(dir_ + name, std::ios::binary) << content;
-    return dir_ + name;
-  }
-  std::string Slurp(const std::string& name) const {
-    std::ifstream in(dir_ + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string dir_;
-};
 
 // Runs body in a child process and returns its exit status.
 inline int InChild(const std::function<int()>& body) {

@@ -46,6 +46,16 @@ class RecordWriteTest : public strata::testing::WriteTest {
     return record;
   }
 
+  // Items "n0", "n1", ... through a shared cursor that is closed again.
+  void InsertItems(int count) {
+    TDataCursor cursor(*directory_, "items");
+    cursor.Open();
+    for (int i = 0; i < count; ++i) {
+      Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
+      cursor.InsertRecord(record);
+    }
+  }
+
   std::int32_t FieldInt(TDataCursor& cursor, const Bytes& record, std::uint16_t field) {
     const auto value = cursor.GetField(record, field);
     return value ? LoadI32(value->data()) : -1;
@@ -265,14 +275,7 @@ TEST_F(RecordWriteTest, RequiredFieldFailsBeforeASlotIsTaken) {
 
 TEST_F(RecordWriteTest, KeptRecordIDsRaiseTheCounter) {
   CreateItems();
-  {
-    TDataCursor cursor(*directory_, "items");
-    cursor.Open();
-    for (int i = 0; i < 3; ++i) {
-      Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
-      cursor.InsertRecord(record);
-    }
-  }
+  InsertItems(3);
   TDataCursor cursor(*directory_, "items",
                      CursorModes{.Exclusive = true, .KeepRecordIDs = true, .NoTriggers = true});
   cursor.Open();
@@ -413,13 +416,10 @@ TEST_F(RecordWriteTest, LostIndexFileFailsTheOpenAndRepairRebuildsThePrimaryInde
       }
     }
     CreateItems();
+    InsertItems(50);
     {
       TDataCursor cursor(*directory_, "items");
       cursor.Open();
-      for (int i = 0; i < 50; ++i) {
-        Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
-        cursor.InsertRecord(record);
-      }
       cursor.DeleteRecord(7);
     }
     const std::string indexPath = dir_ + "items.idx";

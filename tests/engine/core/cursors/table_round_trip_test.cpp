@@ -3,6 +3,7 @@
 #include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "tests/engine/core/write_test_support.h"
+#include "tests/support/numbers.h"
 
 namespace strata {
 namespace {
@@ -10,19 +11,6 @@ namespace {
 using namespace strata::testing;
 
 constexpr std::int32_t kRecords = 3000;
-
-// A small deterministic generator.
-class Numbers {
- public:
-  std::uint32_t Next() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<std::uint32_t>(state_ >> 33);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-
- private:
-  std::uint64_t state_ = 2024;
-};
 
 const char* const kWords[] = {"amber", "the",   "Birch", "cedar", "and",    "delta", "ember",
                               "fjord", "grain", "HARBOUR", "isle", "jasper", "kiln",  "lumen"};
@@ -79,7 +67,7 @@ TEST_F(TableRoundTripTest, EveryTypeKeyAndWordSurvivesReopening) {
           IndexDef("ByTitle", {17}).CaseInsensitive(), IndexDef("ByStamp", {13, 7}).Descending()},
          {17, 4});
 
-  Numbers numbers;
+  Numbers numbers(2024);
   std::vector<Bytes> given(kRecords + 1);
   std::vector<Bytes> notes(kRecords + 1);
   std::vector<Bytes> extras(kRecords + 1);
