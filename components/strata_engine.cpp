@@ -98,7 +98,7 @@ void TStrataEngine::SetLockFileName(std::string_view value) {
   options().LockFileName = std::move(name);
 }
 
-void TStrataEngine::SetBufferLimit(std::int32_t DataEngineOptions::*field, std::int32_t value,
+void TStrataEngine::SetBufferLimit(std::int32_t TableBufferLimits::*field, std::int32_t value,
                                    std::int32_t minimum) {
   value = std::max(value, minimum);
   CheckInactive(value != options().*field);
@@ -106,22 +106,22 @@ void TStrataEngine::SetBufferLimit(std::int32_t DataEngineOptions::*field, std::
 }
 
 void TStrataEngine::SetMaxTableDataBufferSize(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableDataBufferSize, value, 8192);
+  SetBufferLimit(&TableBufferLimits::MaxTableDataBufferSize, value, 8192);
 }
 void TStrataEngine::SetMaxTableDataBufferCount(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableDataBufferCount, value, 16);
+  SetBufferLimit(&TableBufferLimits::MaxTableDataBufferCount, value, 16);
 }
 void TStrataEngine::SetMaxTableIndexBufferSize(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableIndexBufferSize, value, 32768);
+  SetBufferLimit(&TableBufferLimits::MaxTableIndexBufferSize, value, 32768);
 }
 void TStrataEngine::SetMaxTableIndexBufferCount(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableIndexBufferCount, value, 8);
+  SetBufferLimit(&TableBufferLimits::MaxTableIndexBufferCount, value, 8);
 }
 void TStrataEngine::SetMaxTableBlobBufferSize(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableBlobBufferSize, value, 8192);
+  SetBufferLimit(&TableBufferLimits::MaxTableBlobBufferSize, value, 8192);
 }
 void TStrataEngine::SetMaxTableBlobBufferCount(std::int32_t value) {
-  SetBufferLimit(&DataEngineOptions::MaxTableBlobBufferCount, value, 32);
+  SetBufferLimit(&TableBufferLimits::MaxTableBlobBufferCount, value, 32);
 }
 
 void TStrataEngine::SetMemoryBudget(std::int64_t bytes) {

@@ -194,7 +194,7 @@ class TStrataEngine {
   void CheckInactive(bool changes) const;
   void SetExtension(std::string DataEngineOptions::*field, std::string_view value,
                     std::string_view fallback);
-  void SetBufferLimit(std::int32_t DataEngineOptions::*field, std::int32_t value,
+  void SetBufferLimit(std::int32_t TableBufferLimits::*field, std::int32_t value,
                       std::int32_t minimum);
   void SetLockSetting(std::uint32_t TableLockSettings::*field, std::uint16_t value);
   void SetLockSetting(std::int32_t TableLockSettings::*field, std::uint16_t value);

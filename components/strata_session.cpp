@@ -66,12 +66,7 @@ void TStrataSession::Activate() {
   try {
     dataSessionName_ = sessionName_ + "_" + std::to_string(serial_);
     dataSession_->SetPrivateDirectory(privateDir_);
-    dataSession_->SetStrictChangeDetection(strictChangeDetection_);
-    dataSession_->SetForceBufferFlush(forceBufferFlush_);
-    dataSession_->SetLockRetryCount(lockRetryCount_);
-    dataSession_->SetLockWaitTime(lockWaitTime_);
-    dataSession_->SetLockProtocol(lockProtocol_);
-    dataSession_->SetProgressSteps(progressSteps_);
+    dataSession_->SetSettings(settings_);
     dataSession_->OnPassword = [this] { return OnPassword ? OnPassword() : false; };
   } catch (...) {
     Deactivate();
@@ -156,35 +151,39 @@ void TStrataSession::SetPrivateDir(std::string_view value) {
   if (dataSession_) dataSession_->SetPrivateDirectory(privateDir_);
 }
 
+void TStrataSession::PassSettings() {
+  if (dataSession_) dataSession_->SetSettings(settings_);
+}
+
 void TStrataSession::SetForceBufferFlush(bool value) {
-  forceBufferFlush_ = value;
-  if (dataSession_) dataSession_->SetForceBufferFlush(value);
+  settings_.ForceBufferFlush = value;
+  PassSettings();
 }
 
 void TStrataSession::SetStrictChangeDetection(bool value) {
-  strictChangeDetection_ = value;
-  if (dataSession_) dataSession_->SetStrictChangeDetection(value);
+  settings_.StrictChangeDetection = value;
+  PassSettings();
 }
 
 void TStrataSession::SetLockRetryCount(std::uint8_t value) {
-  lockRetryCount_ = value;
-  if (dataSession_) dataSession_->SetLockRetryCount(value);
+  settings_.LockRetryCount = value;
+  PassSettings();
 }
 
 void TStrataSession::SetLockWaitTime(std::uint16_t value) {
-  lockWaitTime_ = value;
-  if (dataSession_) dataSession_->SetLockWaitTime(value);
+  settings_.LockWaitTime = value;
+  PassSettings();
 }
 
 void TStrataSession::SetLockProtocol(TLockProtocol value) {
-  lockProtocol_ = value;
-  if (dataSession_) dataSession_->SetLockProtocol(value);
+  settings_.LockProtocol = value;
+  PassSettings();
 }
 
 void TStrataSession::SetProgressSteps(std::uint16_t value) {
   if (value > 100) return;
-  progressSteps_ = value;
-  if (dataSession_) dataSession_->SetProgressSteps(value);
+  settings_.ProgressSteps = value;
+  PassSettings();
 }
 
 void TStrataSession::SetSessionType(TSessionType value) {

@@ -76,18 +76,22 @@ class TStrataSession {
   void SetKeepConnections(bool value) { keepConnections_ = value; }
   const std::string& PrivateDir() const { return privateDir_; }
   void SetPrivateDir(std::string_view value);
-  bool ForceBufferFlush() const { return forceBufferFlush_; }
+  // The engine session's settings, held here while the session is inactive
+  // and passed on as they change.
+  bool ForceBufferFlush() const { return settings_.ForceBufferFlush; }
   void SetForceBufferFlush(bool value);
-  bool StrictChangeDetection() const { return strictChangeDetection_; }
+  bool StrictChangeDetection() const { return settings_.StrictChangeDetection; }
   void SetStrictChangeDetection(bool value);
-  std::uint8_t LockRetryCount() const { return lockRetryCount_; }
+  std::uint8_t LockRetryCount() const {
+    return static_cast<std::uint8_t>(settings_.LockRetryCount);
+  }
   void SetLockRetryCount(std::uint8_t value);
-  std::uint16_t LockWaitTime() const { return lockWaitTime_; }
+  std::uint16_t LockWaitTime() const { return static_cast<std::uint16_t>(settings_.LockWaitTime); }
   void SetLockWaitTime(std::uint16_t value);
-  TLockProtocol LockProtocol() const { return lockProtocol_; }
+  TLockProtocol LockProtocol() const { return settings_.LockProtocol; }
   void SetLockProtocol(TLockProtocol value);
   // Values above 100 are ignored.
-  std::uint16_t ProgressSteps() const { return progressSteps_; }
+  std::uint16_t ProgressSteps() const { return static_cast<std::uint16_t>(settings_.ProgressSteps); }
   void SetProgressSteps(std::uint16_t value);
   TSessionType SessionType() const { return sessionType_; }
   void SetSessionType(TSessionType value);
@@ -128,6 +132,7 @@ class TStrataSession {
   void CheckAutoSessionAlone() const;
   void ReleaseAutoSlot();
   void RemoveDatabase(TStrataDatabase& database);
+  void PassSettings();
 
   TStrataEngine& engine_;
   std::string componentName_;
@@ -139,12 +144,7 @@ class TStrataSession {
   std::optional<std::size_t> autoSlot_;
   bool keepConnections_ = true;
   std::string privateDir_;
-  bool forceBufferFlush_ = false;
-  bool strictChangeDetection_ = false;
-  std::uint8_t lockRetryCount_ = 15;
-  std::uint16_t lockWaitTime_ = 100;
-  TLockProtocol lockProtocol_ = lpPessimistic;
-  std::uint16_t progressSteps_ = 20;
+  SessionSettings settings_;
   TSessionType sessionType_ = stLocal;
   RemoteSettings remote_;
 

@@ -9,15 +9,19 @@
 
 namespace strata {
 
-struct EngineLimits {
-  std::int64_t MaxFileSize = 4'000'000'000;
-  std::int32_t MaxRecordCount = 200'000'000;
+// The bytes and the number of entries each cache of a table may hold.
+struct TableBufferLimits {
   std::int32_t MaxTableDataBufferSize = 32768;
   std::int32_t MaxTableDataBufferCount = 8192;
   std::int32_t MaxTableIndexBufferSize = 65536;
   std::int32_t MaxTableIndexBufferCount = 8192;
   std::int32_t MaxTableBlobBufferSize = 32768;
   std::int32_t MaxTableBlobBufferCount = 8192;
+};
+
+struct EngineLimits : TableBufferLimits {
+  std::int64_t MaxFileSize = 4'000'000'000;
+  std::int32_t MaxRecordCount = 200'000'000;
 
   // The limits with large file support.
   static EngineLimits LargeFiles() {

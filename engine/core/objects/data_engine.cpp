@@ -34,12 +34,7 @@ TDataEngine::~TDataEngine() {
 void TDataEngine::Activate(std::string_view lockFileName) {
   if (!lockFileName.empty()) options_.LockFileName = std::string(lockFileName);
   EngineLimits limits = options_.LargeFileSupport ? EngineLimits::LargeFiles() : EngineLimits{};
-  limits.MaxTableDataBufferSize = options_.MaxTableDataBufferSize;
-  limits.MaxTableDataBufferCount = options_.MaxTableDataBufferCount;
-  limits.MaxTableIndexBufferSize = options_.MaxTableIndexBufferSize;
-  limits.MaxTableIndexBufferCount = options_.MaxTableIndexBufferCount;
-  limits.MaxTableBlobBufferSize = options_.MaxTableBlobBufferSize;
-  limits.MaxTableBlobBufferCount = options_.MaxTableBlobBufferCount;
+  static_cast<TableBufferLimits&>(limits) = options_;
   if (options_.MemoryBudget > 0) {
     // A quarter of the budget per table, split between its three caches in
     // proportion to what they hold in a rebuild: records and pages alike,

@@ -32,7 +32,8 @@ namespace strata {
 
 class TDataSession;
 
-struct DataEngineOptions {
+// The cache limits (TableBufferLimits) are the defaults of every table.
+struct DataEngineOptions : TableBufferLimits {
   bool LargeFileSupport = false;
   std::string LockFileName = "strata.lck";
   std::string TableDataExtension = ".dat";
@@ -48,14 +49,8 @@ struct DataEngineOptions {
   std::string TableIndexTempExtension = ".idx";
   std::string TableBlobTempExtension = ".blb";
   bool CreateTempTablesInDatabase = false;
-  std::int32_t MaxTableDataBufferSize = EngineLimits{}.MaxTableDataBufferSize;
-  std::int32_t MaxTableDataBufferCount = EngineLimits{}.MaxTableDataBufferCount;
-  std::int32_t MaxTableIndexBufferSize = EngineLimits{}.MaxTableIndexBufferSize;
-  std::int32_t MaxTableIndexBufferCount = EngineLimits{}.MaxTableIndexBufferCount;
-  std::int32_t MaxTableBlobBufferSize = EngineLimits{}.MaxTableBlobBufferSize;
-  std::int32_t MaxTableBlobBufferCount = EngineLimits{}.MaxTableBlobBufferCount;
   // Bytes the engine may spend on a table's caches and on the sorts that
-  // build indexes; 0 leaves the caches at the limits above and gives sorts
+  // build indexes; 0 leaves the caches at the buffer limits and gives sorts
   // kDefaultSortMemory. Set, a fourth goes to each table's data, index and
   // BLOB caches together (a restructure has two tables open) and half to the
   // sorts of one index build.

@@ -69,7 +69,7 @@ std::string TDataSession::PrivateDirectory() const {
 }
 
 std::int32_t TDataSession::ProgressStep() const {
-  return progressSteps_ == 0 ? 100 : 100 / progressSteps_;
+  return settings_.ProgressSteps == 0 ? 100 : 100 / settings_.ProgressSteps;
 }
 
 void TDataSession::AddPassword(std::string_view text) {

@@ -1,8 +1,7 @@
 // TDataSession: one engine-side session. It owns the database directories it
 // opened (shared by reference count), the table passwords it knows and the
-// settings its tables and cursors follow: lock retries and waits for record,
-// table and semaphore locks, the lock protocol, strict change detection,
-// forced OS flushing, progress steps and the private directory.
+// settings its tables and cursors follow (SessionSettings) and the private
+// directory.
 //
 // A session and everything below it is used by one thread at a time.
 #pragma once
@@ -15,13 +14,12 @@
 #include <vector>
 
 #include "engine/core/objects/data_password.h"
+#include "engine/core/objects/session_settings.h"
 
 namespace strata {
 
 class TDataEngine;
 class TDataDirectory;
-
-enum TLockProtocol : std::uint8_t { lpPessimistic = 0, lpOptimistic = 1 };
 
 class TDataSession {
  public:
@@ -51,22 +49,25 @@ class TDataSession {
   std::string PrivateDirectory() const;
   const std::string& StoredPrivateDirectory() const { return privateDirectory_; }
 
-  std::int32_t ProgressSteps() const { return progressSteps_; }
-  void SetProgressSteps(std::int32_t steps) { progressSteps_ = steps; }
+  const SessionSettings& Settings() const { return settings_; }
+  void SetSettings(const SessionSettings& settings) { settings_ = settings; }
+
+  std::int32_t ProgressSteps() const { return settings_.ProgressSteps; }
+  void SetProgressSteps(std::int32_t steps) { settings_.ProgressSteps = steps; }
   // The percentage between two progress reports: 100 div ProgressSteps, or
   // 100 when ProgressSteps is 0.
   std::int32_t ProgressStep() const;
 
-  bool ForceBufferFlush() const { return forceBufferFlush_; }
-  void SetForceBufferFlush(bool value) { forceBufferFlush_ = value; }
-  bool StrictChangeDetection() const { return strictChangeDetection_; }
-  void SetStrictChangeDetection(bool value) { strictChangeDetection_ = value; }
-  std::int32_t LockRetryCount() const { return lockRetryCount_; }
-  void SetLockRetryCount(std::int32_t count) { lockRetryCount_ = count; }
-  std::uint32_t LockWaitTime() const { return lockWaitTime_; }
-  void SetLockWaitTime(std::uint32_t milliseconds) { lockWaitTime_ = milliseconds; }
-  TLockProtocol LockProtocol() const { return lockProtocol_; }
-  void SetLockProtocol(TLockProtocol protocol) { lockProtocol_ = protocol; }
+  bool ForceBufferFlush() const { return settings_.ForceBufferFlush; }
+  void SetForceBufferFlush(bool value) { settings_.ForceBufferFlush = value; }
+  bool StrictChangeDetection() const { return settings_.StrictChangeDetection; }
+  void SetStrictChangeDetection(bool value) { settings_.StrictChangeDetection = value; }
+  std::int32_t LockRetryCount() const { return settings_.LockRetryCount; }
+  void SetLockRetryCount(std::int32_t count) { settings_.LockRetryCount = count; }
+  std::uint32_t LockWaitTime() const { return settings_.LockWaitTime; }
+  void SetLockWaitTime(std::uint32_t milliseconds) { settings_.LockWaitTime = milliseconds; }
+  TLockProtocol LockProtocol() const { return settings_.LockProtocol; }
+  void SetLockProtocol(TLockProtocol protocol) { settings_.LockProtocol = protocol; }
 
   // The last AutoInc value an insert of this session stored.
   std::int32_t LastAutoIncValue() const { return lastAutoIncValue_; }
@@ -87,12 +88,7 @@ class TDataSession {
   TDataEngine& engine_;
   std::vector<std::unique_ptr<TDataDirectory>> directories_;
   std::string privateDirectory_;
-  std::int32_t progressSteps_ = 20;
-  bool forceBufferFlush_ = false;
-  bool strictChangeDetection_ = false;
-  std::int32_t lockRetryCount_ = 15;
-  std::uint32_t lockWaitTime_ = 100;
-  TLockProtocol lockProtocol_ = lpPessimistic;
+  SessionSettings settings_;
   std::int32_t lastAutoIncValue_ = 0;
   std::vector<std::unique_ptr<TDataPassword>> passwords_;
   std::vector<std::unique_ptr<TDataPassword>> sparePasswords_;
