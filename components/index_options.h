@@ -9,12 +9,12 @@ namespace strata {
 
 // Bit values as stored in a definition's option byte.
 enum TIndexOption : std::uint8_t {
-  ixPrimary = 1,
-  ixUnique = 2,
-  ixDescending = 4,
-  ixCaseInsensitive = 8,
-  ixExpression = 16,
-  ixNonMaintained = 32,
+  ixPrimary = 1 << 0,
+  ixUnique = 1 << 1,
+  ixDescending = 1 << 2,
+  ixCaseInsensitive = 1 << 3,
+  ixExpression = 1 << 4,
+  ixNonMaintained = 1 << 5,
 };
 using TIndexOptions = FlagSet<TIndexOption>;
 

@@ -9,9 +9,6 @@ namespace strata {
 namespace {
 
 // The header fields, where blob_file_header_layout.h places them.
-using blob_header_layout::kChangeCount;
-using blob_header_layout::kFormatVersion;
-using blob_header_layout::kSignatureDigest;
 using blob_header_layout::kFirstFreeBlock;
 using blob_header_layout::kNextBlockNumber;
 using blob_header_layout::kHeaderModified;
@@ -21,9 +18,7 @@ using blob_header_layout::kHeaderModified;
 void BlobFileHeader::Encode(std::span<std::uint8_t, kBlobHeaderSize> image) const {
   std::uint8_t* p = image.data();
   std::fill(image.begin(), image.end(), 0);
-  StoreI32(p + kChangeCount, ChangeCount);
-  p[kFormatVersion] = FormatVersion;
-  std::copy(SignatureDigest.begin(), SignatureDigest.end(), p + kSignatureDigest);
+  EncodeStart(image);
   StoreI32(p + kFirstFreeBlock, FirstFreeBlock);
   StoreI32(p + kNextBlockNumber, NextBlockNumber);
   p[kHeaderModified] = HeaderModified ? 1 : 0;
@@ -31,9 +26,7 @@ void BlobFileHeader::Encode(std::span<std::uint8_t, kBlobHeaderSize> image) cons
 
 void BlobFileHeader::Decode(std::span<const std::uint8_t, kBlobHeaderSize> image) {
   const std::uint8_t* p = image.data();
-  ChangeCount = LoadI32(p + kChangeCount);
-  FormatVersion = p[kFormatVersion];
-  std::copy_n(p + kSignatureDigest, SignatureDigest.size(), SignatureDigest.begin());
+  DecodeStart(image);
   FirstFreeBlock = LoadI32(p + kFirstFreeBlock);
   NextBlockNumber = LoadI32(p + kNextBlockNumber);
   HeaderModified = false;

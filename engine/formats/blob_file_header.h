@@ -5,14 +5,11 @@
 #include <span>
 
 #include "engine/formats/blob_file_header_layout.h"
-#include "engine/formats/data_file_header.h"
+#include "engine/formats/table_file_header.h"
 
 namespace strata {
 
-struct BlobFileHeader {
-  std::int32_t ChangeCount = 0;
-  std::uint8_t FormatVersion = kCurrentFormatVersion;
-  Digest SignatureDigest{};
+struct BlobFileHeader : TableFileHeader {
   std::int32_t FirstFreeBlock = 0;
   std::int32_t NextBlockNumber = 1;
   bool HeaderModified = false;

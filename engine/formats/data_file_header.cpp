@@ -10,9 +10,6 @@ namespace strata {
 namespace {
 
 // The header fields, where data_file_header_layout.h places them.
-using data_header_layout::kChangeCount;
-using data_header_layout::kFormatVersion;
-using data_header_layout::kSignatureDigest;
 using data_header_layout::kFirstFreeRecord;
 using data_header_layout::kNextRecordNumber;
 using data_header_layout::kLastRecordID;
@@ -40,9 +37,7 @@ using data_header_layout::kDescriptionLength;
 void DataFileHeader::Encode(std::span<std::uint8_t, kDataHeaderSize> image) const {
   std::uint8_t* p = image.data();
   std::fill(image.begin(), image.end(), 0);
-  StoreI32(p + kChangeCount, ChangeCount);
-  p[kFormatVersion] = FormatVersion;
-  std::copy(SignatureDigest.begin(), SignatureDigest.end(), p + kSignatureDigest);
+  EncodeStart(image);
   StoreI32(p + kFirstFreeRecord, FirstFreeRecord);
   StoreI32(p + kNextRecordNumber, NextRecordNumber);
   StoreI32(p + kLastRecordID, LastRecordID);
@@ -68,9 +63,7 @@ bool DataFileHeader::Decode(std::span<const std::uint8_t, kDataHeaderSize> image
   const std::uint8_t* p = image.data();
   auto description = ReadShortText(image.subspan(kDescription), kDescriptionLength);
   if (!description) return false;
-  ChangeCount = LoadI32(p + kChangeCount);
-  FormatVersion = p[kFormatVersion];
-  std::copy_n(p + kSignatureDigest, SignatureDigest.size(), SignatureDigest.begin());
+  DecodeStart(image);
   FirstFreeRecord = LoadI32(p + kFirstFreeRecord);
   NextRecordNumber = LoadI32(p + kNextRecordNumber);
   LastRecordID = LoadI32(p + kLastRecordID);

@@ -9,17 +9,11 @@
 #include <string>
 
 #include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/table_file_header.h"
 
 namespace strata {
 
-inline constexpr std::uint8_t kCurrentFormatVersion = 6;
-
-using Digest = std::array<std::uint8_t, 16>;
-
-struct DataFileHeader {
-  std::int32_t ChangeCount = 0;
-  std::uint8_t FormatVersion = kCurrentFormatVersion;
-  Digest SignatureDigest{};
+struct DataFileHeader : TableFileHeader {
   std::int32_t FirstFreeRecord = 0;
   std::int32_t NextRecordNumber = 1;
   std::int32_t LastRecordID = 0;

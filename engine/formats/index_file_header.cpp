@@ -10,9 +10,6 @@ namespace strata {
 namespace {
 
 // The header fields, where index_file_header_layout.h places them.
-using index_header_layout::kChangeCount;
-using index_header_layout::kFormatVersion;
-using index_header_layout::kSignatureDigest;
 using index_header_layout::kFirstFreePage;
 using index_header_layout::kNextPageNumber;
 using index_header_layout::kSecondaryIndexCount;
@@ -41,9 +38,7 @@ using index_descriptor_layout::kNameLength;
 void IndexFileHeader::Encode(std::span<std::uint8_t, kIndexHeaderSize> image) const {
   std::uint8_t* p = image.data();
   std::fill(image.begin(), image.end(), 0);
-  StoreI32(p + kChangeCount, ChangeCount);
-  p[kFormatVersion] = FormatVersion;
-  std::copy(SignatureDigest.begin(), SignatureDigest.end(), p + kSignatureDigest);
+  EncodeStart(image);
   StoreI32(p + kFirstFreePage, FirstFreePage);
   StoreI32(p + kNextPageNumber, NextPageNumber);
   p[kSecondaryIndexCount] = SecondaryIndexCount;
@@ -56,9 +51,7 @@ void IndexFileHeader::Encode(std::span<std::uint8_t, kIndexHeaderSize> image) co
 
 void IndexFileHeader::Decode(std::span<const std::uint8_t, kIndexHeaderSize> image) {
   const std::uint8_t* p = image.data();
-  ChangeCount = LoadI32(p + kChangeCount);
-  FormatVersion = p[kFormatVersion];
-  std::copy_n(p + kSignatureDigest, SignatureDigest.size(), SignatureDigest.begin());
+  DecodeStart(image);
   FirstFreePage = LoadI32(p + kFirstFreePage);
   NextPageNumber = LoadI32(p + kNextPageNumber);
   SecondaryIndexCount = p[kSecondaryIndexCount];

@@ -8,17 +8,14 @@
 #include <span>
 #include <string>
 
-#include "engine/formats/data_file_header.h"
 #include "engine/formats/index_file_header_layout.h"
+#include "engine/formats/table_file_header.h"
 
 namespace strata {
 
 inline constexpr std::size_t kFullTextSlot = 31;
 
-struct IndexFileHeader {
-  std::int32_t ChangeCount = 0;
-  std::uint8_t FormatVersion = kCurrentFormatVersion;
-  Digest SignatureDigest{};
+struct IndexFileHeader : TableFileHeader {
   std::int32_t FirstFreePage = 0;
   std::int32_t NextPageNumber = 1;
   std::uint8_t SecondaryIndexCount = 0;

@@ -46,14 +46,16 @@ class RecordWriteTest : public strata::testing::WriteTest {
     return record;
   }
 
+  void InsertItem(TDataCursor& cursor, std::string_view name) {
+    Bytes record = Item(cursor, std::nullopt, name);
+    cursor.InsertRecord(record);
+  }
+
   // Items "n0", "n1", ... through a shared cursor that is closed again.
   void InsertItems(int count) {
     TDataCursor cursor(*directory_, "items");
     cursor.Open();
-    for (int i = 0; i < count; ++i) {
-      Bytes record = Item(cursor, std::nullopt, "n" + std::to_string(i));
-      cursor.InsertRecord(record);
-    }
+    for (int i = 0; i < count; ++i) InsertItem(cursor, "n" + std::to_string(i));
   }
 
   std::int32_t FieldInt(TDataCursor& cursor, const Bytes& record, std::uint16_t field) {
@@ -136,8 +138,7 @@ TEST_F(RecordWriteTest, FailedChecksLeaveTheTableUnchanged) {
   CreateItems();
   TDataCursor cursor(*directory_, "items");
   cursor.Open();
-  Bytes first = Item(cursor, std::nullopt, "Lamp");
-  cursor.InsertRecord(first);
+  InsertItem(cursor, "Lamp");
   const DataFileHeader before = cursor.Table()->DataFile()->Header();
 
   Bytes noQty = Item(cursor, std::nullopt, "Desk");
@@ -262,8 +263,7 @@ TEST_F(RecordWriteTest, RequiredFieldFailsBeforeASlotIsTaken) {
   CreateItems();
   TDataCursor cursor(*directory_, "items");
   cursor.Open();
-  Bytes record = Item(cursor, std::nullopt, "Lamp");
-  cursor.InsertRecord(record);
+  InsertItem(cursor, "Lamp");
   cursor.DeleteRecord(1);
   Bytes missing = Item(cursor, std::nullopt, "Desk");
   cursor.SetField(missing, 5, std::nullopt);
