@@ -10,6 +10,7 @@
 #include "engine/core/objects/data_table.h"
 #include "engine/core/schema/table_full_text_params.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/core/schema/table_structure.h"
 #include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
 #include "engine/formats/field_rules.h"
@@ -43,14 +44,7 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
   structure.Fields.assign(definition.Fields.begin(), definition.Fields.end());
   std::copy(definition.Indexes.begin(), definition.Indexes.end(), structure.Indexes.begin());
   structure.SecondaryIndexCount = definition.SecondaryIndexCount;
-  structure.Info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
-  structure.Info.UserMajorVersion = options.UserMajorVersion;
-  structure.Info.UserMinorVersion = options.UserMinorVersion;
-  structure.Info.LastAutoIncValue = options.LastAutoIncValue;
-  structure.Info.BlobBlockSize = blockSize;
-  structure.Info.IndexPageSize = pageSize;
-  structure.Info.Description = options.Description.substr(0, 100);
-  structure.Info.Encrypted = options.Encrypted;
+  structure.Info = HeaderValuesOf(options, options.LastAutoIncValue, pageSize, blockSize);
   structure.Password = options.Password;
 
   std::optional<ChangeJournal> journal;

@@ -20,6 +20,7 @@
 #include "engine/core/indexing/sorted_index_build.h"
 #include "engine/core/schema/table_full_text_params.h"
 #include "engine/core/schema/table_names.h"
+#include "engine/core/schema/table_structure.h"
 #include "engine/core/journal/table_swap.h"
 #include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
@@ -274,15 +275,7 @@ void TDataCursor::UpdateHeader(const RestructureOptions& options, std::int32_t l
   for (int slot = 0; slot <= definition.SecondaryIndexCount; ++slot) {
     index.UpdateIndexInfo(slot, definition.Indexes[static_cast<std::size_t>(slot)]);
   }
-  TableInfo info;
-  info.LocaleID = static_cast<std::uint32_t>(options.LocaleID);
-  info.UserMajorVersion = options.UserMajorVersion;
-  info.UserMinorVersion = options.UserMinorVersion;
-  info.LastAutoIncValue = lastAutoInc;
-  info.BlobBlockSize = blockSize;
-  info.IndexPageSize = pageSize;
-  info.Description = options.Description.substr(0, 100);
-  info.Encrypted = options.Encrypted;
+  TableInfo info = HeaderValuesOf(options, lastAutoInc, pageSize, blockSize);
   // Neither the cipher nor the password changes here.
   info.PasswordCheck = data.Header().PasswordCheck;
   data.SetTableInfo(info);

@@ -12,6 +12,7 @@
 #include "engine/core/cursors/modes_scope.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_table.h"
+#include "engine/formats/data_file_header_layout.h"
 #include "engine/core/schema/field_value_rules.h"
 #include "engine/core/restructure/restructure_decision.h"
 #include "engine/errors/engine_error.h"
@@ -138,7 +139,7 @@ bool HeaderChanges(const TDataTable& table, const TableProperties& options,
          h.UserMinorVersion != options.UserMinorVersion ||
          (options.LastAutoIncValue != -1 && h.LastAutoIncValue != options.LastAutoIncValue) ||
          h.BlobBlockSize != blockSize || h.IndexPageSize != pageSize ||
-         h.Description != options.Description.substr(0, 100) ||
+         h.Description != options.Description.substr(0, data_header_layout::kDescriptionLength) ||
          (h.Encrypted != 0) != options.Encrypted;
 }
 

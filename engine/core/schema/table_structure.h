@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/schema/table_create_options.h"
 #include "engine/formats/data_file.h"
 #include "engine/formats/field_descriptor.h"
 #include "engine/formats/index_file_header.h"
@@ -23,5 +24,12 @@ struct TableStructure {
   // The password of an enciphered table (Info.Encrypted).
   std::string Password;
 };
+
+// The header values a table is created or restructured with: the
+// properties' locale, versions, description (cut to what the header holds)
+// and encryption, with the auto-increment value and the page and block sizes
+// as the caller settled them. The password check is left to the caller.
+TableInfo HeaderValuesOf(const TableProperties& properties, std::int32_t lastAutoIncValue,
+                         std::int32_t indexPageSize, std::int32_t blobBlockSize);
 
 }  // namespace strata

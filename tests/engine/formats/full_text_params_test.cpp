@@ -94,12 +94,7 @@ TEST_F(FullTextParamsTest, StartsAValueThatDoesNotFitOnTheNextPage) {
 }
 
 TEST_F(FullTextParamsTest, BrokenChainsRaiseIndexCorrupt) {
-  struct Case {
-    const char* what;
-    std::int64_t offset;  // from the first page
-    std::string bytes;
-  };
-  const Case cases[] = {
+  const Damage cases[] = {
       {"next page outside the file", kNextPage, "09 00 00 00"},
       {"chain ends early", 1024 + kNextPage, "00 00 00 00"},
       {"next page of another type", 1024 + kPageType, "02"},
@@ -107,17 +102,14 @@ TEST_F(FullTextParamsTest, BrokenChainsRaiseIndexCorrupt) {
       {"negative word count", kStream, "FF FF FF FF"},
       {"set of another size", 3 * 1024 + kStream, "21"},
   };
-  for (const Case& c : cases) {
+  for (const Damage& c : cases) {
     SCOPED_TRACE(c.what);
     Create();
     FullTextParams params = FullTextParams::Defaults();
     params.StopWords = {std::string(600, 'a'), std::string(600, 'b'), std::string(1011, 'c')};
     WriteFullTextParams(*file_, params);
     Reopen();
-    file_->Close();
-    PutFileBytes(kFirstIndexPageOffset + c.offset, Hex(c.bytes));
-    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
-    file_->Open();
+    DamageAndReopen(c);
     EXPECT_EQ(CodeOf([&] { ReadFullTextParams(*file_); }), STRATA_INDEXCORRUPT);
   }
 }

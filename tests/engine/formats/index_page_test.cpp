@@ -132,12 +132,8 @@ TEST_F(IndexPageTest, CapacityFollowsThePageSize) {
 
 // Damaged pages are reported, never read out of bounds.
 TEST_F(IndexPageTest, DamagedPagesRaiseIndexCorrupt) {
-  struct Case {
-    const char* what;
-    std::size_t offset;  // inside the root page
-    std::string bytes;
-  };
-  const Case cases[] = {
+  // Offsets inside the root page.
+  const Damage cases[] = {
       {"entry count past the payload", kEntryCount, "FF 7F"},
       {"entry count past capacity", kEntryCount, "00 03"},
       // The first entry (N0) packs into 13 bytes; these hit the second.
@@ -148,7 +144,7 @@ TEST_F(IndexPageTest, DamagedPagesRaiseIndexCorrupt) {
       {"root of the wrong type", kPageType, "01"},
       {"empty root", kEntryCount, "00 00"},
   };
-  for (const Case& c : cases) {
+  for (const Damage& c : cases) {
     SCOPED_TRACE(c.what);
     TIndexTree& tree = Define(false, 3);
     for (int i = 0; i < 40; ++i) tree.Insert(Key(("N" + std::to_string(i)).c_str(), i + 1), i + 1);
@@ -156,10 +152,7 @@ TEST_F(IndexPageTest, DamagedPagesRaiseIndexCorrupt) {
     Reopen();
     const auto page = PageBytes(root);
     ASSERT_EQ(page[kPageType], kPageRootLeaf);
-    PutFileBytes(kFirstIndexPageOffset + (root - 1) * 1024 + c.offset, Hex(c.bytes));
-    file_->Close();
-    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, 1024);
-    file_->Open();
+    DamageAndReopen({c.what, (root - 1) * 1024 + c.offset, c.bytes});
     TIndexTree damaged(*file_, 1, layout_);
     EXPECT_EQ(CodeOf([&] {
                 damaged.Insert(Key("N0", 1000), 1000);

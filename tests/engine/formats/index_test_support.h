@@ -101,6 +101,22 @@ class IndexFileTest : public TempDirTest {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
 
+  // A damage case: what it breaks, where (from the first page), and the
+  // bytes written there (Hex).
+  struct Damage {
+    const char* what;
+    std::int64_t offset;
+    std::string bytes;
+  };
+  // Closes the file, writes the damage and opens the file again; nothing
+  // cached is written back over the damage.
+  void DamageAndReopen(const Damage& damage) {
+    file_->Close();
+    PutFileBytes(kFirstIndexPageOffset + damage.offset, Hex(damage.bytes));
+    file_ = std::make_unique<TIndexFile>(registry_, Path(), false, owner_, pageSize_);
+    file_->Open();
+  }
+
   FileRegistry registry_;
   FakeOwner owner_;
   std::unique_ptr<TIndexFile> file_;
