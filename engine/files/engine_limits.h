@@ -39,13 +39,15 @@ inline std::int32_t DataCacheLimit(const EngineLimits& limits, std::int32_t reco
   return std::max(1, std::min(count, limits.MaxTableDataBufferCount));
 }
 
-inline std::int32_t IndexCacheLimit(const EngineLimits& limits, std::int32_t pageSize) {
-  const std::int32_t count = limits.MaxTableIndexBufferSize / std::max(1, pageSize - 13 + 56);
+// Index pages and BLOB blocks are cached without their on-disk header: each
+// costs the payload it holds.
+inline std::int32_t IndexCacheLimit(const EngineLimits& limits, std::int32_t payloadSize) {
+  const std::int32_t count = limits.MaxTableIndexBufferSize / std::max(1, payloadSize + 56);
   return std::max(1, std::min(count, limits.MaxTableIndexBufferCount));
 }
 
-inline std::int32_t BlobCacheLimit(const EngineLimits& limits, std::int32_t blockSize) {
-  const std::int32_t count = limits.MaxTableBlobBufferSize / std::max(1, blockSize - 18 + 56);
+inline std::int32_t BlobCacheLimit(const EngineLimits& limits, std::int32_t payloadSize) {
+  const std::int32_t count = limits.MaxTableBlobBufferSize / std::max(1, payloadSize + 56);
   return std::max(1, std::min(count, limits.MaxTableBlobBufferCount));
 }
 

@@ -34,7 +34,7 @@ void TBlobFile::UnitAppended() {
   header_.HeaderModified = true;
 }
 
-std::int32_t TBlobFile::CacheLimit() { return BlobCacheLimit(owner_.Limits(), blockSize_); }
+std::int32_t TBlobFile::CacheLimit() { return BlobCacheLimit(owner_.Limits(), PayloadSize()); }
 
 std::int32_t TBlobFile::ReadAheadCount(TDataCursor* /*cursor*/, std::int32_t /*unit*/,
                                        int /*direction*/) {

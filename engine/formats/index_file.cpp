@@ -69,7 +69,7 @@ void TIndexFile::RaiseIndexError(ErrorCode code, std::string_view indexName,
                    indexName);
 }
 
-std::int32_t TIndexFile::CacheLimit() { return IndexCacheLimit(owner_.Limits(), pageSize_); }
+std::int32_t TIndexFile::CacheLimit() { return IndexCacheLimit(owner_.Limits(), PayloadSize()); }
 
 void TIndexFile::UnitAppended() {
   ++header_.NextPageNumber;

@@ -9,13 +9,18 @@
 #include <utility>
 #include <vector>
 
+#include "engine/formats/field_descriptor_layout.h"
+#include "engine/formats/index_file_header_layout.h"
 #include "tests/components/error_message.h"
 
 namespace strata {
 namespace {
 
-// Bytes expected at an offset of a 768-byte image; every byte not listed
-// must be zero.
+namespace fd = field_descriptor_layout;
+namespace ix = index_descriptor_layout;
+
+// Bytes expected at an offset of a 768-byte image (a run may cover the
+// fields that follow the one named); every byte not listed must be zero.
 using Placed = std::pair<std::size_t, std::vector<std::uint8_t>>;
 
 template <std::size_t N>
@@ -49,15 +54,20 @@ std::array<std::uint8_t, kIndexDescriptorSize> Encoded(const IndexDescriptor& d)
 TEST(FieldDescriptorBuild, WritesDecimalPlacesOfABcdField) {
   TStrataFieldDefs defs;
   const TStrataFieldDef& def = defs.Add(0x0102, "Amount", ftBCD, 2, true);
-  ExpectImage(Encoded(BuildFieldDescriptor(def)),
-              {{0, {0x02, 0x01}}, {2, Text("Amount")}, {164, {8, 0}}, {168, {2}}, {174, {1}}});
+  ExpectImage(Encoded(BuildFieldDescriptor(def)), {{fd::kFieldNumber, {0x02, 0x01}},
+                                                   {fd::kName, Text("Amount")},
+                                                   {fd::kEngineType, {8, 0}},
+                                                   {fd::kDeclaredDecimals, {2}},
+                                                   {fd::kRequired, {1}}});
 }
 
 TEST(FieldDescriptorBuild, HandsAGuidOverWithLength38) {
   TStrataFieldDefs defs;
   const TStrataFieldDef& def = defs.Add(3, "Key", ftGuid, 20, false, "CURRENT_GUID");
-  ExpectImage(Encoded(BuildFieldDescriptor(def)),
-              {{0, {3}}, {2, Text("Key")}, {164, {1, 50, 38, 0}}, {378, Text("CURRENT_GUID")}});
+  ExpectImage(Encoded(BuildFieldDescriptor(def)), {{fd::kFieldNumber, {3}},
+                                                   {fd::kName, Text("Key")},
+                                                   {fd::kEngineType, {1, 50, 38, 0}},
+                                                   {fd::kDefaultValue, Text("CURRENT_GUID")}});
 }
 
 TEST(FieldDescriptorBuild, CutsNameAndTextsAndWritesEveryProperty) {
@@ -68,22 +78,24 @@ TEST(FieldDescriptorBuild, CutsNameAndTextsAndWritesEveryProperty) {
       defs.Add(9, name, ftString, 65537, false, "abc", "a", "zz", description, fcLowerCase, 0);
   const FieldDescriptor d = BuildFieldDescriptor(def);
   EXPECT_EQ(d.Name, name.substr(0, 60));
-  ExpectImage(Encoded(d), {{0, {9}},
-                           {2, Text(name.substr(0, 60))},
-                           {63, Text(description.substr(0, 100))},
-                           {164, {1, 0, 1, 0}},  // size: low 16 bits
-                           {175, {1}},
-                           {176, Text("a")},
-                           {277, Text("zz")},
-                           {378, Text("abc")}});
+  ExpectImage(Encoded(d), {{fd::kFieldNumber, {9}},
+                           {fd::kName, Text(name.substr(0, fd::kNameLength))},
+                           {fd::kDescription, Text(description.substr(0, fd::kTextLength))},
+                           {fd::kEngineType, {1, 0, 1, 0}},  // size: low 16 bits
+                           {fd::kCharCase, {1}},
+                           {fd::kMinValue, Text("a")},
+                           {fd::kMaxValue, Text("zz")},
+                           {fd::kDefaultValue, Text("abc")}});
 }
 
 TEST(FieldDescriptorBuild, WritesNoSizeForFixedSizeTypes) {
   TStrataFieldDefs defs;
   const TStrataFieldDef& def =
       defs.Add(1, "Photo", ftGraphic, 0, false, "", "", "", "", fcNoChange, 9);
-  ExpectImage(Encoded(BuildFieldDescriptor(def)),
-              {{0, {1}}, {2, Text("Photo")}, {164, {3, 26}}, {479, {9}}});
+  ExpectImage(Encoded(BuildFieldDescriptor(def)), {{fd::kFieldNumber, {1}},
+                                                   {fd::kName, Text("Photo")},
+                                                   {fd::kEngineType, {3, 26}},
+                                                   {fd::kCompression, {9}}});
 }
 
 class IndexDescriptorBuild : public testing::Test {
@@ -101,17 +113,19 @@ TEST_F(IndexDescriptorBuild, MakesEveryKeyFieldOfADescendingIndexDescending) {
   const TStrataIndexDef& def =
       defs.Add("ByDate", "BPDate;BPTime", {ixDescending}, "", icDuplicateByte);
   ExpectImage(Encoded(BuildIndexDescriptor(fields_, def)),
-              {{0, Text("ByDate")}, {126, {1, 0, 0, 1, 2, 1, 1}}, {259, {3, 0, 4, 0}}});
+              {{ix::kName, Text("ByDate")},
+               {ix::kDescending, {1, 0, 0, 1, 2, 1, 1}},
+               {ix::kFieldNumbers, {3, 0, 4, 0}}});
 }
 
 TEST_F(IndexDescriptorBuild, ResolvesNamesAndSystemFieldsAndMarksChosenDescendingFields) {
   const IndexDescriptor d = BuildIndexDescriptor(
       fields_, "Mixed", " title ; recordhash;BPTime ;RECORDID",
       {ixUnique, ixCaseInsensitive, ixPrimary}, "BPTime ; RecordID", icFull, false);
-  ExpectImage(Encoded(d), {{0, Text("Mixed")},
-                           {127, {1, 1, 3, 4}},
-                           {131, {0, 0, 1, 1}},
-                           {259, {0x01, 0x02, 0xFE, 0xFF, 4, 0, 0xFF, 0xFF}}});
+  ExpectImage(Encoded(d), {{ix::kName, Text("Mixed")},
+                           {ix::kCaseInsensitive, {1, 1, 3, 4}},
+                           {ix::kDescendingFields, {0, 0, 1, 1}},
+                           {ix::kFieldNumbers, {0x01, 0x02, 0xFE, 0xFF, 4, 0, 0xFF, 0xFF}}});
 }
 
 TEST_F(IndexDescriptorBuild, RecordIdNeedsNoFieldDefinition) {
@@ -123,7 +137,8 @@ TEST_F(IndexDescriptorBuild, RecordIdNeedsNoFieldDefinition) {
 
 TEST_F(IndexDescriptorBuild, FullTextDescriptorWithoutFieldsHasNoKeyFields) {
   const IndexDescriptor d = BuildIndexDescriptor(fields_, "Sys Text", "", {}, "", icFull, true);
-  ExpectImage(Encoded(d), {{0, Text("Sys Text")}, {129, {3}}, {515, {1}}});
+  ExpectImage(Encoded(d),
+              {{ix::kName, Text("Sys Text")}, {ix::kCompression, {3}}, {ix::kFullText, {1}}});
 }
 
 TEST_F(IndexDescriptorBuild, NamesAMissingKeyOrDescendingField) {

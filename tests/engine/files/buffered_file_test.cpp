@@ -311,8 +311,8 @@ TEST(EngineLimitsTest, CacheLimitsFollowTheBufferSettings) {
   few.MaxTableDataBufferCount = 100;
   EXPECT_EQ(DataCacheLimit(few, 1), 100);
   EXPECT_EQ(DataCacheLimit(limits, 100000), 1);
-  EXPECT_EQ(IndexCacheLimit(limits, 4096), 65536 / (4096 - 13 + 56));
-  EXPECT_EQ(BlobCacheLimit(limits, 512), 32768 / (512 - 18 + 56));
+  EXPECT_EQ(IndexCacheLimit(limits, 4083), 65536 / (4083 + 56));
+  EXPECT_EQ(BlobCacheLimit(limits, 494), 32768 / (494 + 56));
   EXPECT_EQ(EngineLimits::LargeFiles().MaxFileSize, 128'000'000'000);
 }
 
