@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
@@ -41,19 +43,21 @@ struct Outcome {
   int status = -1;      // the exit status otherwise
 };
 
-// Runs strata with args in cwd, its output thrown away. crashAfter sets the
-// program's test crash point; killAfter kills it from here after that long.
+// Runs strata with args in cwd, its output written to the file output
+// (replaced) or thrown away. crashAfter sets the program's test crash point;
+// killAfter kills it from here after that long.
 Outcome RunStrata(const std::vector<std::string>& args, const fs::path& cwd,
                   const std::string& crashAfter = {},
-                  std::optional<std::chrono::microseconds> killAfter = std::nullopt) {
+                  std::optional<std::chrono::microseconds> killAfter = std::nullopt,
+                  const fs::path& output = "/dev/null") {
   const std::string program = StrataProgram();
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(cwd.c_str()) != 0) ::_exit(120);
     if (!crashAfter.empty()) ::setenv("STRATA_TEST_CRASH_AFTER", crashAfter.c_str(), 1);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -70,6 +74,11 @@ Outcome RunStrata(const std::vector<std::string>& args, const fs::path& cwd,
   outcome.killed = WIFSIGNALED(raw) && WTERMSIG(raw) == SIGKILL;
   outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return outcome;
+}
+
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // What a data folder may hold after a run: the tables, their backups and
@@ -171,16 +180,23 @@ TEST_F(UpdateKillTest, AKilledUpdateRunAgainEndsAsAnUninterruptedOne) {
     if (RunStrata({"update", data.string()}, cwd, round.crashAfter, round.killAfter).killed) {
       ++killed;
     }
-    ASSERT_EQ(RunStrata({"update", data.string()}, cwd).status, 0) << "the rerun failed";
+    // The rerun's and verify's output is kept for the failure message: a
+    // failure that only shows under load must say what went wrong.
+    const fs::path log = root_ / "output.txt";
+    ASSERT_EQ(RunStrata({"update", data.string()}, cwd, {}, std::nullopt, log).status, 0)
+        << "the rerun failed:\n"
+        << Contents(log);
     EXPECT_EQ(Leftovers(data), std::vector<std::string>{});
-    EXPECT_EQ(RunStrata({"verify", data.string()}, cwd).status, 0);
+    EXPECT_EQ(RunStrata({"verify", data.string()}, cwd, {}, std::nullopt, log).status, 0)
+        << Contents(log);
     const auto actual = ReadAll(data);
     for (const auto& [name, table] : expected) {
       EXPECT_TRUE(actual.at(name) == table) << name << " differs from the uninterrupted run";
     }
     fs::remove_all(data);
   }
-  EXPECT_GT(killed, static_cast<int>(rounds.size()) / 2);
+  EXPECT_GT(killed, static_cast<int>(rounds.size()) / 2)
+      << "too few runs were killed before they ended";
   EXPECT_TRUE(fs::is_empty(cwd));
 }
 
