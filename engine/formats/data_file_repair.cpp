@@ -94,8 +94,9 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
       fieldLine("Invalid field data type (Unknown) for field ", f.Name, false);
     }
     if (HasSizedValue(f.EngineType)) {
-      const std::uint16_t limit =
-          f.EngineType == kTypeString && f.SubType == kSubTypeWideString ? 256 : 512;
+      const std::uint16_t limit = f.EngineType == kTypeString && f.SubType == kSubTypeWideString
+                                      ? kMaxWideDeclaredLength
+                                      : kMaxDeclaredLength;
       const std::string start = "Invalid field length for field " + f.Name + " in table header (" +
                                 std::to_string(f.DeclaredLength);
       if (f.DeclaredLength > limit) {

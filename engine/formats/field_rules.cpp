@@ -98,9 +98,10 @@ bool IsValidDeclaredLength(std::uint8_t engineType, std::uint8_t subType,
                            std::uint16_t declaredLength) {
   switch (engineType) {
     case kTypeString:
-      return declaredLength <= (subType == kSubTypeWideString ? 256 : 512);
+      return declaredLength <=
+             (subType == kSubTypeWideString ? kMaxWideDeclaredLength : kMaxDeclaredLength);
     case kTypeBytes:
-    case kTypeVarBytes: return declaredLength <= 512;
+    case kTypeVarBytes: return declaredLength <= kMaxDeclaredLength;
     default: return declaredLength == 0;
   }
 }

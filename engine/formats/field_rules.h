@@ -19,6 +19,10 @@ inline constexpr std::size_t kMaxFieldNameLength = field_descriptor_layout::kNam
 inline constexpr std::uint16_t kMaxFieldCount = 1024;
 inline constexpr std::uint16_t kMaxBlobFieldCount = 128;
 inline constexpr std::int32_t kMaxRecordSize = 65534;
+// The longest declared length of a string or byte field; a wide string
+// holds at most half as many characters.
+inline constexpr std::uint16_t kMaxDeclaredLength = 512;
+inline constexpr std::uint16_t kMaxWideDeclaredLength = 256;
 
 // The name without leading and trailing blanks (spaces and control bytes).
 std::string_view TrimName(std::string_view name);

@@ -35,6 +35,7 @@
 
 #include "engine/core/schema/table_definition.h"
 #include "engine/formats/field_descriptor.h"
+#include "engine/formats/field_rules.h"
 #include "engine/formats/index_file_header.h"
 
 namespace strata {
@@ -44,9 +45,7 @@ inline constexpr std::int32_t kMaxIndexPageSize = 16384;
 inline constexpr std::int32_t kMinBlobBlockSize = 64;
 inline constexpr std::int32_t kMaxBlobBlockSize = 65536;
 inline constexpr std::size_t kMaxPasswordLength = 128;
-inline constexpr std::size_t kMaxIndexNameLength = 60;
-inline constexpr std::uint16_t kMaxDeclaredLength = 512;
-inline constexpr std::uint16_t kMaxWideDeclaredLength = 256;
+inline constexpr std::size_t kMaxIndexNameLength = index_descriptor_layout::kNameLength;
 
 // The names an error carries besides the field or index.
 struct StructureNames {
