@@ -23,10 +23,6 @@ bool ValidFirstCharacter(char c) {
   return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || (u >= 128 && u <= 254);
 }
 
-bool HasSizedValue(std::uint8_t type) {
-  return type == kTypeString || type == kTypeBytes || type == kTypeVarBytes;
-}
-
 }  // namespace
 
 std::int32_t TDataFile::WholeSlotCount() {
@@ -93,10 +89,8 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
     if (f.EngineType == kTypeInvalid) {
       fieldLine("Invalid field data type (Unknown) for field ", f.Name, false);
     }
-    if (HasSizedValue(f.EngineType)) {
-      const std::uint16_t limit = f.EngineType == kTypeString && f.SubType == kSubTypeWideString
-                                      ? kMaxWideDeclaredLength
-                                      : kMaxDeclaredLength;
+    if (HasDeclaredLength(f.EngineType)) {
+      const std::uint16_t limit = MaxDeclaredLength(f.EngineType, f.SubType);
       const std::string start = "Invalid field length for field " + f.Name + " in table header (" +
                                 std::to_string(f.DeclaredLength);
       if (f.DeclaredLength > limit) {

@@ -94,16 +94,19 @@ bool IsValidValueText(std::uint8_t engineType, std::string_view text) {
   }
 }
 
+bool HasDeclaredLength(std::uint8_t engineType) {
+  return engineType == kTypeString || engineType == kTypeBytes || engineType == kTypeVarBytes;
+}
+
+std::uint16_t MaxDeclaredLength(std::uint8_t engineType, std::uint8_t subType) {
+  if (!HasDeclaredLength(engineType)) return 0;
+  return engineType == kTypeString && subType == kSubTypeWideString ? kMaxWideDeclaredLength
+                                                                    : kMaxDeclaredLength;
+}
+
 bool IsValidDeclaredLength(std::uint8_t engineType, std::uint8_t subType,
                            std::uint16_t declaredLength) {
-  switch (engineType) {
-    case kTypeString:
-      return declaredLength <=
-             (subType == kSubTypeWideString ? kMaxWideDeclaredLength : kMaxDeclaredLength);
-    case kTypeBytes:
-    case kTypeVarBytes: return declaredLength <= kMaxDeclaredLength;
-    default: return declaredLength == 0;
-  }
+  return declaredLength <= MaxDeclaredLength(engineType, subType);
 }
 
 void ComputePhysicalSize(FieldDescriptor& field) {

@@ -37,6 +37,12 @@ bool SameFieldName(std::string_view a, std::string_view b);
 // field of the type: empty always is; BLOB fields take no value text.
 bool IsValidValueText(std::uint8_t engineType, std::string_view text);
 
+// Whether fields of the type have a declared length: strings and byte fields.
+bool HasDeclaredLength(std::uint8_t engineType);
+// The longest declared length a field of the type may have: 512 characters or
+// bytes for strings and byte fields (256 for wide strings), 0 otherwise.
+std::uint16_t MaxDeclaredLength(std::uint8_t engineType, std::uint8_t subType);
+
 // The declared length a stored field of the type may have: 1..512 characters
 // or bytes for strings and byte fields (256 for wide strings), 0 otherwise.
 bool IsValidDeclaredLength(std::uint8_t engineType, std::uint8_t subType,

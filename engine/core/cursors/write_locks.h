@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "engine/core/objects/data_table.h"
-#include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
 
 namespace strata {

@@ -37,15 +37,9 @@ bool AllowedFirstCharacter(char c) {
   return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || (u >= 128 && u <= 254);
 }
 
-bool IsSizedType(std::uint8_t type) {
-  return type == kTypeString || type == kTypeBytes || type == kTypeVarBytes;
-}
-
 bool ValidDeclaredLength(const FieldDescriptor& field) {
-  const std::uint16_t limit = field.EngineType == kTypeString && field.SubType == kSubTypeWideString
-                                  ? kMaxWideDeclaredLength
-                                  : kMaxDeclaredLength;
-  return field.DeclaredLength >= 1 && field.DeclaredLength <= limit;
+  return field.DeclaredLength >= 1 &&
+         field.DeclaredLength <= MaxDeclaredLength(field.EngineType, field.SubType);
 }
 
 // A BCD value text must also fit the currency range the values are kept in.
@@ -163,7 +157,7 @@ void ValidateFieldDescriptors(std::span<FieldDescriptor> fields, const Structure
       RaiseStructureError(STRATA_INVALIDFLDTYPE, names, field.Name);
     }
 
-    if (IsSizedType(field.EngineType)) {
+    if (HasDeclaredLength(field.EngineType)) {
       if (!ValidDeclaredLength(field)) RaiseStructureError(STRATA_INVALIDFLDTYPE, names, field.Name);
     } else {
       field.DeclaredLength = 0;

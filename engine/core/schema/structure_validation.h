@@ -35,7 +35,6 @@
 
 #include "engine/core/schema/table_definition.h"
 #include "engine/formats/field_descriptor.h"
-#include "engine/formats/field_rules.h"
 #include "engine/formats/index_file_header.h"
 
 namespace strata {
