@@ -267,7 +267,10 @@ int RunSampleDb(Arguments& a, std::ostream& out) {
 }
 
 // The data directory in the current user's registry, read as the window
-// reads it; with --set DIR, registers DIR when none is registered yet.
+// reads it; with --set DIR, registers DIR when none is registered yet (or
+// replaces it with --force). The window resolves a relative path against
+// whatever folder it starts in, so only the absolute path of an existing
+// folder is stored.
 int RunDataPath(Arguments& a, std::ostream& out) {
   platform::RegistryStore store(platform::RegistryStore::DefaultPath());
   const std::string registered = ReadRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, "");
@@ -276,12 +279,13 @@ int RunDataPath(Arguments& a, std::ostream& out) {
     out << registered << "\n";
     return kExitSuccess;
   }
-  if (!registered.empty()) {
-    throw EDatabaseError("A data directory is already registered ('" + registered +
-                         "'); it is left as it is");
-  }
   if (a.Set->empty()) throw UsageError("the directory is empty");
-  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, *a.Set)) {
+  const std::string folder = AbsoluteFolderPath(*a.Set);
+  if (!registered.empty() && !a.Force) {
+    throw EDatabaseError("A data directory is already registered ('" + registered + "' in '" +
+                         store.FilePath() + "'); --force replaces it");
+  }
+  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, folder)) {
     throw EDatabaseError("Cannot write the registry file '" + store.FilePath() + "'");
   }
   return kExitSuccess;
@@ -363,13 +367,14 @@ const std::vector<Command>& Commands() {
          app.add_option("--rows", a.Rows, "rows per table (default 300)");
        },
        RunSampleDb},
-      {"data-path", "[--set DIR]",
-       "print the registered data directory (status 1 when there is none), or register DIR "
-       "when none is registered",
+      {"data-path", "[--set DIR [--force]]",
+       "print the registered data directory (status 1 when there is none), or register the "
+       "absolute path of the folder DIR when none is registered (--force: replace it)",
        [](CLI::App& app, Arguments& a) {
          app.add_option_function<std::string>(
              "--set", [&a](const std::string& folder) { a.Set = folder; },
-             "the folder to register");
+             "the folder to register (an existing folder; stored as an absolute path)");
+         app.add_flag("--force", a.Force, "replace a registered data directory");
        },
        RunDataPath},
   };

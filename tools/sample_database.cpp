@@ -114,10 +114,9 @@ std::optional<std::vector<std::uint8_t>> RowValue(const FieldDescriptor& field, 
   std::vector<std::uint8_t> value(std::max<std::size_t>(field.PhysicalSize, 8));
   switch (field.EngineType) {
     case kTypeString: {
-      const std::string text = std::to_string(r) + " " + field.Name;
-      const std::size_t length = std::min<std::size_t>(text.size(), field.PhysicalSize - 1u);
+      const std::string text = SampleText(r, field.Name, field.PhysicalSize - 1u);
       std::fill(value.begin(), value.end(), 0);
-      std::copy_n(text.begin(), length, value.begin());
+      std::copy(text.begin(), text.end(), value.begin());
       return value;
     }
     case kTypeInteger:
@@ -201,6 +200,23 @@ void FillTable(TDataDirectory& directory, const std::string& name, std::int32_t 
 }
 
 }  // namespace
+
+std::string SampleText(std::int32_t row, std::string_view fieldName, std::size_t length) {
+  std::string tag;
+  if (length >= kDecimalTagLength) {
+    tag = std::to_string(row);
+  } else {
+    // Base 36 in capitals: three characters reach 46,655, and no letter
+    // case can make two rows alike under a case-insensitive index.
+    static constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (std::int32_t rest = row; tag.empty() || rest > 0; rest /= 36) {
+      tag.insert(tag.begin(), kDigits[rest % 36]);
+    }
+  }
+  std::string text = tag + " " + std::string(fieldName);
+  if (text.size() > length) text.resize(length);
+  return text;
+}
 
 std::vector<SampleTable> SampleTables() {
   std::vector<SampleTable> tables;

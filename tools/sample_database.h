@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/field_type.h"
@@ -45,6 +46,15 @@ struct SampleTable {
 
 // The tables of the sample in catalogue order: missing tables are absent.
 std::vector<SampleTable> SampleTables();
+
+// The text of a string field of `length` characters in row `row`: the row
+// number, a blank and the field's name, cut to the length. The number is
+// decimal where five digits and the blank fit, else base 36, so that no two
+// rows up to kMaxSampleRows share a text in whatever letter case, in the
+// sample's field or in the catalogue's (which is never too short for the
+// number and its blank).
+inline constexpr std::size_t kDecimalTagLength = 6;
+std::string SampleText(std::int32_t row, std::string_view fieldName, std::size_t length);
 
 // Writes the sample into an existing, empty directory; raises the engine's
 // error when a table cannot be written, and refuses a directory that
