@@ -61,6 +61,7 @@ struct Arguments {
   std::vector<std::string> Passwords;
   bool Json = false;
   bool DryRun = false;
+  bool NoBackups = false;
   bool Force = false;
   bool Replace = false;
   std::string Rows;
@@ -189,14 +190,14 @@ int RunExportCommand(Arguments& a, std::ostream& out) {
   return kExitSuccess;
 }
 
-int RunExportSqliteCommand(Arguments& a, std::ostream&) {
+int RunExportSqliteCommand(Arguments& a, std::ostream& out) {
   ActiveComponents components(a);
   SqliteExportRequest request;
   request.Folder = DatabaseFolder(a.Dir);
   request.Database = a.Database;
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
   request.Replace = a.Replace;
-  RunExportSqlite(components.DataSession(), request, ProgressStream());
+  RunExportSqlite(components.DataSession(), request, out, ProgressStream());
   return kExitSuccess;
 }
 
@@ -214,7 +215,7 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   }
   ActiveComponents components(a);
   if (!a.DryRun) {
-    RunUpdate(folder, out);
+    RunUpdate(folder, a.NoBackups, out, ProgressStream());
     return kExitSuccess;
   }
   ProgressLine line(ProgressStream());
@@ -341,12 +342,15 @@ const std::vector<Command>& Commands() {
          app.add_flag("--replace", a.Replace, "replace an existing OUT.db");
        },
        RunExportSqliteCommand},
-      {"update", "DIR [--dry-run]",
-       "bring every table of the folder to the current structure, as the window does; with "
-       "--dry-run only say what that would do (status 1 when values could be lost)",
+      {"update", "DIR [--dry-run] [--no-backups]",
+       "bring every table of the folder to the current structure, as the window does, and say "
+       "what values were lost or changed; with --dry-run only say what that would do (status 1 "
+       "when values could be lost or changed)",
        [](CLI::App& app, Arguments& a) {
          AddDir(app, a);
          app.add_flag("--dry-run", a.DryRun, "write nothing; list the work per table");
+         app.add_flag("--no-backups", a.NoBackups,
+                      "keep no .dbk, .ibk and .bbk backups of the tables' previous files");
        },
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",

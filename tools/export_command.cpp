@@ -20,7 +20,7 @@ void RunExport(TDataSession& session, const ExportRequest& request, std::ostream
   const SqlDialect dialect = SqlDialectNamed(request.Dialect);
   DirectoryReference reference(session, request.Folder);
   std::unique_ptr<OutputSink> sink = request.Output
-                                         ? std::make_unique<OutputSink>(*request.Output)
+                                         ? std::make_unique<OutputSink>(*request.Output, out)
                                          : std::make_unique<OutputSink>(out);
   std::unique_ptr<RowWriter> writer;
   ProgressLine line(progress);

@@ -1,14 +1,15 @@
 // `strata export DIR TABLE [--format csv|json|jsonl|sql] [--output FILE]
 // [--fields A,B,...] [--null TEXT] [--dialect sqlite|postgresql]`: one
 // table's records in one of the row formats (row_writer.h), to standard
-// output or to FILE (written whole or not at all). Reads only.
+// output or to FILE ("-": standard output), written as OutputFile
+// (output_file.h) writes it. Reads only.
 //
 // `strata export-sqlite DIR OUT.db [TABLE...] [--replace]`: every table (or
 // those named) into one new SQLite database: the SQLite schema
 // (schema_sql.h), each table's rows in one transaction, then its indexes;
-// values as the SQL export gives them. An existing OUT.db is refused
-// unless --replace; the database is built under a temporary name and takes
-// its name only when complete.
+// values as the SQL export gives them. An existing regular file OUT.db is
+// refused unless --replace; the database is built whole before it reaches
+// OUT.db, as OutputFile (output_file.h) writes it.
 #pragma once
 
 #include <optional>
@@ -42,7 +43,8 @@ struct SqliteExportRequest {
   bool Replace = false;
 };
 
-void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
+// out receives the database when OUT is "-".
+void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, std::ostream& out,
                      std::ostream* progress);
 
 }  // namespace strata::tools

@@ -1,6 +1,7 @@
 // `strata export-sqlite`: the tables of a folder into one SQLite database.
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -9,7 +10,7 @@
 #include "engine/locale/windows1252.h"
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"
-#include "tools/output_sink.h"
+#include "tools/output_file.h"
 #include "tools/progress_line.h"
 #include "tools/schema_sql.h"
 #include "tools/table_rows.h"
@@ -20,32 +21,26 @@ namespace {
 
 using Kind = ExportValue::Kind;
 
-// The database under construction: removed again unless it is kept.
+// The database under construction, at the staged path of its OutputFile
+// (which removes it unless it is committed).
 class SqliteFile {
  public:
-  explicit SqliteFile(std::string path) : path_(std::move(path)) {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
+  SqliteFile(std::string path, std::string shown) : path_(std::move(path)), shown_(std::move(shown)) {
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
       Fail("cannot create");
     }
   }
-  ~SqliteFile() {
-    sqlite3_close(db_);
-    if (!kept_) {
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);
-      std::filesystem::remove(path_ + "-journal", ignored);
-    }
-  }
+  ~SqliteFile() { sqlite3_close(db_); }
   SqliteFile(const SqliteFile&) = delete;
   SqliteFile& operator=(const SqliteFile&) = delete;
 
   sqlite3* Handle() const { return db_; }
   [[noreturn]] void Fail(const std::string& what) const {
-    throw OutputError(what + " the SQLite database '" + path_ + "': " +
-                      (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory"));
+    const int code = db_ != nullptr ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
+    std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+    if ((code & 0xFF) == SQLITE_FULL) reason = OsReason(ENOSPC);
+    throw OutputError(what + " the SQLite database '" + shown_ + "': " + reason);
   }
   void Execute(const std::string& sql) {
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail("cannot write");
@@ -54,12 +49,11 @@ class SqliteFile {
     if (sqlite3_close(db_) != SQLITE_OK) Fail("cannot close");
     db_ = nullptr;
   }
-  void Keep() { kept_ = true; }
 
  private:
   std::string path_;
+  std::string shown_;
   sqlite3* db_ = nullptr;
-  bool kept_ = false;
 };
 
 class Insert {
@@ -103,10 +97,13 @@ class Insert {
 
 }  // namespace
 
-void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
+void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, std::ostream& out,
                      std::ostream* progress) {
+  // A regular file would be lost; a device, a FIFO or standard output is
+  // simply written.
   std::error_code code;
-  if (!request.Replace && std::filesystem::exists(request.Database, code)) {
+  if (!request.Replace && request.Database != "-" &&
+      std::filesystem::is_regular_file(request.Database, code)) {
     throw OutputError("'" + request.Database + "' exists already; --replace replaces it");
   }
   DirectoryReference reference(session, request.Folder);
@@ -114,7 +111,8 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
   const std::vector<std::string> tables =
       request.Tables.empty() ? directory.ListTables() : request.Tables;
 
-  SqliteFile file(TemporaryNameFor(request.Database));
+  OutputFile target(request.Database, OutputFile::Use::Staged, out);
+  SqliteFile file(target.StagedPath(), target.Shown());
   file.Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
   ProgressLine line(progress);
   for (const std::string& table : tables) {
@@ -143,9 +141,7 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
     for (const std::string& index : indexes) file.Execute(index);
   }
   file.Close();
-  std::filesystem::rename(TemporaryNameFor(request.Database), request.Database, code);
-  if (code) throw OutputError("cannot write '" + request.Database + "': " + code.message());
-  file.Keep();
+  target.Commit();
 }
 
 }  // namespace strata::tools

@@ -23,7 +23,8 @@ void ShowText(TextDisplay* label, std::string_view text) {
 }  // namespace
 
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
-                         ProgressDisplay* restructureBar, TextDisplay* tableLabel) {
+                         ProgressDisplay* restructureBar, TextDisplay* tableLabel,
+                         bool suppressBackups) {
   DefaultSession().SetActive(true);
   {
     const RunFolder folder(directory);
@@ -51,7 +52,7 @@ void RestructureDatabase(const std::string& directory, ProgressDisplay* overallB
       TakeCatalogueDefinitions(table, entry);
       table.AlterTable(static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0,
                        false, "", entry.Description, kIndexPageSize, kBlobBlockSize,
-                       kNoAutoIncValue, "", noStopWords, "", "", false);
+                       kNoAutoIncValue, "", noStopWords, "", "", suppressBackups);
       if (i + 1 < catalogue.size() && overallBar != nullptr) overallBar->StepIt();
     }
   }

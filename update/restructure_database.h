@@ -26,7 +26,12 @@ namespace strata {
 // TStrataEngine::SetMemoryBudget) unless told otherwise.
 inline constexpr std::int64_t kDefaultMemoryBudget = std::int64_t{32} << 20;
 
+// suppressBackups: the restructures keep no backup files (.dbk, .ibk,
+// .bbk) of the tables' previous files. The window always keeps them; the
+// command line leaves them out on request, for those who keep backups of
+// their own.
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
-                         ProgressDisplay* restructureBar, TextDisplay* tableLabel);
+                         ProgressDisplay* restructureBar, TextDisplay* tableLabel,
+                         bool suppressBackups = false);
 
 }  // namespace strata

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -74,7 +75,7 @@ double Timed(const std::string& command) {
 template <typename Make>
 double TimedJson(strata::TDataDirectory& directory, const std::string& path, Make make) {
   const auto start = Clock::now();
-  strata::tools::OutputSink sink(path);
+  strata::tools::OutputSink sink(path, std::cout);
   std::unique_ptr<strata::tools::RowWriter> writer;
   strata::tools::RowCallbacks callbacks;
   callbacks.Begin = [&](const strata::tools::TableReport&, std::span<const std::string> names) {
