@@ -255,13 +255,9 @@ int RunSampleDb(Arguments& a, std::ostream& out) {
     }
     rows = static_cast<std::int32_t>(value);
   }
-  if (!platform::CreateDirectories(a.Dir)) {
-    throw EDatabaseError("Cannot create the directory '" + a.Dir +
-                         "': " + std::generic_category().message(platform::LastErrorNumber()));
-  }
   DefaultComponents components;
   components.Engine().SetMemoryBudget(a.MemoryMib << 20);
-  WriteSampleDatabase(DatabaseFolder(a.Dir), rows);
+  CreateSampleFolder(a.Dir, rows);
   out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to " << a.Dir
       << "\n";
   return kExitSuccess;

@@ -62,10 +62,13 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
       }
     }
     if (inPlace_) {
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-      if (fd_ < 0) Fail(errno);
-      struct stat opened {};
-      truncate_ = ::fstat(fd_, &opened) == 0 && S_ISREG(opened.st_mode);
+      if (use_ == Use::Stream) {
+        OpenTarget();
+      } else if (exists && ::access(path_.c_str(), W_OK) != 0) {
+        // Opened only when the staged file is complete (a FIFO's reader
+        // then gets the file at once), but refused now when it cannot be.
+        Fail(errno);
+      }
     }
   }
   if (inPlace_ && use_ == Use::Staged) {
@@ -77,6 +80,13 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);  // a file of a dead process of the same id
   }
+}
+
+void OutputFile::OpenTarget() {
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) Fail(errno);
+  struct stat opened {};
+  truncate_ = ::fstat(fd_, &opened) == 0 && S_ISREG(opened.st_mode);
 }
 
 void OutputFile::OpenTemporary(bool exists, unsigned ownerId, unsigned groupId, unsigned mode) {
@@ -190,7 +200,10 @@ void OutputFile::CloseTarget() {
 
 void OutputFile::Commit() {
   if (inPlace_) {
-    if (use_ == Use::Staged) CopyStagedIntoTarget();
+    if (use_ == Use::Staged) {
+      if (stream_ == nullptr) OpenTarget();
+      CopyStagedIntoTarget();
+    }
     CloseTarget();
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     cleanup_.reset();

@@ -19,7 +19,8 @@
 // Two uses. Stream: the bytes come through Write. Staged: the caller builds
 // the complete file at StagedPath() (an existing empty file of the final
 // mode and owner, or a new name in the temporary folder for an in-place
-// target), and Commit renames it into place or copies it into the target.
+// target), and Commit renames it into place or copies it into the target,
+// which is opened only then (a FIFO's reader gets the file at once).
 //
 // The temporary file is removed on a signal (signal_cleanup.h) and when the
 // object goes without a Commit. Every failure raises OutputError
@@ -74,6 +75,7 @@ class OutputFile {
  private:
   [[noreturn]] void Fail(int error) const;
   [[noreturn]] void Fail(const std::string& reason) const;
+  void OpenTarget();
   void OpenTemporary(bool exists, unsigned ownerId, unsigned groupId, unsigned mode);
   void TruncateOnce();
   void WriteAll(int fd, std::string_view bytes);

@@ -1,8 +1,11 @@
 #include "tools/sample_database.h"
 
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
 
 #include "components/default_components.h"
 #include "components/strata_table.h"
@@ -15,6 +18,9 @@
 #include "engine/values/bcd.h"
 #include "engine/values/currency.h"
 #include "engine/values/field_types.h"
+#include "platform/file_system.h"
+#include "platform/os_error.h"
+#include "tools/signal_cleanup.h"
 
 namespace strata::tools {
 
@@ -227,6 +233,52 @@ std::vector<SampleTable> SampleTables() {
     tables.push_back(OlderTable(catalogue[i], i));
   }
   return tables;
+}
+
+void CreateSampleFolder(const std::string& folder, std::int32_t rows) {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::absolute(fs::path(folder)).lexically_normal();
+  std::error_code code;
+  // The folders to make, the deepest first.
+  std::vector<fs::path> made;
+  for (fs::path at = target; !at.empty() && !fs::exists(at, code); at = at.parent_path()) {
+    made.push_back(at);
+    if (at == at.parent_path()) break;
+  }
+  if (made.empty()) {
+    if (!fs::is_directory(target, code)) {
+      throw EDatabaseError("'" + folder + "' is not a folder");
+    }
+    std::vector<std::string> tables;
+    const bool listed = platform::CurrentFileSystem().ListFiles(target.string() + "/", "*.dat", tables);
+    if (listed && !tables.empty()) {
+      throw EDatabaseError("The directory '" + folder +
+                           "' already holds tables; the sample needs an empty directory");
+    }
+    if (!fs::is_empty(target, code)) {
+      throw EDatabaseError("The directory '" + folder +
+                           "' is not empty; the sample needs an empty directory");
+    }
+  }
+  std::vector<std::unique_ptr<SignalCleanup>> cleanups;
+  for (const fs::path& path : made) {
+    cleanups.push_back(std::make_unique<SignalCleanup>(path.string(), SignalCleanup::Kind::Folder));
+  }
+  if (made.empty()) {
+    cleanups.push_back(
+        std::make_unique<SignalCleanup>(target.string(), SignalCleanup::Kind::FolderContents));
+  }
+  try {
+    if (!platform::CreateDirectories(target.string())) {
+      throw EDatabaseError("Cannot create the directory '" + folder +
+                           "': " + std::generic_category().message(platform::LastErrorNumber()));
+    }
+    WriteSampleDatabase(target.string() + "/", rows);
+  } catch (...) {
+    for (const fs::path& path : made) RemoveRegistered(path.string(), SignalCleanup::Kind::Folder);
+    if (made.empty()) RemoveRegistered(target.string(), SignalCleanup::Kind::FolderContents);
+    throw;
+  }
 }
 
 void WriteSampleDatabase(const std::string& directory, std::int32_t rows) {

@@ -61,4 +61,13 @@ std::string SampleText(std::int32_t row, std::string_view fieldName, std::size_t
 // already holds tables.
 void WriteSampleDatabase(const std::string& directory, std::int32_t rows);
 
+// `strata sample-db`: makes the folder (given as typed, relative to the
+// current directory or absolute) with the parents it lacks and writes the
+// sample into it. A folder that exists must be empty: EDatabaseError
+// "The directory '<DIR>' already holds tables" or "... is not empty"
+// otherwise. Whatever it began is removed again when the writing fails
+// or a signal ends the program (signal_cleanup.h): the folders it made,
+// or the files it wrote into the empty folder it was given.
+void CreateSampleFolder(const std::string& folder, std::int32_t rows);
+
 }  // namespace strata::tools

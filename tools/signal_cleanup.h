@@ -20,7 +20,7 @@
 
 namespace strata::tools {
 
-inline constexpr std::size_t kCleanupSlots = 16;
+inline constexpr std::size_t kCleanupSlots = 32;
 
 // Installs the handler for SIGINT, SIGTERM, SIGHUP and SIGPIPE. Call once,
 // early in main.
