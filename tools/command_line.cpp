@@ -315,17 +315,20 @@ const std::vector<Command>& Commands() {
        [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a, true); },
        RunCount},
       {"export",
-       "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE] [--fields A,B,...] [--null TEXT] "
-       "[--dialect sqlite|postgresql]",
+       "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE|-] [--fields A,B,...] [--null TEXT] "
+       "[--nul-as TEXT] [--dialect sqlite|postgresql]",
        "write a table's records as CSV, JSON, JSON lines or SQL",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTable(app, a);
          app.add_option("--format", a.Export.Format, "csv (default), json, jsonl or sql");
-         app.add_option("--output", a.Output, "the file to write (default: standard output)");
+         app.add_option("--output", a.Output,
+                        "the file to write (default, or -: standard output)");
          app.add_option("--fields", a.Export.Fields, "the fields to export, in this order")
              ->delimiter(',')
              ->allow_extra_args(false);
          app.add_option("--null", a.Export.NullText, "the CSV text of NULL (default: empty)");
+         app.add_option("--nul-as", a.Export.NulAs,
+                        "what a NUL byte in a text becomes (PostgreSQL text cannot hold one)");
          app.add_option("--dialect", a.Dialect, "the SQL dialect: sqlite (default) or postgresql");
        },
        RunExportCommand},

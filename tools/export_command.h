@@ -1,5 +1,6 @@
 // `strata export DIR TABLE [--format csv|json|jsonl|sql] [--output FILE]
-// [--fields A,B,...] [--null TEXT] [--dialect sqlite|postgresql]`: one
+// [--fields A,B,...] [--null TEXT] [--nul-as TEXT]
+// [--dialect sqlite|postgresql]`: one
 // table's records in one of the row formats (row_writer.h), to standard
 // output or to FILE ("-": standard output), written as OutputFile
 // (output_file.h) writes it. Reads only.
@@ -30,6 +31,10 @@ struct ExportRequest {
   std::optional<std::string> Output;
   std::vector<std::string> Fields;
   std::optional<std::string> NullText;
+  // What a NUL byte in a text becomes; none: it stays (CSV, JSON, SQLite
+  // SQL), and a PostgreSQL export, whose text cannot hold it, stops with an
+  // error naming the table, record and field.
+  std::optional<std::string> NulAs;
   std::string Dialect = "sqlite";
 };
 

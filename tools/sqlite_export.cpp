@@ -131,7 +131,9 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, 
       insert = std::make_unique<Insert>(file, sql + ") VALUES (" + marks + ")");
       file.Execute("BEGIN");
     };
-    callbacks.Row = [&](std::span<const ExportValue* const> values) { insert->Row(values); };
+    callbacks.Row = [&](std::int32_t, std::span<const ExportValue* const> values) {
+      insert->Row(values);
+    };
     callbacks.Progress = [&](std::uint16_t percent) {
       line.Show(Windows1252ToUtf8(table), percent);
     };

@@ -79,7 +79,7 @@ void ReadTableRows(TDataDirectory& directory, std::string_view table,
     if (cursor.ReadRecord(n, record)) {
       reader.Read(record, n, values);
       for (std::size_t i = 0; i < selected.size(); ++i) row[i] = &values[selected[i]];
-      callbacks.Row(row);
+      callbacks.Row(n, row);
     }
     if (callbacks.Progress) {
       const auto percent = static_cast<std::uint16_t>(std::int64_t{n} * 100 / total);

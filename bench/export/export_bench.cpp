@@ -82,7 +82,7 @@ double TimedJson(strata::TDataDirectory& directory, const std::string& path, Mak
     writer = make(sink);
     writer->Begin(names);
   };
-  callbacks.Row = [&](std::span<const strata::tools::ExportValue* const> values) {
+  callbacks.Row = [&](std::int32_t, std::span<const strata::tools::ExportValue* const> values) {
     writer->Row(values);
   };
   strata::tools::ReadTableRows(directory, "people", {}, callbacks);

@@ -154,49 +154,7 @@ TEST_F(ExportCommandsTest, ExportSqliteHoldsEveryValueOfEveryTable) {
   ASSERT_EQ(sqlite3_open_v2(out.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   for (const std::string& name : Tables()) {
     SCOPED_TRACE(name);
-    const EngineTable table = EngineCells(dir_, name, PasswordOf(name));
-    sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\" ORDER BY rowid").c_str(), -1,
-                                 &statement, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(db);
-    std::size_t r = 0;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-      ASSERT_LT(r, table.Rows.size());
-      for (std::size_t f = 0; f < table.Names.size(); ++f) {
-        const int column = static_cast<int>(f);
-        const Cell& engine = table.Rows[r][f];
-        SCOPED_TRACE(table.Names[f]);
-        switch (sqlite3_column_type(statement, column)) {
-          case SQLITE_NULL: EXPECT_FALSE(engine.has_value()); break;
-          case SQLITE_TEXT:
-            EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)), engine);
-            break;
-          case SQLITE_BLOB: {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-            EXPECT_EQ(std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))),
-                      engine);
-            break;
-          }
-          default: {
-            ASSERT_TRUE(engine.has_value());
-            const double stored = sqlite3_column_double(statement, column);
-            const double expected = *engine == "true"    ? 1
-                                    : *engine == "false" ? 0
-                                                         : std::strtod(engine->c_str(), nullptr);
-            if (sqlite3_column_type(statement, column) == SQLITE_INTEGER &&
-                table.EngineTypes[f] != kTypeBcd && table.EngineTypes[f] != kTypeBoolean) {
-              EXPECT_EQ(std::to_string(sqlite3_column_int64(statement, column)), *engine);
-            } else {
-              EXPECT_EQ(stored, expected);
-            }
-          }
-        }
-      }
-      ++r;
-    }
-    EXPECT_EQ(r, table.Rows.size());
-    sqlite3_finalize(statement);
+    ExpectSqliteRows(db, name, EngineCells(dir_, name, PasswordOf(name)));
   }
   sqlite3_close(db);
   const RunResult again = Run("export-sqlite " + Dir() + " '" + out + "' accents");
