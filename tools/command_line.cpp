@@ -32,6 +32,8 @@
 #include "tools/schema_sql.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
+#include "tools/table_failures.h"
+#include "tools/table_problem.h"
 #include "tools/tables_command.h"
 #include "tools/update_command.h"
 #include "tools/update_plan_output.h"
@@ -46,6 +48,8 @@ namespace strata::tools {
 namespace {
 
 constexpr char kProgram[] = "strata";
+constexpr char kHelpHelp[] =
+    "strata help [COMMAND]\n      print this text, or the options of a command\n";
 
 // Wrong arguments: reported with the command's synopsis, status 2.
 class UsageError : public std::runtime_error {
@@ -64,6 +68,7 @@ struct Arguments {
   bool NoBackups = false;
   bool Force = false;
   bool Replace = false;
+  bool Strict = false;
   std::string Rows;
   std::optional<std::string> Set;
   std::string Dialect = "sqlite";
@@ -79,7 +84,9 @@ struct Command {
   std::string_view Synopsis;  // arguments after the name
   std::string_view Summary;
   std::function<void(CLI::App&, Arguments&)> Define;
-  std::function<int(Arguments&, std::ostream&)> Run;
+  // Runs the command: out for its output, err for the tables it could not
+  // read; returns the exit status.
+  std::function<int(Arguments&, std::ostream& out, std::ostream& err)> Run;
 };
 
 std::ostream* ProgressStream() {
@@ -93,8 +100,13 @@ class ActiveComponents {
   explicit ActiveComponents(const Arguments& arguments) {
     components_.Engine().SetMemoryBudget(arguments.MemoryMib << 20);
     components_.Session().SetActive(true);
-    const std::vector<std::string>& passwords = arguments.Passwords;
-    for (const std::string& password : passwords) DataSession().AddPassword(password);
+    // The other program keys a table with its password's Windows-1252
+    // bytes, as it names tables; a password this engine was given as UTF-8
+    // is kept as well.
+    for (const std::string& password : arguments.Passwords) {
+      DataSession().AddPassword(Utf8ToWindows1252(password));
+      DataSession().AddPassword(password);
+    }
   }
   TDataSession& DataSession() const { return components_.Session().DataSession(); }
 
@@ -112,15 +124,17 @@ void AddDirAndTable(CLI::App& app, Arguments& a) {
   app.add_option("TABLE", a.Table, "the table")->required();
 }
 
-// DIR and the tables a command works on: every table when none is named,
-// unless a name is required.
-void AddDirAndTables(CLI::App& app, Arguments& a, bool required = false) {
+// DIR and the tables a command works on: every table when none is named.
+void AddDirAndTables(CLI::App& app, Arguments& a) {
   AddDir(app, a);
-  if (required) {
-    app.add_option("TABLE", a.Tables, "tables")->required();
-  } else {
-    app.add_option("TABLE", a.Tables, "tables (default: every table)");
-  }
+  app.add_option("TABLE", a.Tables, "tables (default: every table)");
+}
+
+// --strict for the commands that read several tables.
+void AddStrict(CLI::App& app, Arguments& a) {
+  app.add_flag("--strict", a.Strict,
+               "stop at the first table that cannot be read (status 2) instead of naming it and "
+               "going on (status 1)");
 }
 
 void AddPassword(CLI::App& app, Arguments& a) {
@@ -135,10 +149,27 @@ void AddMemory(CLI::App& app, Arguments& a) {
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 20));
 }
 
-int RunInfo(Arguments& a, std::ostream& out) {
+// The reason in words when the engine cannot read the one table a
+// command works on.
+template <typename Read>
+auto ReadOneTable(TDataDirectory& directory, const std::string& table, const Arguments& a,
+                  Read read) {
+  try {
+    return read();
+  } catch (const EDatabaseError& error) {
+    const std::optional<std::string> problem =
+        ExplainedTableProblem(error, directory, table, !a.Passwords.empty());
+    if (!problem) throw;
+    throw std::runtime_error(Windows1252ToUtf8(table) + ": " + *problem);
+  }
+}
+
+int RunInfo(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
+  DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
+  const std::string table = Utf8ToWindows1252(a.Table);
   const TableReport report =
-      ReadTableReport(components.DataSession(), DatabaseFolder(a.Dir), a.Table);
+      ReadOneTable(*reference, table, a, [&] { return ReadTableReport(*reference, table); });
   if (a.Json) {
     PrintTableReportJson(report, out);
   } else {
@@ -147,61 +178,73 @@ int RunInfo(Arguments& a, std::ostream& out) {
   return kExitSuccess;
 }
 
-int RunTablesCommand(Arguments& a, std::ostream& out) {
+int RunTablesCommand(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
-  RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Json, out);
+  RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Dir, a.Json, !a.Passwords.empty(),
+            out);
   return kExitSuccess;
 }
 
-int RunSchema(Arguments& a, std::ostream& out) {
+int RunSchema(Arguments& a, std::ostream& out, std::ostream& err) {
   const SqlDialect dialect = SqlDialectNamed(a.Dialect);
   ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
-  const std::vector<std::string> tables = a.Tables.empty() ? (*reference).ListTables() : a.Tables;
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
   std::string text;
-  for (const std::string& table : tables) {
-    const TableReport report = ReadTableReport(*reference, table);
-    text += CreateTableSql(report, dialect);
-    for (const std::string& index : CreateIndexSql(report, dialect)) text += index;
+  for (const std::string& table : TablesToRead(*reference, a.Tables, a.Dir)) {
+    failures.Read(table, [&] {
+      const TableReport report = ReadTableReport(*reference, table);
+      std::string statements = CreateTableSql(report, dialect);
+      for (const std::string& index : CreateIndexSql(report, dialect)) statements += index;
+      text += statements;
+    });
   }
   out << text;
-  return kExitSuccess;
+  return failures.Status();
 }
 
-int RunCount(Arguments& a, std::ostream& out) {
+int RunCount(Arguments& a, std::ostream& out, std::ostream& err) {
   ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
-  std::string text;
-  for (const std::string& table : a.Tables) {
-    const TableReport report = ReadTableReport(*reference, table);
-    text += std::to_string(report.Header.RecordCount) + " " + Windows1252ToUtf8(report.Table) + "\n";
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
+  for (const std::string& table : TablesToRead(*reference, a.Tables, a.Dir)) {
+    failures.Read(table, [&] {
+      const TableReport report = ReadTableReport(*reference, table);
+      out << report.Header.RecordCount << " " << Windows1252ToUtf8(report.Table) << "\n";
+    });
   }
-  out << text;
-  return kExitSuccess;
+  return failures.Status();
 }
 
-int RunExportCommand(Arguments& a, std::ostream& out) {
+int RunExportCommand(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
   a.Export.Folder = DatabaseFolder(a.Dir);
   a.Export.Table = Utf8ToWindows1252(a.Table);
   a.Export.Dialect = a.Dialect;
   if (!a.Output.empty()) a.Export.Output = a.Output;
-  RunExport(components.DataSession(), a.Export, out, ProgressStream());
+  DirectoryReference reference(components.DataSession(), a.Export.Folder);
+  ReadOneTable(*reference, a.Export.Table, a, [&] {
+    RunExport(components.DataSession(), a.Export, out, ProgressStream());
+  });
   return kExitSuccess;
 }
 
-int RunExportSqliteCommand(Arguments& a, std::ostream& out) {
+int RunExportSqliteCommand(Arguments& a, std::ostream& out, std::ostream& err) {
   ActiveComponents components(a);
   SqliteExportRequest request;
   request.Folder = DatabaseFolder(a.Dir);
+  request.Shown = a.Dir;
   request.Database = a.Database;
-  for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
+  request.Tables = a.Tables;
   request.Replace = a.Replace;
+  DirectoryReference reference(components.DataSession(), request.Folder);
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
+  request.Failures = &failures;
   RunExportSqlite(components.DataSession(), request, out, ProgressStream());
-  return kExitSuccess;
+  return failures.Status();
 }
 
-int RunUpdateCommand(Arguments& a, std::ostream& out) {
+int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
   // A journal in its place: an update was interrupted while it swapped the
@@ -223,27 +266,38 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   PlanProgress progress;
   progress.OnTable = [&](std::size_t, const CatalogueEntry& entry) { table = entry.FileName; };
   progress.OnPercent = [&](std::uint16_t percent) { line.Show(table, percent); };
-  const std::vector<TablePlan> plans = PlanDatabaseUpdate(folder, progress);
+  const std::vector<TablePlan> plans = PlanDatabaseUpdate(folder, progress, /*keepGoing=*/true);
   line.Clear();
-  PrintUpdatePlan(plans, out);
+  DirectoryReference reference(components.DataSession(), folder);
+  bool unread = false;
+  PrintUpdatePlan(plans, out, [&](const TablePlan& plan) {
+    unread = true;
+    try {
+      std::rethrow_exception(plan.Error);
+    } catch (const std::exception& error) {
+      return TableProblem(error, *reference, plan.Entry->FileName, !a.Passwords.empty());
+    }
+  });
+  if (unread) return kExitError;
   return PlanLosesValues(plans) ? kExitFinding : kExitSuccess;
 }
 
-int RunVerifyCommand(Arguments& a, std::ostream& out, bool repair) {
+int RunVerifyCommand(Arguments& a, std::ostream& out, std::ostream& err, bool repair) {
   VerifyRequest request;
   request.Repair = repair;
   request.ForceIndexRebuild = a.Force;
   request.Directory = DatabaseFolder(a.Dir);
+  request.Shown = a.Dir;
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
   ActiveComponents components(a);
-  if (!repair) return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+  if (!repair) return RunVerify(components.DataSession(), request, out, err, ProgressStream());
   // A repair sorts in a temporary folder of its own inside the database
   // folder, after the interrupted changes of the folder are recovered.
   const RunFolder folder(request.Directory);
-  return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+  return RunVerify(components.DataSession(), request, out, err, ProgressStream());
 }
 
-int RunSampleDb(Arguments& a, std::ostream& out) {
+int RunSampleDb(Arguments& a, std::ostream& out, std::ostream&) {
   std::int32_t rows = kDefaultSampleRows;
   if (!a.Rows.empty()) {
     long value = -1;
@@ -268,7 +322,7 @@ int RunSampleDb(Arguments& a, std::ostream& out) {
 // replaces it with --force). The window resolves a relative path against
 // whatever folder it starts in, so only the absolute path of an existing
 // folder is stored.
-int RunDataPath(Arguments& a, std::ostream& out) {
+int RunDataPath(Arguments& a, std::ostream& out, std::ostream&) {
   platform::RegistryStore store(platform::RegistryStore::DefaultPath());
   const std::string registered = ReadRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, "");
   if (!a.Set) {
@@ -304,15 +358,20 @@ const std::vector<Command>& Commands() {
          app.add_flag("--json", a.Json, "one JSON object");
        },
        RunInfo},
-      {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql]",
+      {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql] [--strict]",
        "print CREATE TABLE and CREATE INDEX statements that reproduce the tables",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTables(app, a);
          app.add_option("--dialect", a.Dialect, "sqlite (default) or postgresql");
+         AddStrict(app, a);
        },
        RunSchema},
-      {"count", "DIR TABLE...", "print the record count of each table",
-       [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a, true); },
+      {"count", "DIR [TABLE...] [--strict]",
+       "print the record count of each table (every table of DIR when none is named)",
+       [](CLI::App& app, Arguments& a) {
+         AddDirAndTables(app, a);
+         AddStrict(app, a);
+       },
        RunCount},
       {"export",
        "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE|-] [--fields A,B,...] [--null TEXT] "
@@ -332,13 +391,15 @@ const std::vector<Command>& Commands() {
          app.add_option("--dialect", a.Dialect, "the SQL dialect: sqlite (default) or postgresql");
        },
        RunExportCommand},
-      {"export-sqlite", "DIR OUT.db [TABLE...] [--replace]",
+      {"export-sqlite", "DIR OUT.db [TABLE...] [--replace] [--strict]",
        "copy every table (or those named) into a new SQLite database",
        [](CLI::App& app, Arguments& a) {
          AddDir(app, a);
-         app.add_option("OUT.db", a.Database, "the SQLite database to write")->required();
+         app.add_option("OUT.db", a.Database, "the SQLite database to write (-: standard output)")
+             ->required();
          app.add_option("TABLE", a.Tables, "tables (default: every table)");
          app.add_flag("--replace", a.Replace, "replace an existing OUT.db");
+         AddStrict(app, a);
        },
        RunExportSqliteCommand},
       {"update", "DIR [--dry-run] [--no-backups]",
@@ -355,14 +416,18 @@ const std::vector<Command>& Commands() {
       {"verify", "DIR [TABLE...]",
        "check tables (every table of DIR when none is named) and print each finding",
        [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a); },
-       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, false); }},
+       [](Arguments& a, std::ostream& out, std::ostream& err) {
+         return RunVerifyCommand(a, out, err, false);
+       }},
       {"repair", "DIR [TABLE...] [--force-index-rebuild]",
        "check tables and fix what is found, printing each finding",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTables(app, a);
          app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
        },
-       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, true); }},
+       [](Arguments& a, std::ostream& out, std::ostream& err) {
+         return RunVerifyCommand(a, out, err, true);
+       }},
       {"sample-db", "DIR [--rows N]",
        "write a database of an earlier structure into DIR, for trying the update",
        [](CLI::App& app, Arguments& a) {
@@ -432,7 +497,12 @@ void Parse(const Command& command, Arguments& arguments, std::span<const std::st
     app->parse(reversed);
   } catch (const CLI::ParseError& error) {
     std::string message = error.what();
-    if (!message.empty()) message[0] = static_cast<char>(std::tolower(message[0]));
+    // "The following argument ..." reads on after the command's name; an
+    // argument's name ("TABLE is required") stays as it is.
+    if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
+        std::islower(static_cast<unsigned char>(message[1]))) {
+      message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    }
     throw UsageError(std::string(command.Name) + ": " + message);
   }
   for (const std::string& extra : app->remaining()) {
@@ -452,7 +522,7 @@ std::string UsageText() {
     if (TakesPassword(command)) text += " [--password PW]...";
     text += "\n      " + std::string(command.Summary) + "\n";
   }
-  text += "  strata help [COMMAND]\n      print this text, or the options of a command\n";
+  text += std::string("  ") + kHelpHelp;
   text += "  strata --version\n      print the program's version\n";
   text += "\nDIR is always a folder path, relative to the current directory or absolute.\n";
   text += "exit status: 0 success, 1 a finding, 2 an error or bad usage\n";
@@ -472,6 +542,10 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
   if (name == "help" || name == "--help" || name == "-h") {
     if (args.size() == 1) {
       out << UsageText();
+      return kExitSuccess;
+    }
+    if (args[1] == "help" && args.size() == 2) {
+      out << kHelpHelp;
       return kExitSuccess;
     }
     const Command* command = FindCommand(args[1]);
@@ -494,19 +568,20 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
       return kExitSuccess;
     }
   }
+  Arguments arguments;
   try {
-    Arguments arguments;
     Parse(*command, arguments, rest);
-    return command->Run(arguments, out);
+    return command->Run(arguments, out, err);
   } catch (const UsageError& error) {
     PrintError(err, std::string(error.what()) + " (usage: strata " + std::string(command->Name) +
                         " " + std::string(command->Synopsis) + ")");
+  } catch (const CommandFinding& finding) {
+    PrintError(err, finding.what());
+    return kExitFinding;
   } catch (const std::invalid_argument& error) {
     PrintError(err, std::string(command->Name) + ": " + error.what());
-  } catch (const EDatabaseError& error) {
-    PrintError(err, Windows1252ToUtf8(error.Message()));
   } catch (const std::exception& error) {
-    PrintError(err, error.what());
+    PrintError(err, ErrorMessage(error, !arguments.Passwords.empty()));
   }
   return kExitError;
 }

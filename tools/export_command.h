@@ -7,7 +7,7 @@
 //
 // `strata export-sqlite DIR OUT.db [TABLE...] [--replace]`: every table (or
 // those named) into one new SQLite database: the SQLite schema
-// (schema_sql.h), each table's rows in one transaction, then its indexes;
+// (schema_sql.h) and each table's rows in one transaction, then its indexes;
 // values as the SQL export gives them. An existing regular file OUT.db is
 // refused unless --replace; the database is built whole before it reaches
 // OUT.db, as OutputFile (output_file.h) writes it.
@@ -41,11 +41,17 @@ struct ExportRequest {
 void RunExport(TDataSession& session, const ExportRequest& request, std::ostream& out,
                std::ostream* progress);
 
+class TableFailures;
+
 struct SqliteExportRequest {
   std::string Folder;
+  std::string Shown;  // DIR as typed
   std::string Database;
-  std::vector<std::string> Tables;  // none: every table of the folder
+  std::vector<std::string> Tables;  // UTF-8; none: every table of the folder
   bool Replace = false;
+  // Where a table that cannot be read goes (it is left out of the
+  // database); none: the first such table ends the export.
+  TableFailures* Failures = nullptr;
 };
 
 // out receives the database when OUT is "-".

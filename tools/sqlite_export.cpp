@@ -13,6 +13,7 @@
 #include "tools/output_file.h"
 #include "tools/progress_line.h"
 #include "tools/schema_sql.h"
+#include "tools/table_failures.h"
 #include "tools/table_rows.h"
 
 namespace strata::tools {
@@ -108,8 +109,7 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, 
   }
   DirectoryReference reference(session, request.Folder);
   TDataDirectory& directory = *reference;
-  const std::vector<std::string> tables =
-      request.Tables.empty() ? directory.ListTables() : request.Tables;
+  const std::vector<std::string> tables = TablesToRead(directory, request.Tables, request.Shown);
 
   OutputFile target(request.Database, OutputFile::Use::Staged, out);
   SqliteFile file(target.StagedPath(), target.Shown());
@@ -118,8 +118,13 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, 
   for (const std::string& table : tables) {
     std::unique_ptr<Insert> insert;
     std::vector<std::string> indexes;
+    bool begun = false;
     RowCallbacks callbacks;
     callbacks.Begin = [&](const TableReport& report, std::span<const std::string> names) {
+      // The table and its rows in one transaction: a table that fails on
+      // the way leaves nothing.
+      file.Execute("BEGIN");
+      begun = true;
       file.Execute(CreateTableSql(report, SqlDialect::Sqlite));
       indexes = CreateIndexSql(report, SqlDialect::Sqlite);
       std::string sql = "INSERT INTO " + QuoteIdentifier(Windows1252ToUtf8(report.Table)) + " (";
@@ -129,7 +134,6 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, 
         marks += i > 0 ? ", ?" : "?";
       }
       insert = std::make_unique<Insert>(file, sql + ") VALUES (" + marks + ")");
-      file.Execute("BEGIN");
     };
     callbacks.Row = [&](std::int32_t, std::span<const ExportValue* const> values) {
       insert->Row(values);
@@ -137,7 +141,18 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, 
     callbacks.Progress = [&](std::uint16_t percent) {
       line.Show(Windows1252ToUtf8(table), percent);
     };
-    ReadTableRows(directory, table, {}, callbacks);
+    try {
+      ReadTableRows(directory, table, {}, callbacks);
+    } catch (const OutputError&) {
+      throw;  // the database itself failed: no other table would fare better
+    } catch (const std::exception& error) {
+      if (request.Failures == nullptr) throw;
+      insert.reset();
+      if (begun) file.Execute("ROLLBACK");
+      line.Clear();
+      request.Failures->Report(table, error);
+      continue;
+    }
     insert.reset();
     file.Execute("COMMIT");
     for (const std::string& index : indexes) file.Execute(index);

@@ -16,6 +16,7 @@
 #include "tools/command_line.h"
 #include "tools/directory_reference.h"
 #include "tools/progress_line.h"
+#include "tools/table_failures.h"
 #include "tools/table_report.h"
 
 namespace strata::tools {
@@ -98,6 +99,10 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
   }
   const std::vector<std::string> tables =
       request.Tables.empty() ? directory.ListTables() : request.Tables;
+  if (tables.empty() && interrupted.empty()) {
+    throw CommandFinding("no tables in '" +
+                         (request.Shown.empty() ? request.Directory : request.Shown) + "'");
+  }
   const bool hearthbook = directory.TableExists(Catalogue().front().FileName);
   for (const std::string& table : interrupted) {
     if (!request.Tables.empty() &&

@@ -7,7 +7,8 @@
 // place. A table that cannot be checked is reported on err as
 // "strata: <message>" and the others are checked all the same. The exit
 // status is 2 when a table could not be checked, else 1 when a verification
-// found anything or a repair had to fix anything, else 0.
+// found anything or a repair had to fix anything, else 0. A folder without
+// tables raises CommandFinding "no tables in '<DIR>'".
 #pragma once
 
 #include <ostream>
@@ -26,6 +27,7 @@ struct VerifyRequest {
   bool ForceIndexRebuild = false;
   std::string Directory;
   std::vector<std::string> Tables;  // none: every table of the directory
+  std::string Shown;  // the directory as typed, for messages
 };
 
 // The arguments after the subcommand's name; std::invalid_argument with

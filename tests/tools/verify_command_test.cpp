@@ -127,7 +127,7 @@ TEST_F(VerifyCommandTest, ProgressGoesToTheTerminalLineAndIsBlankedAfterwards) {
   UseQuickLocks(engine);
   engine.Activate();
   std::ostringstream out, err, terminal;
-  const tools::VerifyRequest request{true, true, dir_, {"Good"}};
+  const tools::VerifyRequest request{true, true, dir_, {"Good"}, {}};
   EXPECT_EQ(tools::RunVerify(QuickSession(engine), request, out, err, &terminal), 0);
   EXPECT_EQ(err.str(), "");
   const std::string shown = terminal.str();

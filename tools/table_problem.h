@@ -1,0 +1,43 @@
+// Why a table cannot be read, in words a user can act on, for the listing
+// of `strata tables` and the messages of every command:
+//
+//   - an encrypted table without a password given: "the table is
+//     encrypted; give its password with --password"; with passwords given
+//     that do not open it: "the table is encrypted and none of the
+//     passwords given opens it";
+//   - a journal beside the table (the engine refuses a reader with
+//     STRATA_OSEACCES naming it): "a change to it was interrupted
+//     (<table>.journal); run strata repair";
+//   - a file whose header this engine does not read (STRATA_OLDVERSION,
+//     STRATA_BADSIGNATURE, which name only the table): the file and what is
+//     wrong with it, "'<path>' has format version 0 where 6 is expected" or
+//     "'<path>' does not carry this engine's signature";
+//   - anything else: the error's own message (engine messages in UTF-8).
+//
+// Reads at most the first bytes of the table's files; changes nothing.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace strata {
+class TDataDirectory;
+}
+
+namespace strata::tools {
+
+std::string TableProblem(const std::exception& error, TDataDirectory& directory,
+                         std::string_view table, bool passwordsGiven);
+// The same, but only for the cases above that have words of their own:
+// none when the error's own message is all there is to say.
+std::optional<std::string> ExplainedTableProblem(const std::exception& error,
+                                                 TDataDirectory& directory,
+                                                 std::string_view table, bool passwordsGiven);
+
+// The message of an error that ended a command, with the same wording for
+// the cases above that need no directory (passwords, journals).
+std::string ErrorMessage(const std::exception& error, bool passwordsGiven);
+
+}  // namespace strata::tools
