@@ -291,6 +291,13 @@ int RunVerifyCommand(Arguments& a, std::ostream& out, std::ostream& err, bool re
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
   ActiveComponents components(a);
   if (!repair) return RunVerify(components.DataSession(), request, out, err, ProgressStream());
+  // A folder without tables gets no lock file and no temporary folder.
+  if (request.Tables.empty()) {
+    DirectoryReference reading(components.DataSession(), request.Directory);
+    if ((*reading).ListTables().empty() && (*reading).TablesWithJournals().empty()) {
+      throw CommandFinding("no tables in '" + a.Dir + "'");
+    }
+  }
   // A repair sorts in a temporary folder of its own inside the database
   // folder, after the interrupted changes of the folder are recovered.
   const RunFolder folder(request.Directory);
