@@ -288,6 +288,7 @@ int RunVerifyCommand(Arguments& a, std::ostream& out, std::ostream& err, bool re
   request.ForceIndexRebuild = a.Force;
   request.Directory = DatabaseFolder(a.Dir);
   request.Shown = a.Dir;
+  request.PasswordsGiven = !a.Passwords.empty();
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
   ActiveComponents components(a);
   if (!repair) return RunVerify(components.DataSession(), request, out, err, ProgressStream());

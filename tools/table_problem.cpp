@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "engine/core/journal/table_journal.h"
 #include "engine/core/objects/data_directory.h"
@@ -38,23 +39,20 @@ std::optional<TableFileHeader> ReadStart(const std::string& path) {
   return header;
 }
 
-// What is wrong with the header of the first file of the table that this
-// engine does not read; empty when none is found (an enciphered index or
-// BLOB header cannot be looked at).
-std::string BadHeader(TDataDirectory& directory, std::string_view table) {
-  const std::string name = directory.TableNameFor(table);
-  const TDataTable probe(directory, name, name, false, false, /*readOnly=*/true);
-  const Digest& signature = directory.Engine().SignatureDigest();
-  for (const TableFileKind kind : {TableFileKind::Data, TableFileKind::Index, TableFileKind::Blob}) {
-    const std::string path = probe.FilePath(kind);
+// What is wrong with the header of the first of the files that this engine
+// does not read; empty when none is found (an enciphered index or BLOB
+// header cannot be looked at). The signature is checked only when known.
+std::string BadHeader(const std::vector<std::string>& paths, const Digest* signature) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
     const std::optional<TableFileHeader> header = ReadStart(path);
     if (!header) continue;
     if (header->FormatVersion != kCurrentFormatVersion) {
       return "'" + path + "' has format version " + std::to_string(header->FormatVersion) +
              " where " + std::to_string(kCurrentFormatVersion) + " is expected";
     }
-    // Only the data file's header is never enciphered.
-    if (kind == TableFileKind::Data && header->SignatureDigest != signature &&
+    // Only the data file's header (the first) is never enciphered.
+    if (i == 0 && signature != nullptr && header->SignatureDigest != *signature &&
         header->SignatureDigest != kDefaultSignatureDigest) {
       return "'" + path + "' does not carry this engine's signature";
     }
@@ -62,9 +60,34 @@ std::string BadHeader(TDataDirectory& directory, std::string_view table) {
   return {};
 }
 
+std::string BadHeader(TDataDirectory& directory, std::string_view table) {
+  const std::string name = directory.TableNameFor(table);
+  const TDataTable probe(directory, name, name, false, false, /*readOnly=*/true);
+  return BadHeader({probe.FilePath(TableFileKind::Data), probe.FilePath(TableFileKind::Index),
+                    probe.FilePath(TableFileKind::Blob)},
+                   &directory.Engine().SignatureDigest());
+}
+
+// The same for an error that names its table and folder, without an engine
+// at hand: the files under their usual names.
+std::string BadHeader(const EStrataEngineError& error) {
+  if (error.DatabaseName.empty() || error.TableName.empty() ||
+      error.TableName.find('/') != std::string::npos) {
+    return {};
+  }
+  std::string table = error.TableName;
+  if (table.size() > 4 && table.ends_with(".dat")) table.resize(table.size() - 4);
+  const std::string base = error.DatabaseName + "/" + table;
+  return BadHeader({base + ".dat", base + ".idx", base + ".blb"}, nullptr);
+}
+
 std::string PasswordProblem(bool passwordsGiven) {
   return passwordsGiven ? "the table is encrypted and none of the passwords given opens it"
                         : "the table is encrypted; give its password with --password";
+}
+
+bool IsHeaderVersionError(const EStrataEngineError& error) {
+  return error.Code == STRATA_OLDVERSION || error.Code == STRATA_BADSIGNATURE;
 }
 
 bool NamesJournal(const EStrataEngineError& error) {
@@ -78,6 +101,12 @@ std::string JournalProblem(const EStrataEngineError& error) {
 }
 
 std::string OwnMessage(const std::exception& error) {
+  if (const auto* engine = dynamic_cast<const EStrataEngineError*>(&error);
+      engine != nullptr && !engine->Detail.empty() &&
+      engine->Message().find(engine->Detail) == std::string::npos) {
+    // A detail the message leaves out ("no space left on the device").
+    return Windows1252ToUtf8(engine->Message()) + ": " + Windows1252ToUtf8(engine->Detail);
+  }
   if (const auto* database = dynamic_cast<const EDatabaseError*>(&error)) {
     return Windows1252ToUtf8(database->Message());
   }
@@ -93,7 +122,7 @@ std::optional<std::string> ExplainedTableProblem(const std::exception& error,
   if (engine == nullptr) return std::nullopt;
   if (engine->Code == STRATA_NOTSUFFTABLERIGHTS) return PasswordProblem(passwordsGiven);
   if (NamesJournal(*engine)) return JournalProblem(*engine);
-  if (engine->Code == STRATA_OLDVERSION || engine->Code == STRATA_BADSIGNATURE) {
+  if (IsHeaderVersionError(*engine)) {
     std::string found;
     try {
       found = BadHeader(directory, table);
@@ -120,6 +149,10 @@ std::string ErrorMessage(const std::exception& error, bool passwordsGiven) {
       const std::string file = std::filesystem::path(table).filename().string();
       return "table '" + file.substr(0, file.size() - std::string_view(TableJournal::kExtension).size()) +
              "': " + JournalProblem(*engine);
+    }
+    if (IsHeaderVersionError(*engine)) {
+      const std::string found = BadHeader(*engine);
+      if (!found.empty()) return OwnMessage(error) + ": " + found;
     }
   }
   return OwnMessage(error);

@@ -12,6 +12,8 @@
 //     STRATA_BADSIGNATURE, which name only the table): the file and what is
 //     wrong with it, "'<path>' has format version 0 where 6 is expected" or
 //     "'<path>' does not carry this engine's signature";
+//   - an engine error whose Detail its message leaves out (a full disk:
+//     kNoSpaceDetail): the engine's message, ": " and the detail;
 //   - anything else: the error's own message (engine messages in UTF-8).
 //
 // Reads at most the first bytes of the table's files; changes nothing.
@@ -37,7 +39,10 @@ std::optional<std::string> ExplainedTableProblem(const std::exception& error,
                                                  std::string_view table, bool passwordsGiven);
 
 // The message of an error that ended a command, with the same wording for
-// the cases above that need no directory (passwords, journals).
+// the cases above that need no directory (passwords, journals, a full
+// disk); a header this engine does not read is named after the engine's
+// message when the error names its table and folder ("...: '<path>' has
+// format version 0 where 6 is expected"), the signature left unchecked.
 std::string ErrorMessage(const std::exception& error, bool passwordsGiven);
 
 }  // namespace strata::tools

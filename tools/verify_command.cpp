@@ -1,6 +1,7 @@
 #include "tools/verify_command.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -17,6 +18,7 @@
 #include "tools/directory_reference.h"
 #include "tools/progress_line.h"
 #include "tools/table_failures.h"
+#include "tools/table_problem.h"
 #include "tools/table_report.h"
 
 namespace strata::tools {
@@ -137,7 +139,11 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
       }
     } catch (const EDatabaseError& error) {
       progress.Clear();
-      err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+      const std::optional<std::string> problem =
+          ExplainedTableProblem(error, directory, table, request.PasswordsGiven);
+      err << "strata: "
+          << (problem ? Windows1252ToUtf8(table) + ": " + *problem : ErrorMessage(error, request.PasswordsGiven))
+          << '\n';
       failed = true;
     } catch (const TableReportError& error) {
       progress.Clear();

@@ -160,7 +160,7 @@ void TDataTable::OpenIndexFile(bool rebuildLostIndex) {
   try {
     index_->Open();
   } catch (const EStrataEngineError& error) {
-    if (error.Code != STRATA_OSENOENT && error.Code != STRATA_READERR) throw;
+    if (!LosesIndexFile(error.Code)) throw;
     // Named by its path: the message must point at the file that is lost.
     if (!rebuildLostIndex) RaiseTableError(error.Code, path, ErrorDatabaseName());
     if (error.Code == STRATA_OSENOENT) {
