@@ -68,7 +68,7 @@ void RunUpdate(const std::string& directory, bool suppressBackups, std::ostream&
 
   ProgressCounter overall(static_cast<std::int32_t>(Catalogue().size()));
   TerminalProgress display(progress, overall);
-  RestructureDatabase(directory, &overall, &display, &display, suppressBackups);
+  RunDatabaseUpdate(directory, &overall, &display, &display, suppressBackups);
   display.Clear();
   PrintPlanLosses(plans, out);
   out << "Your data has been updated. You can start your program.\n";

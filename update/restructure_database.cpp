@@ -23,8 +23,13 @@ void ShowText(TextDisplay* label, std::string_view text) {
 }  // namespace
 
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
-                         ProgressDisplay* restructureBar, TextDisplay* tableLabel,
-                         bool suppressBackups) {
+                         ProgressDisplay* restructureBar, TextDisplay* tableLabel) {
+  RunDatabaseUpdate(directory, overallBar, restructureBar, tableLabel, false);
+}
+
+void RunDatabaseUpdate(const std::string& directory, ProgressDisplay* overallBar,
+                       ProgressDisplay* restructureBar, TextDisplay* tableLabel,
+                       bool suppressBackups) {
   DefaultSession().SetActive(true);
   {
     const RunFolder folder(directory);
