@@ -406,6 +406,17 @@ std::string HelpOf(const Command& command) {
          app->help();
 }
 
+// The engine's message, and the field it names when the message does not
+// say it (a BLOB refused on write names only the table).
+std::string EngineErrorLine(const EStrataEngineError& error) {
+  std::string line = error.Message();
+  const std::string quoted = "'" + error.FieldName + "'";
+  if (!error.FieldName.empty() && line.find(quoted) == std::string::npos) {
+    line += " (field " + quoted + ")";
+  }
+  return line;
+}
+
 // One line, whatever the message holds.
 void PrintError(std::ostream& err, std::string message) {
   for (char& c : message) {
@@ -495,6 +506,8 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
                         " " + std::string(command->Synopsis) + ")");
   } catch (const std::invalid_argument& error) {
     PrintError(err, std::string(command->Name) + ": " + error.what());
+  } catch (const EStrataEngineError& error) {
+    PrintError(err, Windows1252ToUtf8(EngineErrorLine(error)));
   } catch (const EDatabaseError& error) {
     PrintError(err, Windows1252ToUtf8(error.Message()));
   } catch (const std::exception& error) {

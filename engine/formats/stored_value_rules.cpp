@@ -53,7 +53,8 @@ std::optional<std::string> StoredValueFault(std::span<const std::uint8_t> record
   if (field.EngineType == kTypeBlob) {
     const std::int32_t first = LoadI32(value.data() + record_layout::kBlobFirstBlock);
     if (flag == 1 && first == 0) return "a BLOB value without a first block";
-    if (flag == 0 && !AllZero(value)) return "a NULL BLOB value with a reference";
+    // An emptied value keeps the revision it was written under.
+    if (flag == 0 && first != 0) return "a NULL BLOB value with a reference";
     return std::nullopt;
   }
   if (flag == 0) {

@@ -526,6 +526,13 @@ TEST_F(DataFileTest, FieldNameRules) {
   EXPECT_FALSE(IsValidValueText(kTypeSmallint, "40000"));
   EXPECT_TRUE(IsValidValueText(kTypeWord, "65535"));
   EXPECT_FALSE(IsValidValueText(kTypeDate, "2024-13-01"));
+  // Limits and defaults of numbers are decimal numbers, never INF or NAN.
+  for (const std::uint8_t type : {kTypeFloat, kTypeBcd}) {
+    EXPECT_TRUE(IsValidValueText(type, "-12.5")) << int(type);
+    for (const char* text : {"NAN", "nan", "INF", "-INF", "+Inf"}) {
+      EXPECT_FALSE(IsValidValueText(type, text)) << int(type) << " " << text;
+    }
+  }
 }
 
 TEST_F(DataFileTest, EncipheredTableKeepsTheHeaderPlainAndEnciphersEachUnit) {
