@@ -157,7 +157,7 @@ class DamagedDescriptorTest : public DamagedTableTest {
     TDataSession& session = DefaultSession().DataSession();
     TDataDirectory& directory = session.OpenDirectory("", data_.string());
     {
-      const std::vector<FieldDescriptor> fields = {
+      std::vector<FieldDescriptor> fields = {
           FieldDef(1, "Name").String(10), FieldDef(2, "Amount").Integer(),
           FieldDef(3, "Big").Largeint()};
       std::array<IndexDescriptor, kIndexSlotCount> indexes{};
@@ -202,7 +202,7 @@ TEST_F(DamagedDescriptorTest, AStoredPhysicalSizeIsRecomputedByEveryCommand) {
     const RunResult info = Strata("info " + Dir() + " t --json");
     ExpectCleanRun(info);
     EXPECT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("\"physicalSize\":11"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"physicalSize\": 11,"), std::string::npos) << info.out;
     const RunResult exported = Strata("export " + Dir() + " t --format csv");
     ExpectCleanRun(exported);
     EXPECT_EQ(exported.status, 0) << exported.err;
