@@ -244,6 +244,24 @@ int RunExportSqliteCommand(Arguments& a, std::ostream& out, std::ostream& err) {
   return failures.Status();
 }
 
+// The update refuses a table whose header disagrees with its files rather
+// than rebuild it from that header (and lose rows or values); repair is what
+// fixes such a header, so the message says how to run it.
+std::string RepairAdvice(const Arguments& a, const std::string& table) {
+  return "; run 'strata repair " + a.Dir + " " + Windows1252ToUtf8(table) +
+         "' to repair the table, then the update again";
+}
+
+template <typename Work>
+auto SuggestingRepair(const Arguments& a, Work work) {
+  try {
+    return work();
+  } catch (const EStrataEngineError& error) {
+    if (error.Code != STRATA_HEADERCORRUPT || error.TableName.empty()) throw;
+    throw std::runtime_error(Windows1252ToUtf8(error.Message()) + RepairAdvice(a, error.TableName));
+  }
+}
+
 int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
@@ -258,7 +276,7 @@ int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   }
   ActiveComponents components(a);
   if (!a.DryRun) {
-    RunUpdate(folder, a.NoBackups, out, ProgressStream());
+    SuggestingRepair(a, [&] { RunUpdate(folder, a.NoBackups, out, ProgressStream()); });
     return kExitSuccess;
   }
   ProgressLine line(ProgressStream());
@@ -275,7 +293,12 @@ int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
     try {
       std::rethrow_exception(plan.Error);
     } catch (const std::exception& error) {
-      return TableProblem(error, *reference, plan.Entry->FileName, !a.Passwords.empty());
+      const std::string problem =
+          TableProblem(error, *reference, plan.Entry->FileName, !a.Passwords.empty());
+      const auto* engine = dynamic_cast<const EStrataEngineError*>(&error);
+      return engine != nullptr && engine->Code == STRATA_HEADERCORRUPT
+                 ? problem + RepairAdvice(a, TableNameOf(plan.Entry->FileName, ".dat"))
+                 : problem;
     }
   });
   if (unread) return kExitError;

@@ -100,12 +100,24 @@ std::string JournalProblem(const EStrataEngineError& error) {
          "); run strata repair";
 }
 
+// The engine's message, the field it names when the message does not say
+// it (a BLOB refused on write names only the table), and a detail it leaves
+// out ("no space left on the device").
+std::string EngineErrorLine(const EStrataEngineError& error) {
+  std::string line = error.Message();
+  const std::string quoted = "'" + error.FieldName + "'";
+  if (!error.FieldName.empty() && line.find(quoted) == std::string::npos) {
+    line += " (field " + quoted + ")";
+  }
+  if (!error.Detail.empty() && line.find(error.Detail) == std::string::npos) {
+    line += ": " + error.Detail;
+  }
+  return Windows1252ToUtf8(line);
+}
+
 std::string OwnMessage(const std::exception& error) {
-  if (const auto* engine = dynamic_cast<const EStrataEngineError*>(&error);
-      engine != nullptr && !engine->Detail.empty() &&
-      engine->Message().find(engine->Detail) == std::string::npos) {
-    // A detail the message leaves out ("no space left on the device").
-    return Windows1252ToUtf8(engine->Message()) + ": " + Windows1252ToUtf8(engine->Detail);
+  if (const auto* engine = dynamic_cast<const EStrataEngineError*>(&error)) {
+    return EngineErrorLine(*engine);
   }
   if (const auto* database = dynamic_cast<const EDatabaseError*>(&error)) {
     return Windows1252ToUtf8(database->Message());

@@ -12,9 +12,10 @@
 //     STRATA_BADSIGNATURE, which name only the table): the file and what is
 //     wrong with it, "'<path>' has format version 0 where 6 is expected" or
 //     "'<path>' does not carry this engine's signature";
-//   - an engine error whose Detail its message leaves out (a full disk:
-//     kNoSpaceDetail): the engine's message, ": " and the detail;
-//   - anything else: the error's own message (engine messages in UTF-8).
+//   - anything else: the error's own message (engine messages in UTF-8),
+//     for an engine error with the field it names when the message does
+//     not say it (" (field 'Notes')") and a Detail the message leaves out
+//     (a full disk: ": no space left on the device", kNoSpaceDetail).
 //
 // Reads at most the first bytes of the table's files; changes nothing.
 #pragma once

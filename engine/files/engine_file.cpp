@@ -27,7 +27,13 @@ void TEngineFile::RaiseWriteError() const {
 
 void TEngineFile::Open() {
   if (isOpen_) Close();
-  if (!Exists()) RaiseFileError(STRATA_OSENOENT);
+  if (!Exists()) {
+    // The lookup found no file: the error says so in its OsErrorCode too,
+    // as it does when the open itself meets a missing file.
+    platform::SetLastErrorNumber(ENOENT);
+    RecordOsError();
+    RaiseFileError(STRATA_OSENOENT);
+  }
   ForcedReadOnly = false;
   const StoreOpenResult opened =
       registry_.OpenStoreFile(path_, inMemory_, *this);
