@@ -247,18 +247,15 @@ int RunExportSqliteCommand(Arguments& a, std::ostream& out, std::ostream& err) {
 // The update refuses a table whose header disagrees with its files rather
 // than rebuild it from that header (and lose rows or values); repair is what
 // fixes such a header, so the message says how to run it.
-std::string RepairAdvice(const Arguments& a, const std::string& table) {
-  return "; run 'strata repair " + a.Dir + " " + Windows1252ToUtf8(table) +
-         "' to repair the table, then the update again";
-}
-
 template <typename Work>
 auto SuggestingRepair(const Arguments& a, Work work) {
   try {
     return work();
   } catch (const EStrataEngineError& error) {
     if (error.Code != STRATA_HEADERCORRUPT || error.TableName.empty()) throw;
-    throw std::runtime_error(Windows1252ToUtf8(error.Message()) + RepairAdvice(a, error.TableName));
+    throw std::runtime_error(Windows1252ToUtf8(error.Message()) + "; run 'strata repair " + a.Dir +
+                             " " + Windows1252ToUtf8(error.TableName) +
+                             "' to repair the table, then the update again");
   }
 }
 
@@ -284,24 +281,11 @@ int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   PlanProgress progress;
   progress.OnTable = [&](std::size_t, const CatalogueEntry& entry) { table = entry.FileName; };
   progress.OnPercent = [&](std::uint16_t percent) { line.Show(table, percent); };
-  const std::vector<TablePlan> plans = PlanDatabaseUpdate(folder, progress, /*keepGoing=*/true);
+  // The first table the update would stop at stops the dry run too.
+  const std::vector<TablePlan> plans =
+      SuggestingRepair(a, [&] { return PlanDatabaseUpdate(folder, progress); });
   line.Clear();
-  DirectoryReference reference(components.DataSession(), folder);
-  bool unread = false;
-  PrintUpdatePlan(plans, out, [&](const TablePlan& plan) {
-    unread = true;
-    try {
-      std::rethrow_exception(plan.Error);
-    } catch (const std::exception& error) {
-      const std::string problem =
-          TableProblem(error, *reference, plan.Entry->FileName, !a.Passwords.empty());
-      const auto* engine = dynamic_cast<const EStrataEngineError*>(&error);
-      return engine != nullptr && engine->Code == STRATA_HEADERCORRUPT
-                 ? problem + RepairAdvice(a, TableNameOf(plan.Entry->FileName, ".dat"))
-                 : problem;
-    }
-  });
-  if (unread) return kExitError;
+  PrintUpdatePlan(plans, out);
   return PlanLosesValues(plans) ? kExitFinding : kExitSuccess;
 }
 

@@ -97,16 +97,9 @@ bool PlanLosesValues(std::span<const TablePlan> plans) {
   return !TablesLosingValues(plans).empty();
 }
 
-void PrintUpdatePlan(std::span<const TablePlan> plans, std::ostream& out,
-                     const std::function<std::string(const TablePlan&)>& problem) {
+void PrintUpdatePlan(std::span<const TablePlan> plans, std::ostream& out) {
   std::int64_t bytes = 0;
-  std::size_t unread = 0;
   for (const TablePlan& plan : plans) {
-    if (plan.Error) {
-      out << plan.Entry->FileName << ": cannot be read: " << problem(plan) << '\n';
-      ++unread;
-      continue;
-    }
     PrintTableLine(plan, out);
     if (!plan.Preview) continue;
     bytes += plan.Preview->BytesToRewrite;
@@ -115,7 +108,6 @@ void PrintUpdatePlan(std::span<const TablePlan> plans, std::ostream& out,
   }
   const std::vector<std::string> losing = TablesLosingValues(plans);
   out << plans.size() << " tables, " << bytes << " bytes to rewrite; ";
-  if (unread > 0) out << unread << " tables cannot be read, and the update would stop there; ";
   if (losing.empty()) {
     out << "no values would be lost\n";
     return;

@@ -6,7 +6,6 @@
 // dropped, and the bytes to rewrite.
 #pragma once
 
-#include <functional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -22,11 +21,8 @@ bool PlanLosesValues(std::span<const TablePlan> plans);
 // The file names of the tables that may lose or change values.
 std::vector<std::string> TablesLosingValues(std::span<const TablePlan> plans);
 // The dry run: every table with its level and field changes, then a
-// summary that names every table that may lose or change values. A table
-// that could not be previewed gets "<file>: cannot be read: <problem>",
-// the problem in the words `problem` gives for its error.
-void PrintUpdatePlan(std::span<const TablePlan> plans, std::ostream& out,
-                     const std::function<std::string(const TablePlan&)>& problem);
+// summary that names every table that may lose or change values.
+void PrintUpdatePlan(std::span<const TablePlan> plans, std::ostream& out);
 // The lines of the dry run that say what is lost or changed, for each table
 // where something is: the table's line, then those of its fields and
 // records. Nothing when nothing is.
