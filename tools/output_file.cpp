@@ -39,9 +39,9 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
   } else {
     struct stat link {};
     struct stat target {};
-    bool exists = ::lstat(path_.c_str(), &link) == 0;
+    const bool exists = ::lstat(path_.c_str(), &link) == 0;
     if (!exists && errno != ENOENT) Fail(errno);
-    bool symlink = exists && S_ISLNK(link.st_mode);
+    const bool symlink = exists && S_ISLNK(link.st_mode);
     if (symlink) {
       // A link to nothing yet: its target is created through it.
       if (::stat(path_.c_str(), &target) != 0 && errno != ENOENT) Fail(errno);
@@ -49,8 +49,7 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
       target = link;
     }
     if (exists && S_ISDIR(target.st_mode)) Fail("it is a folder");
-    const bool regular = !exists || (symlink && target.st_mode == 0) || S_ISREG(target.st_mode);
-    inPlace_ = symlink || !regular || (exists && target.st_nlink > 1);
+    inPlace_ = symlink || (exists && (!S_ISREG(target.st_mode) || target.st_nlink > 1));
     if (!inPlace_) {
       try {
         OpenTemporary(exists, target.st_uid, target.st_gid, target.st_mode & 07777);

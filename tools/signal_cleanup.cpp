@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -56,9 +57,12 @@ void UnlinkFilesIn(const char* folder) {
       const long got = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
       if (got <= 0) break;
       for (long at = 0; at < got;) {
-        const auto* entry = reinterpret_cast<const DirectoryEntry64*>(buffer + at);
-        if (!IsDotOrDotDot(entry->Name) && ::unlinkat(fd, entry->Name, 0) == 0) removed = true;
-        at += entry->Length;
+        const char* entry = buffer + at;
+        const char* name = entry + offsetof(DirectoryEntry64, Name);
+        if (!IsDotOrDotDot(name) && ::unlinkat(fd, name, 0) == 0) removed = true;
+        unsigned short length = 0;
+        std::memcpy(&length, entry + offsetof(DirectoryEntry64, Length), sizeof length);
+        at += length;
       }
     }
   }
