@@ -6,16 +6,16 @@
 #include <vector>
 
 #include "platform/crash_point.h"
+#include "platform/signal_cleanup.h"
+#include "platform/standard_output.h"
 #include "tools/command_line.h"
 #include "tools/output_file.h"
-#include "tools/signal_cleanup.h"
-#include "tools/standard_output.h"
 
 int main(int argc, char** argv) {
   // Crash tests only: nothing happens unless STRATA_TEST_CRASH_AFTER is set.
   strata::platform::InstallCrashPointFromEnvironment();
-  strata::tools::InstallSignalCleanup();
-  strata::tools::StandardOutputBuffer standardOutput;
+  strata::platform::InstallSignalCleanup();
+  strata::platform::StandardOutputBuffer standardOutput;
   std::cout.rdbuf(&standardOutput);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);

@@ -1,9 +1,5 @@
 #include "tools/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -37,33 +33,26 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
     stream_ = &standardOutput;
     inPlace_ = true;
   } else {
-    struct stat link {};
-    struct stat target {};
-    const bool exists = ::lstat(path_.c_str(), &link) == 0;
-    if (!exists && errno != ENOENT) Fail(errno);
-    const bool symlink = exists && S_ISLNK(link.st_mode);
-    if (symlink) {
-      // A link to nothing yet: its target is created through it.
-      if (::stat(path_.c_str(), &target) != 0 && errno != ENOENT) Fail(errno);
-    } else {
-      target = link;
-    }
-    if (exists && S_ISDIR(target.st_mode)) Fail("it is a folder");
-    inPlace_ = symlink || (exists && (!S_ISREG(target.st_mode) || target.st_nlink > 1));
+    platform::OutputPathDescription target;
+    if (!platform::DescribeOutputPath(path_, target)) Fail(errno);
+    const bool exists = target.Exists;
+    if (target.Folder) Fail("it is a folder");
+    // A link to nothing yet is written through: its target is created.
+    inPlace_ = target.Symlink || (exists && (!target.Regular || target.Links > 1));
     if (!inPlace_) {
       try {
-        OpenTemporary(exists, target.st_uid, target.st_gid, target.st_mode & 07777);
+        OpenTemporary(exists, target.OwnerId, target.GroupId, target.Mode);
       } catch (const OutputError&) {
         // The folder refuses new names; a file that may be written is
         // written where it is.
-        if (!exists || ::access(path_.c_str(), W_OK) != 0) throw;
+        if (!exists || !platform::MayWrite(path_)) throw;
         inPlace_ = true;
       }
     }
     if (inPlace_) {
       if (use_ == Use::Stream) {
         OpenTarget();
-      } else if (exists && ::access(path_.c_str(), W_OK) != 0) {
+      } else if (exists && !platform::MayWrite(path_)) {
         // Opened only when the staged file is complete (a FIFO's reader
         // then gets the file at once), but refused now when it cannot be.
         Fail(errno);
@@ -75,29 +64,28 @@ OutputFile::OutputFile(std::string path, Use use, std::ostream& standardOutput)
     const std::string leaf = stream_ != nullptr ? std::string("stdout")
                                                 : std::filesystem::path(path_).filename().string();
     temporary_ = platform::TemporaryPath() + "." + leaf + ".strata-" + platform::ThreadIdText();
-    cleanup_.emplace(temporary_, SignalCleanup::Kind::File);
+    cleanup_.emplace(temporary_, platform::SignalCleanup::Kind::File);
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);  // a file of a dead process of the same id
   }
 }
 
 void OutputFile::OpenTarget() {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) Fail(errno);
-  struct stat opened {};
-  truncate_ = ::fstat(fd_, &opened) == 0 && S_ISREG(opened.st_mode);
+  if (!target_.OpenForWriting(path_)) Fail(errno);
+  truncate_ = target_.IsRegularFile();
 }
 
 void OutputFile::OpenTemporary(bool exists, unsigned ownerId, unsigned groupId, unsigned mode) {
   temporary_ = TemporaryNameFor(path_);
-  cleanup_.emplace(temporary_, SignalCleanup::Kind::File);
-  int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EEXIST) {
+  cleanup_.emplace(temporary_, platform::SignalCleanup::Kind::File);
+  platform::OutputDescriptor file;
+  bool created = file.CreateNew(temporary_);
+  if (!created && errno == EEXIST) {
     // Left by a dead process that had the same id.
-    ::unlink(temporary_.c_str());
-    fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    platform::RemoveFile(temporary_);
+    created = file.CreateNew(temporary_);
   }
-  if (fd < 0) {
+  if (!created) {
     const int error = errno;
     cleanup_.reset();
     temporary_.clear();
@@ -107,25 +95,16 @@ void OutputFile::OpenTemporary(bool exists, unsigned ownerId, unsigned groupId, 
     // Owner first: a change of owner clears the set-id bits that the mode
     // then sets again. Only a privileged process may give the file away;
     // otherwise it keeps the writer's owner.
-    const bool ownerKept = ::fchown(fd, ownerId, groupId) == 0 ||
-                           ::fchown(fd, static_cast<uid_t>(-1), groupId) == 0;
+    const bool ownerKept = file.TakeOwner(ownerId, groupId);
     static_cast<void>(ownerKept);
-    if (::fchmod(fd, mode) != 0) {
-      const int error = errno;
-      ::close(fd);
-      Fail(error);
-    }
+    if (!file.SetMode(mode)) Fail(errno);
   }
-  if (use_ == Use::Staged) {
-    ::close(fd);
-  } else {
-    fd_ = fd;
-  }
+  if (use_ == Use::Stream) target_ = std::move(file);
 }
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+  target_.Close();
+  if (!committed_ && !temporary_.empty()) platform::RemoveFile(temporary_);
 }
 
 std::string OutputFile::Shown() const { return stream_ != nullptr ? "standard output" : path_; }
@@ -139,18 +118,7 @@ void OutputFile::Fail(const std::string& reason) const {
 void OutputFile::TruncateOnce() {
   if (!truncate_) return;
   truncate_ = false;
-  if (::ftruncate(fd_, 0) != 0) Fail(errno);
-}
-
-void OutputFile::WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      Fail(errno);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(put));
-  }
+  if (!target_.Truncate()) Fail(errno);
 }
 
 void OutputFile::Write(std::string_view bytes) {
@@ -162,26 +130,19 @@ void OutputFile::Write(std::string_view bytes) {
     return;
   }
   TruncateOnce();
-  WriteAll(fd_, bytes);
+  if (!target_.WriteAll(bytes)) Fail(errno);
 }
 
 void OutputFile::CopyStagedIntoTarget() {
-  const int from = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (from < 0) Fail(errno);
+  platform::InputDescriptor from;
+  if (!from.Open(temporary_)) Fail(errno);
   std::string chunk(kCopyChunk, '\0');
-  try {
-    for (;;) {
-      const ssize_t got = ::read(from, chunk.data(), chunk.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) Fail(errno);
-      if (got == 0) break;
-      Write(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
-    }
-  } catch (...) {
-    ::close(from);
-    throw;
+  for (;;) {
+    const std::int64_t got = from.Read(chunk);
+    if (got < 0) Fail(errno);
+    if (got == 0) break;
+    Write(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
   }
-  ::close(from);
 }
 
 void OutputFile::CloseTarget() {
@@ -192,9 +153,7 @@ void OutputFile::CloseTarget() {
     return;
   }
   TruncateOnce();
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) Fail(errno);
+  if (!target_.Close()) Fail(errno);
 }
 
 void OutputFile::Commit() {
@@ -204,7 +163,7 @@ void OutputFile::Commit() {
       CopyStagedIntoTarget();
     }
     CloseTarget();
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty()) platform::RemoveFile(temporary_);
     cleanup_.reset();
     committed_ = true;
     return;
@@ -212,13 +171,11 @@ void OutputFile::Commit() {
   if (use_ == Use::Stream) {
     // On disk before it takes the name: a crash must not leave an empty
     // file where the old one was.
-    const int fd = fd_;
-    fd_ = -1;
-    const bool synced = ::fsync(fd) == 0;
+    const bool synced = target_.Sync();
     const int error = errno;
-    if (::close(fd) != 0 || !synced) Fail(synced ? errno : error);
+    if (!target_.Close() || !synced) Fail(synced ? errno : error);
   }
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) Fail(errno);
+  if (!platform::RenameOver(temporary_, path_)) Fail(errno);
   cleanup_.reset();
   committed_ = true;
 }

@@ -34,7 +34,8 @@
 #include <string>
 #include <string_view>
 
-#include "tools/signal_cleanup.h"
+#include "platform/output_target.h"
+#include "platform/signal_cleanup.h"
 
 namespace strata::tools {
 
@@ -78,7 +79,6 @@ class OutputFile {
   void OpenTarget();
   void OpenTemporary(bool exists, unsigned ownerId, unsigned groupId, unsigned mode);
   void TruncateOnce();
-  void WriteAll(int fd, std::string_view bytes);
   void CopyStagedIntoTarget();
   void CloseTarget();
 
@@ -87,9 +87,9 @@ class OutputFile {
   std::ostream* stream_ = nullptr;  // "-"
   bool inPlace_ = false;
   bool truncate_ = false;  // an in-place regular file, not yet truncated
-  int fd_ = -1;
+  platform::OutputDescriptor target_;  // the open target or temporary file
   std::string temporary_;
-  std::optional<SignalCleanup> cleanup_;
+  std::optional<platform::SignalCleanup> cleanup_;
   bool committed_ = false;
 };
 

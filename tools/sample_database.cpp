@@ -20,7 +20,7 @@
 #include "engine/values/field_types.h"
 #include "platform/file_system.h"
 #include "platform/os_error.h"
-#include "tools/signal_cleanup.h"
+#include "platform/signal_cleanup.h"
 
 namespace strata::tools {
 
@@ -260,6 +260,7 @@ void CreateSampleFolder(const std::string& folder, std::int32_t rows) {
                            "' is not empty; the sample needs an empty directory");
     }
   }
+  using platform::SignalCleanup;
   std::vector<std::unique_ptr<SignalCleanup>> cleanups;
   for (const fs::path& path : made) {
     cleanups.push_back(std::make_unique<SignalCleanup>(path.string(), SignalCleanup::Kind::Folder));
@@ -275,8 +276,10 @@ void CreateSampleFolder(const std::string& folder, std::int32_t rows) {
     }
     WriteSampleDatabase(target.string() + "/", rows);
   } catch (...) {
-    for (const fs::path& path : made) RemoveRegistered(path.string(), SignalCleanup::Kind::Folder);
-    if (made.empty()) RemoveRegistered(target.string(), SignalCleanup::Kind::FolderContents);
+    for (const fs::path& path : made) {
+      platform::RemoveRegistered(path.string(), SignalCleanup::Kind::Folder);
+    }
+    if (made.empty()) platform::RemoveRegistered(target.string(), SignalCleanup::Kind::FolderContents);
     throw;
   }
 }

@@ -9,7 +9,7 @@
 #include <streambuf>
 #include <string>
 
-namespace strata::tools {
+namespace strata::platform {
 
 class StandardOutputBuffer : public std::streambuf {
  public:
@@ -37,4 +37,4 @@ class StandardOutputBuffer : public std::streambuf {
   std::string buffer_;
 };
 
-}  // namespace strata::tools
+}  // namespace strata::platform

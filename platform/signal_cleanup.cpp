@@ -1,4 +1,4 @@
-#include "tools/signal_cleanup.h"
+#include "platform/signal_cleanup.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace strata::tools {
+namespace strata::platform {
 
 namespace {
 
@@ -142,4 +142,4 @@ void RemoveRegistered(const std::string& path, SignalCleanup::Kind kind) {
   }
 }
 
-}  // namespace strata::tools
+}  // namespace strata::platform

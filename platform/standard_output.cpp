@@ -1,10 +1,10 @@
-#include "tools/standard_output.h"
+#include "platform/standard_output.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace strata::tools {
+namespace strata::platform {
 
 namespace {
 
@@ -71,4 +71,4 @@ bool StandardOutputBuffer::Close() {
   return written && error_ == 0;
 }
 
-}  // namespace strata::tools
+}  // namespace strata::platform

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-namespace strata::tools {
+namespace strata::platform {
 
 inline constexpr std::size_t kCleanupSlots = 32;
 
@@ -53,4 +53,4 @@ class SignalCleanup {
 // reported: the caller is already on its way out with an error of its own.
 void RemoveRegistered(const std::string& path, SignalCleanup::Kind kind);
 
-}  // namespace strata::tools
+}  // namespace strata::platform
