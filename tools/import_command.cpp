@@ -76,9 +76,12 @@ class Refusals {
  public:
   explicit Refusals(RejectWriter* writer) : writer_(writer) {}
 
-  void Add(const SourceRow& row, const std::string& reason) {
+  // field: the field's name (UTF-8), empty when the reason is about the row.
+  void Add(const SourceRow& row, std::string_view field, const std::string& reason) {
     ++count_;
-    const std::string text = ImportSource::Where(row) + ": " + reason;
+    const std::string text = ImportSource::Where(row) +
+                             (field.empty() ? ": " : ", field '" + std::string(field) + "': ") +
+                             reason;
     if (writer_ != nullptr) writer_->Row(row, text);
     // Rows come in input order, but the duplicate keys found at the end
     // follow the others: the listing keeps the first ones of both.
@@ -166,12 +169,14 @@ std::string IndexShown(std::string_view name) {
   return name.empty() || name == "Primary" ? "the primary index" : "index '" + Utf8Name(name) + "'";
 }
 
-// Why the engine refused a row, naming the field or index.
+// Why the engine refused a row; field: the field it names, if any.
 std::string RefusalOf(const EStrataEngineError& error, const TDataCursor& target,
-                      const SourceRow& row, const std::vector<std::uint16_t>& positions) {
+                      const SourceRow& row, const std::vector<std::uint16_t>& positions,
+                      std::string& field) {
+  field.clear();
   if (error.Code == STRATA_KEYVIOL) return "a duplicate key in " + IndexShown(error.IndexName);
-  const std::string field = "field '" + Utf8Name(error.FieldName) + "'";
-  if (error.Code == STRATA_REQDERR) return field + ": a value is required";
+  field = Utf8Name(error.FieldName);
+  if (error.Code == STRATA_REQDERR) return "a value is required";
   const FieldDescriptor* descriptor = nullptr;
   std::uint16_t position = 0;
   for (std::size_t i = 0; i < target.Fields().size(); ++i) {
@@ -188,7 +193,7 @@ std::string RefusalOf(const EStrataEngineError& error, const TDataCursor& target
   const std::string limit =
       descriptor == nullptr ? ""
                             : " " + Utf8Name(below ? descriptor->MinValue : descriptor->MaxValue);
-  return field + ": " + value + (below ? " is below the minimum" : " is above the maximum") + limit;
+  return value + (below ? " is below the minimum" : " is above the maximum") + limit;
 }
 
 // Slots of the table's indexes that a sorted build fills: the primary and
@@ -300,8 +305,9 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
   std::vector<std::uint8_t> record = target.NewRecordBuffer();
   std::int64_t rows = 0;
   SourceRow row;
+  std::string field;
   const auto refuse = [&](const std::string& why) {
-    refusals.Add(row, why);
+    refusals.Add(row, field, why);
     if (fresh) refusedEarly.push_back(row.Ordinal);
     target.FreeBlobs();
   };
@@ -310,6 +316,7 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
     if (const std::uint16_t percent = source->Percent(); percent != shownPercent) {
       line.Show(shownProgress, shownPercent = percent);
     }
+    field.clear();
     if (!row.Problem.empty()) {
       refuse(row.Problem);
       continue;
@@ -335,7 +342,7 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
       const std::uint16_t position = (*columns)[i];
       if (position == 0) continue;
       if (!importer.Set(record, position, row.Values[i], reason)) {
-        reason = "field '" + Utf8Name(target.Fields()[position - 1u].Name) + "': " + reason;
+        field = Utf8Name(target.Fields()[position - 1u].Name);
         converted = false;
       }
     }
@@ -348,7 +355,7 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
     } catch (const EStrataEngineError& error) {
       // A failure about the table rather than this row ends the import.
       if (!IsRecordLevelError(error.Code)) throw;
-      refuse(RefusalOf(error, target, row, *columns));
+      refuse(RefusalOf(error, target, row, *columns, field));
     }
   }
   line.Clear();
@@ -387,7 +394,7 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
       std::size_t next = 0;
       while (next < late.size() && again->Next(row)) {
         if (row.Ordinal != late[next].first) continue;
-        refusals.Add(row, late[next].second);
+        refusals.Add(row, {}, late[next].second);
         ++next;
       }
     }

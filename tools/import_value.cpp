@@ -268,10 +268,13 @@ ValueImporter::ValueImporter(TDataCursor& cursor)
 std::string ValueImporter::Shown(const SourceValue& value) {
   switch (value.Type) {
     case Kind::Null: return "NULL";
+    case Kind::Number: return std::string(value.Text);
     case Kind::Integer: return std::to_string(value.Integer);
     case Kind::Real: return ShortestDouble(value.Real);
     case Kind::Boolean: return value.Boolean ? "true" : "false";
-    case Kind::Bytes: return std::to_string(value.Text.size()) + " bytes";
+    case Kind::Bytes:
+      return "a binary value of " + std::to_string(value.Text.size()) +
+             (value.Text.size() == 1 ? " byte" : " bytes");
     default:
       if (value.Text.size() <= kShownLength) return Quoted(value.Text);
       std::size_t cut = kShownLength;
