@@ -16,6 +16,8 @@
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_session.h"
+#include "engine/core/objects/data_table.h"
+#include "engine/formats/full_text_params.h"
 #include "tests/tools/export_fixture.h"
 #include "tests/tools/program_run.h"
 #include "tools/export_command.h"
@@ -271,7 +273,61 @@ TEST_F(ImportCommandsTest, ARefusedRowChangesNothingAndIsNamedWithItsRowAndReaso
     EXPECT_TRUE(TableBytes(data_, "Rules") == before) << "the table changed";
     EXPECT_EQ(Leftovers(data_), std::vector<std::string>{});
   }
+  // A table the user may not write.
+  const std::string before = TableBytes(data_, "Rules");
+  fs::permissions(data_ / "Rules.dat", fs::perms::owner_write, fs::perm_options::remove);
+  const RunResult readOnly = Run("import " + Dir() + " Rules " + Input("ro.csv", "Code\nR1\n"));
+  fs::permissions(data_ / "Rules.dat", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(readOnly.status, 2);
+  EXPECT_NE(readOnly.err.find("the table 'Rules' is read-only"), std::string::npos) << readOnly.err;
+  EXPECT_TRUE(TableBytes(data_, "Rules") == before);
   EXPECT_EQ(Count("Rules"), 2);
+}
+
+TEST_F(ImportCommandsTest, IndexesOfEveryKindAreBuiltFromTheImportedRows) {
+  // A case-insensitive unique primary key, a descending index and a
+  // full-text index over a string and a memo with stop words of its own.
+  TStrataTable table;
+  table.SetDatabaseName(dir_);
+  table.SetTableName("Notes");
+  table.SetExclusive(true);
+  table.FieldDefs().Add("Title", ftString, 20);
+  table.FieldDefs().Add("Body", ftMemo);
+  table.FieldDefs().Add("Tag", ftString, 10);
+  table.IndexDefs().Add("", "Title", TIndexOptions{ixPrimary, ixUnique, ixCaseInsensitive});
+  table.IndexDefs().Add("ByTag", "Tag", TIndexOptions{ixDescending});
+  table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "Title;Body",
+                    std::vector<std::string>{"the", "and"}, "", "");
+  const auto params = [&] {
+    TDataSession& session = DefaultSession().DataSession();
+    TDataDirectory& directory = session.OpenDirectory("", dir_);
+    FullTextParams read;
+    {
+      TDataCursor cursor(directory, "Notes", CursorModes{.ReadOnly = true});
+      cursor.Open();
+      read = ReadFullTextParams(*cursor.Table()->IndexFile());
+    }
+    session.CloseDirectory(directory);
+    return read;
+  };
+  const FullTextParams created = params();
+  const fs::path rejects = inputs_ / "rejects.jsonl";
+  RunResult run = Run("import " + Dir() + " Notes " +
+                      Input("a.jsonl",
+                            "{\"Title\":\"Alpha\",\"Body\":\"the quick fox and a dog\",\"Tag\":\"x\"}\n"
+                            "{\"Title\":\"beta\",\"Body\":\"lazy dog\",\"Tag\":\"y\"}\n"
+                            "{\"Title\":\"ALPHA\",\"Tag\":\"z\"}\n") +
+                      " --mode replace --rejects '" + rejects.string() + "'");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(Bytes(rejects).find("line 3: a duplicate key in the primary index"), std::string::npos);
+  run = Run("import " + Dir() + " Notes " +
+            Input("b.csv", "Title,Body,Tag\ngamma,\"fox, and more\",x\nBETA,dup,q\n") +
+            " --rejects '" + rejects.string() + "'");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Count("Notes"), 3);
+  EXPECT_EQ(params(), created);
+  const RunResult verify = Run("verify " + Dir() + " Notes");
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
 }
 
 TEST_F(ImportCommandsTest, RefusedRowsListTwentyAndCountTheRest) {
@@ -455,6 +511,8 @@ TEST_F(ImportCommandsTest, ArgumentsThatDoNotFit) {
            {"Rules " + input + " --fields Code,Nope", "table 'Rules' has no field 'Nope'"},
            {"Rules '" + (inputs_ / "missing.csv").string() + "'", "cannot read"},
            {"Missing " + input, "Missing"},
+           {"Rules " + Input("twice.csv", "Code,CODE\nx,y\n"),
+            "the columns 'Code' and 'CODE' both name the field 'Code'"},
        }) {
     SCOPED_TRACE(c.args);
     const RunResult run = Run("import " + Dir() + " " + c.args);
