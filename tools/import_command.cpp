@@ -14,6 +14,7 @@
 #include "engine/core/objects/data_table.h"
 #include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
+#include "engine/formats/index_file.h"
 #include "engine/locale/windows1252.h"
 #include "platform/process.h"
 #include "tools/directory_reference.h"
@@ -166,7 +167,8 @@ bool IsRecordLevelError(std::uint16_t code) {
 }
 
 std::string IndexShown(std::string_view name) {
-  return name.empty() || name == "Primary" ? "the primary index" : "index '" + Utf8Name(name) + "'";
+  return name.empty() || name == kPrimaryIndexErrorName ? "the primary index"
+                                                        : "index '" + Utf8Name(name) + "'";
 }
 
 // Why the engine refused a row; field: the field it names, if any.

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-
 #include <sstream>
 
 #include "engine/core/cursors/data_cursor.h"
@@ -59,8 +59,9 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
 nlohmann::json Structure(const nlohmann::json& info) {
   nlohmann::json structure = info;
   structure.erase("directory");
-  for (const char* key : {"lastUpdated", "changeCount", "lastRecordID", "lastAutoIncValue",
-                          "lastBlobRevision", "recordCount", "nextRecordNumber", "firstFreeRecord"}) {
+  for (const char* key :
+       {"lastUpdated", "changeCount", "lastRecordID", "lastAutoIncValue", "lastBlobRevision",
+        "recordCount", "nextRecordNumber", "firstFreeRecord"}) {
     structure["header"].erase(key);
   }
   for (auto& index : structure["indexes"]) index.erase("rootPage");
@@ -148,8 +149,9 @@ class ImportCommandsTest : public ::testing::Test {
     table.IndexDefs().Add("", "ID", TIndexOptions{ixPrimary, ixUnique});
     table.IndexDefs().Add("ByCode", "Code", TIndexOptions{ixUnique});
     table.CreateTable(0, 1, 0, false, "", "", 4096, 512, -1, "", std::nullopt, "", "");
-    const RunResult seed = Run("import " + Dir() + " Rules " +
-                               Input("seed.csv", "Code,Born,Score\r\nA1,2024-01-01,10\r\nA2,,20\r\n"));
+    const RunResult seed =
+        Run("import " + Dir() + " Rules " +
+            Input("seed.csv", "Code,Born,Score\r\nA1,2024-01-01,10\r\nA2,,20\r\n"));
     ASSERT_EQ(seed.status, 0) << seed.err;
   }
 
@@ -171,7 +173,9 @@ TEST_F(ImportCommandsTest, EveryTableRoundTripsByteForByteInEveryFormat) {
     tools::RunExportSqlite(DefaultSession().DataSession(), request, nullptr);
   };
   const std::vector<std::string> tables = Tables();
-  for (const char* format : {"csv", "json", "jsonl", "sqlite"}) {
+  const std::array<const char*, 4> formats = {"csv", "json", "jsonl", "sqlite"};
+  for (std::size_t f = 0; f < formats.size(); ++f) {
+    const char* format = formats[f];
     SCOPED_TRACE(format);
     const bool sqlite = std::string(format) == "sqlite";
     const fs::path copy = root_ / (std::string("copy-") + format);
@@ -180,7 +184,14 @@ TEST_F(ImportCommandsTest, EveryTableRoundTripsByteForByteInEveryFormat) {
     const fs::path first = root_ / (std::string("first.") + format);
     const fs::path second = root_ / (std::string("second.") + format);
     if (sqlite) exportSqlite(dir_, first);
-    for (const std::string& table : tables) {
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+      const std::string& table = tables[t];
+#ifdef STRATA_SANITIZED
+      // The instrumented program is many times slower: each table in one
+      // format, the formats in turn, so that every table and every format
+      // still run under the sanitizers.
+      if (t % formats.size() != f) continue;
+#endif
       SCOPED_TRACE(table);
       const std::string exported = sqlite ? "" : Exported(dir_, table, format);
       if (!sqlite) std::ofstream(first, std::ios::binary) << exported;
@@ -227,12 +238,13 @@ TEST_F(ImportCommandsTest, ARefusedRowChangesNothingAndIsNamedWithItsRowAndReaso
        "line 3: a duplicate key in index 'ByCode'"},
       {"duplicate key within the file", "dup2.csv", "Code\nC1\nC2\nC1\n", "--mode replace",
        "line 4: a duplicate key in index 'ByCode'"},
-      {"duplicate primary key", "dup3.jsonl", "{\"ID\":7,\"Code\":\"C1\"}\n{\"ID\":7,\"Code\":\"C2\"}\n",
-       "--mode replace", "line 2: a duplicate key in the primary index"},
+      {"duplicate primary key", "dup3.jsonl",
+       "{\"ID\":7,\"Code\":\"C1\"}\n{\"ID\":7,\"Code\":\"C2\"}\n", "--mode replace",
+       "line 2: a duplicate key in the primary index"},
       {"required NULL", "req.jsonl", "{\"Code\":\"B1\"}\n{\"Code\":null,\"Score\":5}\n", "",
        "line 2, field 'Code': a value is required"},
-      {"unknown column in an object", "unknown.jsonl", "{\"Code\":\"B1\",\"Colour\":\"red\"}\n",
-       "", "line 1: table 'Rules' has no field 'Colour' (an unknown column)"},
+      {"unknown column in an object", "unknown.jsonl", "{\"Code\":\"B1\",\"Colour\":\"red\"}\n", "",
+       "line 1: table 'Rules' has no field 'Colour' (an unknown column)"},
       {"unknown column in the header", "unknown.csv", "Code,Colour,Shade\nB1,red,dark\n", "",
        "table 'Rules' has no field 'Colour' or 'Shade' (unknown columns); nothing was imported"},
   };
@@ -264,8 +276,7 @@ TEST_F(ImportCommandsTest, ARefusedRowChangesNothingAndIsNamedWithItsRowAndReaso
     {
       TDataCursor holder(directory, "Rules", CursorModes{.Exclusive = exclusive});
       holder.Open();
-      const RunResult held =
-          Run("import " + Dir() + " Rules " + Input("held.csv", "Code\nH1\n"));
+      const RunResult held = Run("import " + Dir() + " Rules " + Input("held.csv", "Code\nH1\n"));
       EXPECT_EQ(held.status, 2);
       EXPECT_NE(held.err.find("Rules"), std::string::npos) << held.err;
     }
@@ -312,12 +323,13 @@ TEST_F(ImportCommandsTest, IndexesOfEveryKindAreBuiltFromTheImportedRows) {
   };
   const FullTextParams created = params();
   const fs::path rejects = inputs_ / "rejects.jsonl";
-  RunResult run = Run("import " + Dir() + " Notes " +
-                      Input("a.jsonl",
-                            "{\"Title\":\"Alpha\",\"Body\":\"the quick fox and a dog\",\"Tag\":\"x\"}\n"
-                            "{\"Title\":\"beta\",\"Body\":\"lazy dog\",\"Tag\":\"y\"}\n"
-                            "{\"Title\":\"ALPHA\",\"Tag\":\"z\"}\n") +
-                      " --mode replace --rejects '" + rejects.string() + "'");
+  RunResult run =
+      Run("import " + Dir() + " Notes " +
+          Input("a.jsonl",
+                "{\"Title\":\"Alpha\",\"Body\":\"the quick fox and a dog\",\"Tag\":\"x\"}\n"
+                "{\"Title\":\"beta\",\"Body\":\"lazy dog\",\"Tag\":\"y\"}\n"
+                "{\"Title\":\"ALPHA\",\"Tag\":\"z\"}\n") +
+          " --mode replace --rejects '" + rejects.string() + "'");
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(Bytes(rejects).find("line 3: a duplicate key in the primary index"), std::string::npos);
   run = Run("import " + Dir() + " Notes " +
@@ -357,20 +369,31 @@ TEST_F(ImportCommandsTest, RejectsFileTakesTheRefusedRowsInTheInputFormatAndImpo
   };
   const std::vector<Case> cases = {
       {"csv", "Code,Born\r\nD1,2024-01-01\r\nD2,2024-02-30\r\nD3,\r\nD1,2024-01-05\r\n",
-       [&](std::string text) { return replace(replace(text, "2024-02-30", "2024-02-29"), "D1,", "D4,"); }},
-      {"json", "[\n{\"Code\":\"D1\"},\n{\"Code\":\"D2\",\"Born\":\"2024-02-30\"},\n{\"Code\":\"D3\"},\n{\"Code\":\"D1\"}\n]\n",
-       [&](std::string text) { return replace(replace(text, "2024-02-30", "2024-02-29"), "\"D1\"", "\"D4\""); }},
-      {"jsonl", "{\"Code\":\"D1\"}\n{\"Code\":\"D2\",\"Born\":\"2024-02-30\"}\n{\"Code\":\"D3\"}\n{\"Code\":\"D1\"}\n",
-       [&](std::string text) { return replace(replace(text, "2024-02-30", "2024-02-29"), "\"D1\"", "\"D4\""); }},
+       [&](std::string text) {
+         return replace(replace(text, "2024-02-30", "2024-02-29"), "D1,", "D4,");
+       }},
+      {"json",
+       "[\n{\"Code\":\"D1\"},\n{\"Code\":\"D2\",\"Born\":\"2024-02-30\"},\n{\"Code\":\"D3\"},\n{"
+       "\"Code\":\"D1\"}\n]\n",
+       [&](std::string text) {
+         return replace(replace(text, "2024-02-30", "2024-02-29"), "\"D1\"", "\"D4\"");
+       }},
+      {"jsonl",
+       "{\"Code\":\"D1\"}\n{\"Code\":\"D2\",\"Born\":\"2024-02-30\"}\n{\"Code\":\"D3\"}\n{\"Code\":"
+       "\"D1\"}\n",
+       [&](std::string text) {
+         return replace(replace(text, "2024-02-30", "2024-02-29"), "\"D1\"", "\"D4\"");
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     const std::string input = Input(std::string("rows.") + c.format, c.content);
     const fs::path rejects = inputs_ / (std::string("rejects.") + c.format);
-    const RunResult run = Run("import " + Dir() + " Rules " + input + " --mode replace --rejects '" +
-                              rejects.string() + "'");
+    const RunResult run = Run("import " + Dir() + " Rules " + input +
+                              " --mode replace --rejects '" + rejects.string() + "'");
     EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_NE(run.out.find("Imported 2 rows into Rules; 2 rows refused"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Imported 2 rows into Rules; 2 rows refused"), std::string::npos)
+        << run.out;
     EXPECT_EQ(Count("Rules"), 2);
     const std::string written = Bytes(rejects);
     EXPECT_NE(written.find("reject_reason"), std::string::npos) << written;
@@ -407,9 +430,10 @@ TEST_F(ImportCommandsTest, SqliteInputAndRejectsKeepStorageClasses) {
   EXPECT_EQ(Count("Rules"), 4);  // the two rows there, S1 and S4
   ASSERT_EQ(sqlite3_open_v2(rejects.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* select = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT Code, typeof(Score), typeof(Small), reject_reason FROM source",
-                               -1, &select, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_prepare_v2(db, "SELECT Code, typeof(Score), typeof(Small), reject_reason FROM source",
+                         -1, &select, nullptr),
+      SQLITE_OK);
   std::vector<std::string> rows;
   while (sqlite3_step(select) == SQLITE_ROW) {
     std::string row;
@@ -432,36 +456,43 @@ TEST_F(ImportCommandsTest, DryRunChecksEveryRowAndChangesNothing) {
   const std::string before = TableBytes(data_, "Rules");
   const fs::path rejects = inputs_ / "rejects.csv";
   const std::string input = Input("rows.csv", "Code,Score\nE1,1\nE2,101\nE3,3\nA1,4\n");
-  const RunResult run =
-      Run("import " + Dir() + " Rules " + input + " --dry-run --rejects '" + rejects.string() + "'");
+  const RunResult run = Run("import " + Dir() + " Rules " + input + " --dry-run --rejects '" +
+                            rejects.string() + "'");
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.out.find("Would import 2 rows into Rules; 2 rows would be refused:"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("line 3, field 'Score': '101' is above the maximum 100"), std::string::npos);
+  EXPECT_NE(run.out.find("line 3, field 'Score': '101' is above the maximum 100"),
+            std::string::npos);
   EXPECT_NE(run.out.find("line 5: a duplicate key in index 'ByCode'"), std::string::npos);
   EXPECT_TRUE(TableBytes(data_, "Rules") == before);
   EXPECT_FALSE(fs::exists(rejects));
   EXPECT_EQ(Leftovers(data_), std::vector<std::string>{});
 
-  const RunResult clean = Run("import " + Dir() + " Rules " + Input("ok.csv", "Code\nE9\n") + " --dry-run");
+  const RunResult clean =
+      Run("import " + Dir() + " Rules " + Input("ok.csv", "Code\nE9\n") + " --dry-run");
   EXPECT_EQ(clean.status, 0) << clean.err;
-  EXPECT_NE(clean.out.find("Would import 1 row into Rules; 0 rows would be refused."), std::string::npos);
+  EXPECT_NE(clean.out.find("Would import 1 row into Rules; 0 rows would be refused."),
+            std::string::npos);
 }
 
 TEST_F(ImportCommandsTest, AutoIncValuesAreKeptOrNumberedAndTheCounterFollows) {
   CreateRules();  // IDs 1 and 2
   const auto ids = [&] {
     std::vector<std::string> values;
-    for (const auto& row : EngineCells(dir_, "Rules").Rows) values.push_back(row[0].value_or("NULL"));
+    for (const auto& row : EngineCells(dir_, "Rules").Rows)
+      values.push_back(row[0].value_or("NULL"));
     return values;
   };
-  const auto lastAutoInc = [&] { return Info(dir_, "Rules")["header"]["lastAutoIncValue"].get<int>(); };
+  const auto lastAutoInc = [&] {
+    return Info(dir_, "Rules")["header"]["lastAutoIncValue"].get<int>();
+  };
 
   // Appending numbers the rows without a value after the last one and
   // keeps a value given; the counter follows the highest.
-  RunResult run = Run("import " + Dir() + " Rules " +
-                      Input("a.jsonl", "{\"Code\":\"F1\"}\n{\"ID\":100,\"Code\":\"F2\"}\n{\"Code\":\"F3\"}\n"));
+  RunResult run =
+      Run("import " + Dir() + " Rules " +
+          Input("a.jsonl", "{\"Code\":\"F1\"}\n{\"ID\":100,\"Code\":\"F2\"}\n{\"Code\":\"F3\"}\n"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ids(), (std::vector<std::string>{"1", "2", "3", "100", "101"}));
   EXPECT_EQ(lastAutoInc(), 101);

@@ -3,6 +3,8 @@
 // nested values; SQLite values of each storage class; rows that cannot be
 // read and input that cannot be read at all; rows across the reading
 // buffer's edge.
+#include "tools/import_source.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "tests/support/temp_dir_test.h"
-#include "tools/import_source.h"
 
 namespace strata::tools {
 namespace {
@@ -22,7 +23,8 @@ using Kind = SourceValue::Kind;
 struct ReadRow {
   std::int64_t Line = 0;
   std::vector<std::string> Names;
-  std::vector<std::string> Values;  // "N" null, "T:text", "#:number", "B:true", "I:5", "R:2.5", "X:bytes"
+  std::vector<std::string>
+      Values;  // "N" null, "T:text", "#:number", "B:true", "I:5", "R:2.5", "X:bytes"
   std::string Raw;
   std::string Problem;
 };
@@ -67,13 +69,31 @@ TEST_F(ImportSourceTest, CsvRecordsAsTheExportWritesThem) {
     std::vector<std::int64_t> lines;
   };
   const std::vector<Case> cases = {
-      {"CRLF and quotes", "a,b\r\n1,\"x, \"\"y\"\"\"\r\n", {}, {"a", "b"}, {{"T:1", "T:x, \"y\""}}, {2}},
-      {"LF, a line break in quotes", "a,b\n\"one\r\ntwo\",3\n4,5", {}, {"a", "b"},
-       {{"T:one\r\ntwo", "T:3"}, {"T:4", "T:5"}}, {2, 4}},
-      {"byte order mark and empty lines", "\xEF\xBB\xBF" "a\n\n1\n\r\n2\n", {}, {"a"},
-       {{"T:1"}, {"T:2"}}, {3, 5}},
+      {"CRLF and quotes",
+       "a,b\r\n1,\"x, \"\"y\"\"\"\r\n",
+       {},
+       {"a", "b"},
+       {{"T:1", "T:x, \"y\""}},
+       {2}},
+      {"LF, a line break in quotes",
+       "a,b\n\"one\r\ntwo\",3\n4,5",
+       {},
+       {"a", "b"},
+       {{"T:one\r\ntwo", "T:3"}, {"T:4", "T:5"}},
+       {2, 4}},
+      {"byte order mark and empty lines",
+       "\xEF\xBB\xBF"
+       "a\n\n1\n\r\n2\n",
+       {},
+       {"a"},
+       {{"T:1"}, {"T:2"}},
+       {3, 5}},
       {"empty fields are NULL", "a,b,c\n,\"\",x\n", {}, {"a", "b", "c"}, {{"N", "N", "T:x"}}, {2}},
-      {"the NULL text unquoted only", "a,b\n\\N,\"\\N\"\n", "\\N", {"a", "b"}, {{"N", "T:\\N"}},
+      {"the NULL text unquoted only",
+       "a,b\n\\N,\"\\N\"\n",
+       "\\N",
+       {"a", "b"},
+       {{"N", "T:\\N"}},
        {2}},
       {"a lone CR is text", "a\nx\ry\n", {}, {"a"}, {{"T:x\ry"}}, {2}},
   };
@@ -140,15 +160,16 @@ TEST_F(ImportSourceTest, JsonObjectsKeepTheirNamesAndNumbersAsWritten) {
     SCOPED_TRACE(lines ? "json lines" : "json");
     std::string input = text;
     if (lines) {
-      input = "{\"a\":\"x\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\",\"b\":-12.50e+3,"
-              "\"c\":true,\"d\":null}\n\n{\"b\":9007199254740993, \"a\" : false}\n{}";
+      input =
+          "{\"a\":\"x\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\\ud83d\\ude00\",\"b\":-12.50e+3,"
+          "\"c\":true,\"d\":null}\n\n{\"b\":9007199254740993, \"a\" : false}\n{}";
     }
     const auto rows = ReadAll(*OpenJsonSource(Put("in.json", input), lines));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].Names, (std::vector<std::string>{"a", "b", "c", "d"}));
-    EXPECT_EQ(rows[0].Values, (std::vector<std::string>{
-                                  "T:x\"\\/\b\f\n\r\t\xC3\xA9\xF0\x9F\x98\x80", "#:-12.50e+3",
-                                  "B:true", "N"}));
+    EXPECT_EQ(rows[0].Values,
+              (std::vector<std::string>{"T:x\"\\/\b\f\n\r\t\xC3\xA9\xF0\x9F\x98\x80", "#:-12.50e+3",
+                                        "B:true", "N"}));
     EXPECT_EQ(rows[1].Names, (std::vector<std::string>{"b", "a"}));
     EXPECT_EQ(rows[1].Values, (std::vector<std::string>{"#:9007199254740993", "B:false"}));
     EXPECT_EQ(rows[1].Raw, "{\"b\":9007199254740993, \"a\" : false}");
@@ -159,15 +180,15 @@ TEST_F(ImportSourceTest, JsonObjectsKeepTheirNamesAndNumbersAsWritten) {
 
 TEST_F(ImportSourceTest, JsonThatIsNoArrayOfFlatObjects) {
   // A nested value refuses its row; the rest is read.
-  const auto nested = ReadAll(*OpenJsonSource(
-      Put("nested.json", "[{\"a\":{\"x\":[1,\"]\"]},\"b\":2},{\"b\":3}]"), false));
+  const auto nested = ReadAll(
+      *OpenJsonSource(Put("nested.json", "[{\"a\":{\"x\":[1,\"]\"]},\"b\":2},{\"b\":3}]"), false));
   ASSERT_EQ(nested.size(), 2u);
   EXPECT_EQ(nested[0].Problem, "member 'a' holds an object or an array, which no field takes");
   EXPECT_EQ(nested[1].Problem, "");
 
   // A JSON lines line that is no object refuses that line only.
-  const auto lines =
-      ReadAll(*OpenJsonSource(Put("bad.jsonl", "{\"a\":1}\n{\"a\":1,}\nnot json\n{\"a\":2}\n"), true));
+  const auto lines = ReadAll(
+      *OpenJsonSource(Put("bad.jsonl", "{\"a\":1}\n{\"a\":1,}\nnot json\n{\"a\":2}\n"), true));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1].Problem, "not a JSON object: expected a member name in quotes");
   EXPECT_EQ(lines[1].Raw, "{\"a\":1,}");
@@ -203,22 +224,22 @@ TEST_F(ImportSourceTest, SqliteValuesKeepTheirStorageClass) {
   const std::string path = dir_ + "in.db";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE \"My \"\"T\"\"\" (i, r, t, x, n);"
-                         "INSERT INTO \"My \"\"T\"\"\" VALUES (9007199254740993, 2.5, 'caf\xC3\xA9', "
-                         "x'00ff', NULL), (-1, 0.0, '', x'', NULL);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "CREATE TABLE \"My \"\"T\"\"\" (i, r, t, x, n);"
+                   "INSERT INTO \"My \"\"T\"\"\" VALUES (9007199254740993, 2.5, 'caf\xC3\xA9', "
+                   "x'00ff', NULL), (-1, 0.0, '', x'', NULL);",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
   sqlite3_close(db);
   const auto source = OpenSqliteSource(path, "My \"T\"");
   EXPECT_EQ(source->Columns(), (std::vector<std::string>{"i", "r", "t", "x", "n"}));
   const auto rows = ReadAll(*source);
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].Values, (std::vector<std::string>{"I:9007199254740993", "R:2.500000",
-                                                      "T:caf\xC3\xA9", std::string("X:\0\xFF", 4),
-                                                      "N"}));
-  EXPECT_EQ(rows[1].Values,
-            (std::vector<std::string>{"I:-1", "R:0.000000", "T:", "X:", "N"}));
+  EXPECT_EQ(rows[0].Values,
+            (std::vector<std::string>{"I:9007199254740993", "R:2.500000", "T:caf\xC3\xA9",
+                                      std::string("X:\0\xFF", 4), "N"}));
+  EXPECT_EQ(rows[1].Values, (std::vector<std::string>{"I:-1", "R:0.000000", "T:", "X:", "N"}));
   EXPECT_EQ(rows[1].Line, 0);
 
   try {

@@ -1,6 +1,8 @@
 // The value forms `strata import` reads, field type by field type: each
 // input value put into a record and read back as the export writes it, or
 // refused with its reason; nothing is ever cut, wrapped or rounded.
+#include "tools/import_value.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,7 +15,6 @@
 #include "tests/support/definitions.h"
 #include "tests/support/temp_dir_test.h"
 #include "tools/export_value.h"
-#include "tools/import_value.h"
 
 namespace strata::tools {
 namespace {
@@ -53,15 +54,15 @@ class ImportValueTest : public strata::testing::TempDirTest {
     session_ = &engine_.NewSession();
     directory_ = &session_->OpenDirectory("", dir_);
     std::vector<FieldDescriptor> fields = {
-        FieldDef(1, "Name").String(5),      FieldDef(2, "Fixed").FixedChar(4),
-        FieldDef(3, "Wide").WideString(3),  FieldDef(4, "Small").Smallint(),
-        FieldDef(5, "Word").Word(),         FieldDef(6, "Int").Integer(),
-        FieldDef(7, "Large").Largeint(),    FieldDef(8, "Float").Float(),
-        FieldDef(9, "Money").Currency(),    FieldDef(10, "Amount").Bcd(),
-        FieldDef(11, "Flag").Boolean(),     FieldDef(12, "Day").Date(),
-        FieldDef(13, "Clock").Time(),       FieldDef(14, "Moment").Timestamp(),
-        FieldDef(15, "Raw").Bytes(4),       FieldDef(16, "Var").VarBytes(6),
-        FieldDef(17, "Notes").Memo(),       FieldDef(18, "Picture").Blob(),
+        FieldDef(1, "Name").String(5),     FieldDef(2, "Fixed").FixedChar(4),
+        FieldDef(3, "Wide").WideString(3), FieldDef(4, "Small").Smallint(),
+        FieldDef(5, "Word").Word(),        FieldDef(6, "Int").Integer(),
+        FieldDef(7, "Large").Largeint(),   FieldDef(8, "Float").Float(),
+        FieldDef(9, "Money").Currency(),   FieldDef(10, "Amount").Bcd(),
+        FieldDef(11, "Flag").Boolean(),    FieldDef(12, "Day").Date(),
+        FieldDef(13, "Clock").Time(),      FieldDef(14, "Moment").Timestamp(),
+        FieldDef(15, "Raw").Bytes(4),      FieldDef(16, "Var").VarBytes(6),
+        FieldDef(17, "Notes").Memo(),      FieldDef(18, "Picture").Blob(),
         FieldDef(19, "Counter").AutoInc(),
     };
     fields[9].DeclaredDecimals = 2;
@@ -176,7 +177,11 @@ TEST_F(ImportValueTest, EachFieldTypeTakesTheExportFormsAndRefusesWhatDoesNotFit
       {"Raw", Text("AP8QgA="), "'AP8QgA=' is not base64", true},
       {"Raw", Text("#"), "'#' is not base64", true},
       {"Var", Text("YQBi"), "YQBiAAAA"},
-      {"Notes", Text("Gr\xC3\xBC\xC3\x9F" "e\r\nline"), "Gr\xC3\xBC\xC3\x9F" "e\r\nline"},
+      {"Notes",
+       Text("Gr\xC3\xBC\xC3\x9F"
+            "e\r\nline"),
+       "Gr\xC3\xBC\xC3\x9F"
+       "e\r\nline"},
       {"Notes", Text(""), ""},
       {"Notes", Text("\xE2\x98\x83"), "the text holds the character U+2603", true},
       {"Picture", Text("AAEC"), "AAEC"},
