@@ -134,14 +134,8 @@ void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
   data_->ReadOnly = readOnly_;
   data_->OnPasswordCheck = [this](const DataFileHeader& header) { CheckPassword(header); };
   data_->Open();
-  OpenIndexFile(rebuildLostIndex);
-  if (data_->BlobFieldCount() > 0) {
-    blob_ = std::make_unique<TBlobFile>(registry, FilePath(TableFileKind::Blob), InMemory(), *this,
-                                        data_->CheckedBlobBlockSize());
-    blob_->Exclusive = exclusive_;
-    blob_->ReadOnly = readOnly_;
-    blob_->Open();
-  }
+  OpenIndexFile(verifyHeaders, rebuildLostIndex);
+  if (data_->BlobFieldCount() > 0) OpenBlobFile(verifyHeaders);
   readOnly_ = data_->ReadOnly || index_->ReadOnly || (blob_ && blob_->ReadOnly);
   forcedReadOnly_ =
       data_->ForcedReadOnly || index_->ForcedReadOnly || (blob_ && blob_->ForcedReadOnly);
@@ -151,10 +145,40 @@ void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
   ReadHeaders(verifyHeaders);
 }
 
-void TDataTable::OpenIndexFile(bool rebuildLostIndex) {
+void TDataTable::OpenBlobFile(bool verifyHeaders) {
+  const auto open = [&](std::int32_t blockSize) {
+    blob_ = std::make_unique<TBlobFile>(Engine().Registry(), FilePath(TableFileKind::Blob),
+                                        InMemory(), *this, blockSize);
+    blob_->Exclusive = exclusive_;
+    blob_->ReadOnly = readOnly_;
+    blob_->Open();
+  };
+  if (verifyHeaders) {
+    open(data_->CheckedBlobBlockSize());
+    return;
+  }
+  const std::int32_t usable = data_->UsableBlobBlockSize();
+  open(usable);
+  if (usable == data_->Header().BlobBlockSize) return;
+  // The header's size cannot be the file's: the size the file's length and
+  // its block count bear out, when there is one, keeps its values readable.
+  const std::int64_t blocks = blob_->Header().NextBlockNumber - 1;
+  const std::int64_t bytes = blob_->GetFileSize() - static_cast<std::int64_t>(kBlobHeaderSize);
+  if (blocks < 1 || bytes <= 0 || bytes % blocks != 0) return;
+  const std::int64_t fitted = bytes / blocks;
+  if (fitted == usable || fitted < 64 || fitted > 65536 || fitted % 8 != 0) return;
+  blob_->Close();
+  blob_.reset();
+  open(static_cast<std::int32_t>(fitted));
+}
+
+void TDataTable::OpenIndexFile(bool verifyHeaders, bool rebuildLostIndex) {
   const std::string path = FilePath(TableFileKind::Index);
-  index_ = std::make_unique<TIndexFile>(Engine().Registry(), path, InMemory(), *this,
-                                        data_->CheckedIndexPageSize());
+  // Verification and repair read the index with a usable size; its trees
+  // are rebuilt when the header's was not.
+  index_ = std::make_unique<TIndexFile>(
+      Engine().Registry(), path, InMemory(), *this,
+      verifyHeaders ? data_->CheckedIndexPageSize() : data_->UsableIndexPageSize());
   index_->Exclusive = exclusive_;
   index_->ReadOnly = readOnly_;
   try {
