@@ -118,7 +118,9 @@ inline std::vector<SalvageEntry> ReadSalvageFile(const std::string& path) {
       ok = false;
     }
     if (!ok) {
-      entries.push_back({.Tag = "BAD"});
+      SalvageEntry bad;
+      bad.Tag = "BAD";
+      entries.push_back(std::move(bad));
       break;
     }
     entries.push_back(std::move(entry));
