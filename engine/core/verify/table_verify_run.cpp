@@ -116,6 +116,7 @@ bool TableVerifyRun::Run() {
   if (data_->LocaleID() != kAnsiLocaleId && !LocaleAvailable(data_->LocaleID())) {
     RaiseTableError(STRATA_CANNOTLOADLDDRV, tableName_, table_->ErrorDatabaseName());
   }
+  collation_ = Collation::For(data_->LocaleID());
   cursor_.Log(Mode("Verification of table ", "Repair of table ") + tableName_ + " " +
               "started at " + NowText());
   ReportLostIndexFile();
@@ -294,7 +295,6 @@ void TableVerifyRun::CheckCompressionLevels() {
 
 void TableVerifyRun::RecordPass() {
   privateCounter_ = data_->LastRecordID();
-  collation_ = Collation::For(data_->LocaleID());
   for (const FieldDescriptor& field : data_->Fields()) {
     if (IsAutoInc(field)) autoIncFields_.push_back(&field);
     if (field.EngineType == kTypeBlob) blobFields_.push_back(&field);

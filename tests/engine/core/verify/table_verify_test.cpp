@@ -599,6 +599,17 @@ std::vector<DamageCase> DamageCases() {
        [](TableDamageTest& t, const std::string& table) {
          EXPECT_EQ(t.ReadI32At(t.PathOf(table, ".dat"), data_header_layout::kBlobBlockSize), 512);
        }},
+      {"a BLOB block size other than the file's",
+       [](TableDamageTest& t, const std::string& table) {
+         t.Patch(t.PathOf(table, ".dat"), data_header_layout::kBlobBlockSize, I32(520));
+       },
+       // Read with 520-byte blocks every memo would be lost.
+       {"Invalid BLOB block size in table header"},
+       {"Invalid BLOB block size in table header" + fixed},
+       nullptr,
+       [](TableDamageTest& t, const std::string& table) {
+         EXPECT_EQ(t.ReadI32At(t.PathOf(table, ".dat"), data_header_layout::kBlobBlockSize), 512);
+       }},
       {"an index page size the header cannot hold",
        [](TableDamageTest& t, const std::string& table) {
          t.Patch(t.PathOf(table, ".dat"), data_header_layout::kIndexPageSize, I32(100));
