@@ -4,8 +4,9 @@
 // check written apart from it (table_file_check.h) accepts every byte.
 //
 // Rounds: STRATA_DAMAGE_ROUNDS, else 1000 with STRATA_LONG_RUN=1, else 300.
-// Seed: STRATA_DAMAGE_SEED. STRATA_DAMAGE_ROUND=N runs that round alone (a
-// failure prints its seed, round and damage). scripts/damage-sweep.sh runs
+// Seed: STRATA_DAMAGE_SEED. Damage per round: 1 to STRATA_DAMAGE_KINDS (3)
+// changes. STRATA_DAMAGE_ROUND=N runs that round alone (a failure prints
+// its seed, round and damage). scripts/damage-sweep.sh runs
 // the long sweep.
 #include <gtest/gtest.h>
 
@@ -247,6 +248,7 @@ TEST_F(DamageSweepTest, RepairedTablesPassVerificationAndAnIndependentCheck) {
   const std::uint64_t rounds = EnvNumber("STRATA_DAMAGE_ROUNDS", longRun ? 1000 : 300);
   const std::uint64_t seed = EnvNumber("STRATA_DAMAGE_SEED", 20250611);
   const std::uint64_t only = EnvNumber("STRATA_DAMAGE_ROUND", 0);
+  const std::uint64_t maxKinds = std::max<std::uint64_t>(1, EnvNumber("STRATA_DAMAGE_KINDS", 3));
   const std::set<ErrorCode> refusals = {STRATA_HEADERCORRUPT, STRATA_OLDVERSION,
                                         STRATA_BADSIGNATURE, STRATA_NOTSUFFTABLERIGHTS,
                                         STRATA_CANNOTLOADLDDRV};
@@ -260,7 +262,7 @@ TEST_F(DamageSweepTest, RepairedTablesPassVerificationAndAnIndependentCheck) {
     const std::string extension = kExtensions[round % 3];
     Bytes bytes = healthy[extension];
     std::string damage = extension + ":";
-    const int kinds = 1 + static_cast<int>(random() % 3);
+    const int kinds = 1 + static_cast<int>(random() % maxKinds);
     for (int k = 0; k < kinds; ++k) {
       damage += " " + Damage(bytes, healthy[extension], random, headerEnds.at(extension)) + ";";
     }
