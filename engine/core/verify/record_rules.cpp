@@ -28,7 +28,11 @@ bool NamesTheMoment(std::string_view text) {
 std::optional<std::string> StringValueFault(std::span<std::uint8_t> record,
                                             const FieldDescriptor& field,
                                             const Collation& collation, bool fix) {
-  if (field.EngineType != kTypeString || FieldIsNull(record, field)) return std::nullopt;
+  if (field.EngineType != kTypeString ||
+      field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize > record.size() ||
+      FieldIsNull(record, field)) {
+    return std::nullopt;
+  }
   const std::span<std::uint8_t> slot =
       record.subspan(field.FieldOffset + record_layout::kNullFlagSize, field.PhysicalSize);
   // The value as the write path stores the text the slot holds.
@@ -72,6 +76,10 @@ std::optional<std::string> BrokenRecordRule(
     std::span<const std::uint8_t> record, std::span<const FieldDescriptor> fields,
     const std::vector<const FieldDescriptor*>& primaryKeyFields, const Collation& collation) {
   for (const FieldDescriptor& stored : fields) {
+    // A field the record cannot hold has no value to judge.
+    if (stored.FieldOffset + record_layout::kNullFlagSize + stored.PhysicalSize > record.size()) {
+      continue;
+    }
     const bool null = FieldIsNull(record, stored);
     if (null && std::find(primaryKeyFields.begin(), primaryKeyFields.end(), &stored) !=
                     primaryKeyFields.end()) {

@@ -52,6 +52,11 @@ bool IsAutoInc(const FieldDescriptor& field) {
   return field.EngineType == kTypeInteger && field.SubType == kSubTypeAutoInc;
 }
 
+// The field's NullFlag and value lie inside the record image.
+bool FieldInRecord(std::span<const std::uint8_t> record, const FieldDescriptor& field) {
+  return field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize <= record.size();
+}
+
 std::int32_t RecordIdOf(std::span<const std::uint8_t> record) {
   return LoadI32(record.data() + record_layout::kId);
 }
@@ -415,6 +420,7 @@ bool TableVerifyRun::TakeOut(std::int32_t record, std::int32_t recordId,
                              const std::vector<std::int32_t>& blocks) {
   std::vector<SalvageFile::Value> values;
   for (const FieldDescriptor* field : blobFields_) {
+    if (!FieldInRecord(work, *field)) continue;
     const BlobReference reference = ReadBlobReference(work, *field);
     if (reference.FirstBlock == 0) continue;
     values.push_back({field->FieldNumber, StoredBlob(record, *field, reference)});
@@ -427,7 +433,9 @@ bool TableVerifyRun::TakeOut(std::int32_t record, std::int32_t recordId,
     return false;
   }
   Finding(line + ", error fixed but physical record deleted and kept in " + Salvage().FileName());
-  for (const FieldDescriptor* field : blobFields_) WriteBlobReference(work, *field, BlobReference{});
+  for (const FieldDescriptor* field : blobFields_) {
+    if (FieldInRecord(work, *field)) WriteBlobReference(work, *field, BlobReference{});
+  }
   FreeBlocks(blocks);
   return true;
 }
@@ -473,8 +481,12 @@ void TableVerifyRun::CheckStoredValues(std::int32_t record, std::int32_t recordI
     if (repair_) work[record_layout::kStatus] = 0;
   }
   for (const FieldDescriptor& field : data_->Fields()) {
-    const std::uint8_t flag = work[field.FieldOffset];
-    if (field.EngineType == kTypeBlob && flag > 1 &&
+    const std::size_t valueAt = field.FieldOffset + record_layout::kNullFlagSize;
+    // A field the record cannot hold (a verification of a header whose
+    // record size is wrong) is the value rules' to report.
+    const bool inRecord = valueAt + field.PhysicalSize <= work.size();
+    const std::uint8_t flag = inRecord ? work[field.FieldOffset] : 0;
+    if (inRecord && field.EngineType == kTypeBlob && flag > 1 &&
         ReadBlobReference(work, field).FirstBlock != 0) {
       // A reference that names a chain holds a value, and its flag says so;
       // the chain check judges the rest.
@@ -485,12 +497,11 @@ void TableVerifyRun::CheckStoredValues(std::int32_t record, std::int32_t recordI
     }
     // A BLOB reference that names a first block is the chain check's to
     // judge.
-    if (field.EngineType == kTypeBlob && flag == 1 &&
+    if (inRecord && field.EngineType == kTypeBlob && flag == 1 &&
         ReadBlobReference(work, field).FirstBlock != 0) {
       continue;
     }
-    const std::size_t valueAt = field.FieldOffset + record_layout::kNullFlagSize;
-    if (work[field.FieldOffset] == 1 && valueAt + field.PhysicalSize <= work.size()) {
+    if (inRecord && flag == 1) {
       // What the write path would have stored for the value held: strings
       // ended, padded, trimmed and cased, booleans 0 or 1.
       std::optional<std::string> canonical;
@@ -554,6 +565,7 @@ void TableVerifyRun::CheckBlobs(std::int32_t record, std::int32_t recordId,
   // BLOB fields) there are no chains to check.
   if (blob_ == nullptr) return;
   for (const FieldDescriptor* field : blobFields_) {
+    if (!FieldInRecord(work, *field)) continue;
     const BlobReference stored = ReadBlobReference(work, *field);
     if (stored.FirstBlock == 0) continue;
     const auto finding = [&](std::string_view text) {

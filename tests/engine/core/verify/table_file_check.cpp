@@ -51,10 +51,11 @@ bool AllZero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-// text[n] at p: the text when its length byte fits and the bytes after the
-// text are zero.
-std::optional<std::string> CanonicalText(std::span<const std::uint8_t> p, std::size_t n) {
-  if (p[0] > n || !AllZero(p.subspan(1 + p[0], n - p[0]))) return std::nullopt;
+// text[n] at p: the text when its length byte fits and (strict) the bytes
+// after the text are zero.
+std::optional<std::string> CanonicalText(std::span<const std::uint8_t> p, std::size_t n,
+                                         bool strict) {
+  if (p[0] > n || (strict && !AllZero(p.subspan(1 + p[0], n - p[0])))) return std::nullopt;
   return std::string(reinterpret_cast<const char*>(p.data() + 1), p[0]);
 }
 
@@ -141,7 +142,7 @@ struct RecordInfo {
 
 class Checker {
  public:
-  explicit Checker(std::string base) : base_(std::move(base)) {}
+  Checker(std::string base, bool bytes) : base_(std::move(base)), bytes_(bytes) {}
 
   std::vector<std::string> Run() {
     bool exists = false;
@@ -182,10 +183,11 @@ class Checker {
     }
     const std::uint8_t* p = data_.data();
     if (p[h::kFormatVersion] != 6) Problem("data FormatVersion " + std::to_string(p[h::kFormatVersion]));
-    if (!AllZero({p + 4, 4}) || !AllZero({p + h::kHeaderModified + 1, kDataHeaderSize - h::kHeaderModified - 1})) {
+    if (bytes_ && (!AllZero({p + 4, 4}) ||
+                   !AllZero({p + h::kHeaderModified + 1, kDataHeaderSize - h::kHeaderModified - 1}))) {
       Problem("data header reserved bytes not zero");
     }
-    if (p[h::kHeaderModified] > 1) Problem("data HeaderModified not 0/1");
+    if (bytes_ && p[h::kHeaderModified] > 1) Problem("data HeaderModified not 0/1");
     firstFree_ = LoadI32(p + h::kFirstFreeRecord);
     nextRecord_ = LoadI32(p + h::kNextRecordNumber);
     lastRecordId_ = LoadI32(p + h::kLastRecordID);
@@ -205,7 +207,7 @@ class Checker {
       Problem("IndexPageSize " + std::to_string(pageSize_));
       pageSize_ = 0;
     }
-    if (!CanonicalText({p + h::kDescription, h::kDescriptionSize}, h::kDescriptionLength)) {
+    if (!CanonicalText({p + h::kDescription, h::kDescriptionSize}, h::kDescriptionLength, bytes_)) {
       Problem("data header description not a canonical text");
     }
     if (p[h::kEncrypted] != 0) Problem("table marked enciphered");
@@ -238,11 +240,11 @@ class Checker {
       const std::string at = "field " + std::to_string(i + 1) + ": ";
       Field f;
       f.Number = LoadU16(p + d::kFieldNumber);
-      const auto name = CanonicalText(image.subspan(d::kName), d::kNameLength);
-      const auto description = CanonicalText(image.subspan(d::kDescription), d::kTextLength);
-      const auto min = CanonicalText(image.subspan(d::kMinValue), d::kTextLength);
-      const auto max = CanonicalText(image.subspan(d::kMaxValue), d::kTextLength);
-      const auto def = CanonicalText(image.subspan(d::kDefaultValue), d::kTextLength);
+      const auto name = CanonicalText(image.subspan(d::kName), d::kNameLength, bytes_);
+      const auto description = CanonicalText(image.subspan(d::kDescription), d::kTextLength, bytes_);
+      const auto min = CanonicalText(image.subspan(d::kMinValue), d::kTextLength, bytes_);
+      const auto max = CanonicalText(image.subspan(d::kMaxValue), d::kTextLength, bytes_);
+      const auto def = CanonicalText(image.subspan(d::kDefaultValue), d::kTextLength, bytes_);
       if (!name || !description || !min || !max || !def) {
         Problem(at + "a text that is not canonical");
         return false;
@@ -275,8 +277,10 @@ class Checker {
         Problem(at + "declared length " + std::to_string(f.Length));
       }
       if (f.Type != kTypeBcd && f.Decimals != 0) Problem(at + "decimals");
-      if (f.Size != SizeOf(f.Type, f.SubType, f.Length)) Problem(at + "PhysicalSize");
-      if (p[d::kPhysicalDecimals] != f.Decimals) Problem(at + "physical decimals");
+      // Readers work both out from the type; a repair stores them.
+      if (bytes_ && f.Size != SizeOf(f.Type, f.SubType, f.Length)) Problem(at + "PhysicalSize");
+      if (bytes_ && p[d::kPhysicalDecimals] != f.Decimals) Problem(at + "physical decimals");
+      f.Size = SizeOf(f.Type, f.SubType, f.Length);
       if (f.Offset != offset) {
         Problem(at + "offset " + std::to_string(f.Offset) + " instead of " +
                 std::to_string(offset));
@@ -288,7 +292,9 @@ class Checker {
         Problem(at + "compression level " + std::to_string(f.Compression));
       }
       if (p[d::kComputed] != 0) Problem(at + "computed flag");
-      if (!AllZero(image.subspan(d::kComputed + 1))) Problem(at + "reserved bytes not zero");
+      if (bytes_ && !AllZero(image.subspan(d::kComputed + 1))) {
+        Problem(at + "reserved bytes not zero");
+      }
       for (const std::string& text : {f.Min, f.Max, *def}) {
         if (!ValueTextValid(f, text)) {
           Problem(at + "value text '" + text + "' not valid for type " + std::to_string(f.Type));
@@ -379,7 +385,8 @@ class Checker {
     }
     const std::uint8_t* p = blob_.data();
     if (p[h::kFormatVersion] != 6) Problem("BLOB FormatVersion");
-    if (!AllZero({p + 4, 4}) || !AllZero({p + h::kHeaderModified + 1, kBlobHeaderSize - h::kHeaderModified - 1})) {
+    if (bytes_ && (!AllZero({p + 4, 4}) ||
+                   !AllZero({p + h::kHeaderModified + 1, kBlobHeaderSize - h::kHeaderModified - 1}))) {
       Problem("BLOB header reserved bytes not zero");
     }
     const std::int64_t excess = static_cast<std::int64_t>(blob_.size()) - kBlobHeaderSize;
@@ -420,7 +427,8 @@ class Checker {
       Problem(at + "BlobLength " + std::to_string(length));
       return std::nullopt;
     }
-    if (LoadI32(Block(first) + b::kPrevBlock) != 0) Problem(at + "first block's PrevBlock");
+    // No reader follows PrevBlock; a repair sets it.
+    if (bytes_ && LoadI32(Block(first) + b::kPrevBlock) != 0) Problem(at + "first block's PrevBlock");
     Bytes value;
     std::int32_t block = first;
     while (true) {
@@ -455,7 +463,9 @@ class Checker {
   }
 
   void BlobSpace() {
-    // Space that no value and no free chain holds is lost: a repair frees it.
+    // Space that no value and no free chain holds is lost, no harm to a
+    // reader: a repair frees it.
+    if (!bytes_) return;
     std::int32_t lost = 0;
     for (std::int32_t block = 1; block <= blocks_; ++block) lost += blockOwner_[block] == 0;
     if (lost > 0) Problem(std::to_string(lost) + " BLOB blocks neither used nor free");
@@ -690,7 +700,8 @@ class Checker {
     }
     const std::uint8_t* p = index_.data();
     if (p[h::kFormatVersion] != 6) Problem("index FormatVersion");
-    if (!AllZero({p + 4, 4}) || !AllZero({p + h::kHeaderModified + 1, kIndexHeaderSize - h::kHeaderModified - 1})) {
+    if (bytes_ && (!AllZero({p + 4, 4}) ||
+                   !AllZero({p + h::kHeaderModified + 1, kIndexHeaderSize - h::kHeaderModified - 1}))) {
       Problem("index header reserved bytes not zero");
     }
     const std::int64_t excess = static_cast<std::int64_t>(index_.size()) - kFirstIndexPageOffset;
@@ -715,13 +726,23 @@ class Checker {
       const std::int32_t aux = LoadI32(p + h::kAuxPage + 4 * s);
       const std::string at = "index slot " + std::to_string(s) + ": ";
       if (s > count && s < 31) {
-        if (!AllZero(image) || root != 0 || aux != 0) Problem(at + "unused slot not empty");
+        // Without the bytes a reader ignores, the fields it reads.
+        Bytes fields(image.begin(), image.end());
+        if (!bytes_) {
+          std::fill(fields.begin() + d::kKeyLength + d::kKeyLengthSize,
+                    fields.begin() + d::kDescending, 0);
+          std::fill(fields.begin() + d::kFullText + d::kFullTextSize, fields.end(), 0);
+          if (fields[d::kName] <= d::kNameLength) {
+            std::fill(fields.begin() + 1 + fields[d::kName], fields.begin() + d::kNameSize, 0);
+          }
+        }
+        if (!AllZero(fields) || root != 0 || aux != 0) Problem(at + "unused slot not empty");
         continue;
       }
       if (root < 0 || root > pages_) Problem(at + "RootPage");
       if (s != 31 ? aux != 0 : (aux < 0 || aux > pages_)) Problem(at + "AuxPage");
       Index x;
-      const auto name = CanonicalText(image.subspan(d::kName), d::kNameLength);
+      const auto name = CanonicalText(image.subspan(d::kName), d::kNameLength, bytes_);
       if (!name) {
         Problem(at + "name not a canonical text");
         usable = false;
@@ -736,8 +757,9 @@ class Checker {
       for (const std::size_t flag : {d::kDescending, d::kCaseInsensitive, d::kUnique, d::kFullText}) {
         if (q[flag] > 1) Problem(at + "flag at " + std::to_string(flag) + " not 0/1");
       }
-      if (!AllZero(image.subspan(d::kKeyLength + d::kKeyLengthSize, d::kDescending - d::kKeyLength - d::kKeyLengthSize)) ||
-          !AllZero(image.subspan(d::kFullText + 1))) {
+      if (bytes_ && (!AllZero(image.subspan(d::kKeyLength + d::kKeyLengthSize,
+                                            d::kDescending - d::kKeyLength - d::kKeyLengthSize)) ||
+                     !AllZero(image.subspan(d::kFullText + 1)))) {
         Problem(at + "reserved bytes not zero");
       }
       const int fieldCount = q[d::kFieldCount];
@@ -1276,6 +1298,11 @@ class Checker {
   }
 
   std::string base_;
+  // Also the bytes a reader ignores or works out itself: reserved bytes and
+  // text padding zero, flags it clears 0 or 1, PhysicalSize and physical
+  // decimals as the type gives them, the PrevBlock of a value's first block
+  // 0; and no BLOB block lost to both values and the free chain.
+  bool bytes_;
   Bytes data_, index_, blob_;
   std::vector<std::string> problems_;
   Collation collation_;
@@ -1304,8 +1331,8 @@ class Checker {
 
 }  // namespace
 
-std::vector<std::string> CheckTableFiles(const std::string& base) {
-  return Checker(base).Run();
+std::vector<std::string> CheckTableFiles(const std::string& base, bool ignoredBytes) {
+  return Checker(base, ignoredBytes).Run();
 }
 
 }  // namespace strata::testing
