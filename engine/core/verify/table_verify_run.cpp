@@ -17,7 +17,6 @@
 #include "engine/core/verify/index_consistency.h"
 #include "engine/core/verify/record_rules.h"
 #include "engine/core/indexing/table_index_writer.h"
-#include "engine/errors/set_aside.h"
 #include "engine/formats/index_tree_check.h"
 #include "engine/errors/engine_error.h"
 #include "engine/formats/blob_buffer.h"
@@ -277,7 +276,10 @@ void TableVerifyRun::CheckCompressionLevels() {
       {
         BufferPin pin;
         const TRecord& stored = FetchRecord(*data_, cursor_, record, pin);
-        if (stored.Deleted() || stored.Image()[field.FieldOffset] != 1) continue;
+        if (stored.Deleted() || !FieldInRecord(stored.Image(), field) ||
+            stored.Image()[field.FieldOffset] != 1) {
+          continue;
+        }
         reference = ReadBlobReference(stored.Image(), field);
       }
       if (reference.FirstBlock < 1 || reference.FirstBlock > blockCount_) continue;
