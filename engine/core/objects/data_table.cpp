@@ -202,8 +202,8 @@ int TDataTable::FirstBlocksThatMatch() {
       const auto image = record.Image();
       for (const FieldDescriptor& field : data_->Fields()) {
         if (field.EngineType != kTypeBlob ||
-            field.FieldOffset + record_layout::kNullFlagSize + record_layout::kBlobReferenceSize >
-                image.size() ||
+            field.PhysicalSize < record_layout::kBlobReferenceSize ||
+            field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize > image.size() ||
             image[field.FieldOffset] != 1) {
           continue;
         }

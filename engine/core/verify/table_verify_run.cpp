@@ -51,9 +51,11 @@ bool IsAutoInc(const FieldDescriptor& field) {
   return field.EngineType == kTypeInteger && field.SubType == kSubTypeAutoInc;
 }
 
-// The field's NullFlag and value lie inside the record image.
+// The field's NullFlag and value lie inside the record image, and a BLOB
+// field's value holds a reference (a damaged descriptor may say otherwise).
 bool FieldInRecord(std::span<const std::uint8_t> record, const FieldDescriptor& field) {
-  return field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize <= record.size();
+  return field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize <= record.size() &&
+         (field.EngineType != kTypeBlob || field.PhysicalSize >= record_layout::kBlobReferenceSize);
 }
 
 std::int32_t RecordIdOf(std::span<const std::uint8_t> record) {
@@ -486,7 +488,7 @@ void TableVerifyRun::CheckStoredValues(std::int32_t record, std::int32_t recordI
     const std::size_t valueAt = field.FieldOffset + record_layout::kNullFlagSize;
     // A field the record cannot hold (a verification of a header whose
     // record size is wrong) is the value rules' to report.
-    const bool inRecord = valueAt + field.PhysicalSize <= work.size();
+    const bool inRecord = FieldInRecord(work, field);
     const std::uint8_t flag = inRecord ? work[field.FieldOffset] : 0;
     if (inRecord && field.EngineType == kTypeBlob && flag > 1 &&
         ReadBlobReference(work, field).FirstBlock != 0) {
