@@ -200,6 +200,20 @@ int RunExportSqliteCommand(Arguments& a, std::ostream&) {
   return kExitSuccess;
 }
 
+// The update refuses a table whose header disagrees with its files rather
+// than rebuild it from that header (and lose rows or values); repair is what
+// fixes such a header, so the message says how to run it.
+template <typename Work>
+auto SuggestingRepair(const Arguments& a, Work work) {
+  try {
+    return work();
+  } catch (const EStrataEngineError& error) {
+    if (error.Code != STRATA_HEADERCORRUPT || error.TableName.empty()) throw;
+    throw EDatabaseError(error.Message() + "; run 'strata repair " + Utf8ToWindows1252(a.Dir) +
+                         " " + error.TableName + "' to repair the table, then the update again");
+  }
+}
+
 int RunUpdateCommand(Arguments& a, std::ostream& out) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
@@ -214,7 +228,7 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   }
   ActiveComponents components(a);
   if (!a.DryRun) {
-    RunUpdate(folder, out);
+    SuggestingRepair(a, [&] { RunUpdate(folder, out); });
     return kExitSuccess;
   }
   ProgressLine line(ProgressStream());
@@ -222,7 +236,8 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   PlanProgress progress;
   progress.OnTable = [&](std::size_t, const CatalogueEntry& entry) { table = entry.FileName; };
   progress.OnPercent = [&](std::uint16_t percent) { line.Show(table, percent); };
-  const std::vector<TablePlan> plans = PlanDatabaseUpdate(folder, progress);
+  const std::vector<TablePlan> plans =
+      SuggestingRepair(a, [&] { return PlanDatabaseUpdate(folder, progress); });
   line.Clear();
   PrintUpdatePlan(plans, out);
   return PlanLosesValues(plans) ? kExitFinding : kExitSuccess;
@@ -406,6 +421,17 @@ std::string HelpOf(const Command& command) {
          app->help();
 }
 
+// The engine's message, and the field it names when the message does not
+// say it (a BLOB refused on write names only the table).
+std::string EngineErrorLine(const EStrataEngineError& error) {
+  std::string line = error.Message();
+  const std::string quoted = "'" + error.FieldName + "'";
+  if (!error.FieldName.empty() && line.find(quoted) == std::string::npos) {
+    line += " (field " + quoted + ")";
+  }
+  return line;
+}
+
 // One line, whatever the message holds.
 void PrintError(std::ostream& err, std::string message) {
   for (char& c : message) {
@@ -495,6 +521,8 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
                         " " + std::string(command->Synopsis) + ")");
   } catch (const std::invalid_argument& error) {
     PrintError(err, std::string(command->Name) + ": " + error.what());
+  } catch (const EStrataEngineError& error) {
+    PrintError(err, Windows1252ToUtf8(EngineErrorLine(error)));
   } catch (const EDatabaseError& error) {
     PrintError(err, Windows1252ToUtf8(error.Message()));
   } catch (const std::exception& error) {

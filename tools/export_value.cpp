@@ -164,12 +164,16 @@ void RecordValueReader::Read(std::span<std::uint8_t> record, std::int32_t record
     const FieldDescriptor& field = fields_[i];
     ExportValue& value = values[i];
     value.Text.clear();
-    if (FieldIsNull(record, field)) {
+    if (FieldIsNull(record, field) || HasNoStoredValue(field.EngineType)) {
       value.Type = Kind::Null;
       continue;
     }
     value.Type = ExportKindOf(field);
     const ConstRecordImage bytes = FieldBytes(record, field);
+    // The loads below read the type's size from the slot.
+    if (bytes.size() < FixedValueSize(field.EngineType)) {
+      Fail(field, recordNumber, "the stored value is shorter than its type");
+    }
     bool valid = true;
     switch (field.EngineType) {
       case kTypeString:
@@ -191,10 +195,8 @@ void RecordValueReader::Read(std::span<std::uint8_t> record, std::int32_t record
       case kTypeBoolean: value.Boolean = LoadU16(bytes.data()) != 0; break;
       case kTypeSmallint: value.Integer = LoadI16(bytes.data()); break;
       case kTypeWord: value.Integer = LoadU16(bytes.data()); break;
-      case kTypeInteger:
-      case kTypeOtherInteger: value.Integer = LoadI32(bytes.data()); break;
-      case kTypeLargeint:
-      case kTypeOtherLargeint: value.Integer = LoadI64(bytes.data()); break;
+      case kTypeInteger: value.Integer = LoadI32(bytes.data()); break;
+      case kTypeLargeint: value.Integer = LoadI64(bytes.data()); break;
       case kTypeFloat:
         value.Float = LoadF64(bytes.data());
         if (!std::isfinite(value.Float)) value.Type = Kind::Null;

@@ -7,7 +7,9 @@
 // as their bytes.
 //
 // RecordValueReader reads every field of a record read through a cursor
-// (BLOB contents through the cursor's BLOB operations). A stored value that
+// (BLOB contents through the cursor's BLOB operations). Fields of the codes
+// reported as numbers without a stored value of their own (13 and 19) read
+// as NULL. A stored value that
 // has no such form (a day number outside the calendar, a damaged BCD
 // value) raises ExportValueError naming the table, the field and the
 // record, so that nothing is exported in a wrong form.

@@ -1,9 +1,11 @@
-// bench-insert [ROWS]: inserts ROWS (default 1,000,000) realistic rows into
-// a new table through an exclusive cursor, twice: with a memory budget of
-// 32 MiB (what the utility gives the engine) and with 2 MiB (the size of
-// SQLite's default page cache); then the same rows into an SQLite database
-// with its default settings in one transaction. All in a fresh folder of
-// the current directory. Prints the rates; the last line is for equal
+// bench-insert [--repeat N] [ROWS]: inserts ROWS (default 1,000,000)
+// realistic rows into a new table through an exclusive cursor, twice: with
+// a memory budget of 32 MiB (what the utility gives the engine) and with
+// 2 MiB (the size of SQLite's default page cache); then the same rows into
+// an SQLite database with its default settings in one transaction. The
+// three runs are repeated N times (default 3), one after the other, all in a
+// fresh folder of the current directory. Prints the median time of each
+// with its range, then the rates of the medians; the last line is for equal
 // memory: "engine_rows_per_s=... sqlite_rows_per_s=... ratio=..." (engine
 // over SQLite).
 //
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "bench/people_rows.h"
+#include "bench/spread.h"
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
@@ -30,6 +33,7 @@
 namespace {
 
 using namespace strata::bench;
+using strata::bench::Spread;
 
 // SQLite's default page cache: 2000 KiB.
 constexpr std::int64_t kSqliteDefaultCacheBytes = 2000 * 1024;
@@ -79,9 +83,18 @@ double RunSqlite(const std::string& folder, const std::vector<Row>& rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::int64_t count = argc > 1 ? std::atoll(argv[1]) : 1000000;
-  if (count <= 0) {
-    std::fprintf(stderr, "usage: bench-insert [ROWS]\n");
+  std::int64_t count = 1000000;
+  int repeat = 3;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--repeat" && i + 1 < argc) {
+      repeat = std::atoi(argv[++i]);
+    } else {
+      count = std::atoll(arg.c_str());
+    }
+  }
+  if (count <= 0 || repeat <= 0) {
+    std::fprintf(stderr, "usage: bench-insert [--repeat N] [ROWS]\n");
     return 2;
   }
   const std::string folder = strata::platform::CurrentDirectory() + "bench-insert-data/";
@@ -91,27 +104,39 @@ int main(int argc, char** argv) {
   rows.reserve(static_cast<std::size_t>(count));
   for (std::int64_t i = 1; i <= count; ++i) rows.push_back(MakeRow(numbers, i));
 
-  double budgetSeconds = 0;
-  double engineSeconds = 0;
-  double sqliteSeconds = 0;
+  std::vector<double> budget, engine, sqlite;
   try {
-    budgetSeconds = RunEngine(folder, rows, kUtilityBudgetBytes);
-    engineSeconds = RunEngine(folder, rows, kSqliteDefaultCacheBytes);
-    sqliteSeconds = RunSqlite(folder, rows);
+    for (int r = 1; r <= repeat; ++r) {
+      budget.push_back(RunEngine(folder, rows, kUtilityBudgetBytes));
+      engine.push_back(RunEngine(folder, rows, kSqliteDefaultCacheBytes));
+      std::filesystem::remove_all(folder);
+      std::filesystem::create_directories(folder);
+      sqlite.push_back(RunSqlite(folder, rows));
+      std::printf("repetition %d: engine_32mib_s=%.3f engine_2mib_s=%.3f sqlite_s=%.3f\n", r,
+                  budget.back(), engine.back(), sqlite.back());
+      std::fflush(stdout);
+    }
   } catch (const std::runtime_error& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;
   }
   std::filesystem::remove_all(folder);
 
-  const double engineRate = static_cast<double>(count) / engineSeconds;
-  const double sqliteRate = static_cast<double>(count) / sqliteSeconds;
-  const double budgetRate = static_cast<double>(count) / budgetSeconds;
-  std::printf("rows=%lld engine_32mib_s=%.3f engine_2mib_s=%.3f sqlite_s=%.3f\n",
-              static_cast<long long>(count), budgetSeconds, engineSeconds, sqliteSeconds);
-  std::printf("32 MiB: engine_rows_per_s=%.0f sqlite_rows_per_s=%.0f ratio=%.3f\n", budgetRate,
-              sqliteRate, budgetRate / sqliteRate);
-  std::printf("engine_rows_per_s=%.0f sqlite_rows_per_s=%.0f ratio=%.3f\n", engineRate,
-              sqliteRate, engineRate / sqliteRate);
+  const Spread budgetTime = SpreadOf(budget);
+  const Spread engineTime = SpreadOf(engine);
+  const Spread sqliteTime = SpreadOf(sqlite);
+  const double rows_ = static_cast<double>(count);
+  std::printf(
+      "rows=%lld repeat=%d engine_32mib_s=%.3f (%.3f-%.3f) engine_2mib_s=%.3f (%.3f-%.3f) "
+      "sqlite_s=%.3f (%.3f-%.3f)\n",
+      static_cast<long long>(count), repeat, budgetTime.Median, budgetTime.Min, budgetTime.Max,
+      engineTime.Median, engineTime.Min, engineTime.Max, sqliteTime.Median, sqliteTime.Min,
+      sqliteTime.Max);
+  std::printf("32 MiB: engine_rows_per_s=%.0f sqlite_rows_per_s=%.0f ratio=%.3f\n",
+              rows_ / budgetTime.Median, rows_ / sqliteTime.Median,
+              sqliteTime.Median / budgetTime.Median);
+  std::printf("engine_rows_per_s=%.0f sqlite_rows_per_s=%.0f ratio=%.3f\n",
+              rows_ / engineTime.Median, rows_ / sqliteTime.Median,
+              sqliteTime.Median / engineTime.Median);
   return 0;
 }

@@ -1,7 +1,9 @@
-// bench-restructure [--memory MIB] [SIZE...]: for each size (default
-// 100000 300000 1000000) builds a people table of that many rows (the rows
-// and table of bench/people_rows.h) and times the three levels of a
-// restructure on it, against two yardsticks on the same data:
+// bench-restructure [--repeat N] [--memory MIB] [SIZE...]: for each size
+// (default 100000 300000 1000000) builds a people table of that many rows
+// (the rows and table of bench/people_rows.h) once, keeps its files aside,
+// and then, N times (default 3), restores them and times the three levels
+// of a restructure on it, against three yardsticks on the same data in the
+// same repetition:
 //
 //   full rebuild    a field added (Phone, string[20]);
 //   index-only      a secondary index added (ByEmail);
@@ -10,17 +12,22 @@
 //                   transaction, a new table, INSERT ... SELECT, the indexes,
 //                   drop the old table, rename the new one;
 //   file copy       the table's .dat, .idx and .blb files copied to another
-//                   name by the operating system.
+//                   name by the operating system;
+//   floor           the least a full rebuild of this format must do on one
+//                   core: read the old files, compute the MD5 digest of
+//                   every record, write the new files sequentially and
+//                   flush them to the disk.
 //
 // The engine gets a memory budget (default 32 MiB) and SQLite a page cache
 // of the same size. Everything happens in a fresh folder under the system's
 // temporary path, removed at the end. Each figure is printed as it is
 // measured; then one line per size, smallest first, so the last line is
-// that of the largest:
-// "rows=N full_s=... index_only_s=... header_only_s=... sqlite_rebuild_s=...
-// copy_s=... full_vs_sqlite=... full_vs_copy=... peak_rss_mb=..."
-// where peak_rss_mb is the process's peak resident memory over the three
-// restructures.
+// that of the largest, with the median of each figure, the range of the
+// full rebuild, the ratios of the medians and the peak resident memory of
+// the restructures:
+// "rows=N full_s=... full_min_s=... full_max_s=... sqlite_rebuild_s=...
+// floor_s=... full_vs_sqlite=... full_vs_floor=... index_only_s=...
+// header_only_s=... copy_s=... peak_rss_mb=... threads=..."
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -36,7 +43,14 @@
 #include <system_error>
 #include <vector>
 
+#include <unistd.h>
+
 #include "bench/people_rows.h"
+#include "bench/spread.h"
+#include "engine/crypto/md5.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
+#include "engine/formats/record_layout.h"
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
@@ -47,6 +61,7 @@
 namespace {
 
 using namespace strata::bench;
+using strata::bench::Spread;
 using Clock = std::chrono::steady_clock;
 using Indexes = std::array<strata::IndexDescriptor, strata::kIndexSlotCount>;
 
@@ -128,6 +143,12 @@ class EngineTable {
       if (cursor.ReadRecord(n, record)) ++records;
     }
     return records;
+  }
+
+  std::int64_t RecordSize() {
+    strata::TDataCursor cursor(*directory_, "people");
+    cursor.Open();
+    return cursor.RecordSize();
   }
 
   // The stored (validated) fields.
@@ -243,12 +264,101 @@ double CopyTableFiles(const std::string& folder) {
   return Seconds(start);
 }
 
-struct Figures {
-  std::int64_t rows = 0;
-  double full = 0, indexOnly = 0, headerOnly = 0, sqliteRebuild = 0, copy = 0, peakMb = 0;
+// Every file of the folder whose name starts with `prefix`.
+std::vector<std::filesystem::path> FilesStartingWith(const std::string& folder,
+                                                      const std::string& prefix) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.is_regular_file() && entry.path().filename().string().rfind(prefix, 0) == 0) {
+      files.push_back(entry.path());
+    }
+  }
+  return files;
+}
+
+// Puts back the files kept in `from`, after removing every file of `to`
+// that starts with `prefix` (the restructures' backups included).
+void RestoreFiles(const std::string& from, const std::string& to, const std::string& prefix) {
+  for (const auto& file : FilesStartingWith(to, prefix)) std::filesystem::remove(file);
+  for (const auto& file : FilesStartingWith(from, prefix)) {
+    std::filesystem::copy_file(file, to + file.filename().string());
+  }
+}
+
+// The record layout the floor needs: where the records start, how long
+// each is, and the BLOB slots the digest takes as zero.
+struct RecordLayout {
+  std::int64_t FirstRecord = 0;
+  std::int64_t RecordSize = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> BlobSlots;  // offset, length
 };
 
-Figures Run(std::int64_t count, std::int64_t memoryBudget) {
+// Where the floor's digests go, so that computing them is never left out.
+volatile std::uint64_t g_digestSink = 0;
+
+// The floor of a full rebuild: every file read once, every record's
+// digest computed as a rebuild must (the field area, BLOB slots as zero),
+// every byte written once to a new file, and the new files flushed to the
+// disk, as a rebuild must before it swaps them in.
+double Floor(const std::string& folder, const RecordLayout& layout) {
+  const auto start = Clock::now();
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::vector<std::uint8_t> buffer(kChunk);
+  std::vector<std::uint8_t> fieldArea;
+  for (const char* extension : {".dat", ".idx", ".blb"}) {
+    const std::string from = folder + "people" + extension;
+    const std::string to = folder + "people_floor" + extension;
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    std::FILE* out = std::fopen(to.c_str(), "wb");
+    if (in == nullptr || out == nullptr) throw std::runtime_error("floor: cannot open " + from);
+    const bool records = std::string_view(extension) == ".dat";
+    // Whole records per chunk, so that no record straddles two reads.
+    const std::size_t step =
+        records ? kChunk / static_cast<std::size_t>(layout.RecordSize) *
+                      static_cast<std::size_t>(layout.RecordSize)
+                : kChunk;
+    std::size_t got = 0;
+    if (records) {
+      got = std::fread(buffer.data(), 1, static_cast<std::size_t>(layout.FirstRecord), in);
+      std::fwrite(buffer.data(), 1, got, out);
+    }
+    while ((got = std::fread(buffer.data(), 1, step, in)) > 0) {
+      if (records) {
+        const auto size = static_cast<std::size_t>(layout.RecordSize);
+        for (std::size_t at = 0; at + size <= got; at += size) {
+          constexpr std::size_t kFields = strata::kFirstFieldOffset;
+          fieldArea.assign(buffer.begin() + static_cast<std::ptrdiff_t>(at + kFields),
+                           buffer.begin() + static_cast<std::ptrdiff_t>(at + size));
+          for (const auto& [slot, length] : layout.BlobSlots) {
+            std::fill_n(fieldArea.begin() + static_cast<std::ptrdiff_t>(slot - kFields), length,
+                        0);
+          }
+          g_digestSink = g_digestSink + strata::Md5::Digest(fieldArea)[0];
+        }
+      }
+      if (std::fwrite(buffer.data(), 1, got, out) != got) {
+        throw std::runtime_error("floor: cannot write " + to);
+      }
+    }
+    std::fflush(out);
+    ::fsync(::fileno(out));
+    std::fclose(out);
+    std::fclose(in);
+  }
+  const double seconds = Seconds(start);
+  for (const char* extension : {".dat", ".idx", ".blb"}) {
+    std::filesystem::remove(folder + "people_floor" + extension);
+  }
+  return seconds;
+}
+
+struct Figures {
+  std::int64_t rows = 0;
+  Spread full, indexOnly, headerOnly, sqliteRebuild, copy, floor;
+  double peakMb = 0;
+};
+
+Figures Run(std::int64_t count, std::int64_t memoryBudget, int repeat) {
   const ScratchFolder folder;
   std::printf("size %lld: folder=%s\n", static_cast<long long>(count), folder.Path().c_str());
 
@@ -258,6 +368,31 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget) {
   std::printf("  engine_build_s=%.3f dat_mb=%.1f idx_mb=%.1f blb_mb=%.1f\n", engineBuild,
               MegaBytes(data + "people.dat"), MegaBytes(data + "people.idx"),
               MegaBytes(data + "people.blb"));
+  const std::vector<strata::FieldDescriptor> builtFields = table.Fields();
+  RecordLayout layout;
+  layout.FirstRecord = static_cast<std::int64_t>(strata::data_header_layout::kFieldDescriptors +
+                                                 strata::kFieldDescriptorSize * builtFields.size());
+  layout.RecordSize = table.RecordSize();
+  for (const auto& field : builtFields) {
+    if (field.EngineType == strata::kTypeBlob) {
+      layout.BlobSlots.emplace_back(field.FieldOffset, 1 + field.PhysicalSize);
+    }
+  }
+
+  // SQLite after the engine's build: its page cache stays with the process.
+  const std::string sqlitePath = folder.Path() + "people.sqlite";
+  double sqliteBuild = 0;
+  {
+    SqliteDatabase sqlite(sqlitePath, memoryBudget);
+    sqliteBuild = sqlite.Build(count);
+  }
+  std::printf("  sqlite_build_s=%.3f sqlite_mb=%.1f\n", sqliteBuild, MegaBytes(sqlitePath));
+  const std::string kept = folder.Path() + "kept/";
+  std::filesystem::create_directories(kept);
+  for (const auto& file : FilesStartingWith(data, "people")) {
+    std::filesystem::copy_file(file, kept + file.filename().string());
+  }
+  std::filesystem::copy_file(sqlitePath, kept + "people.sqlite");
 
   // Backups on (SuppressBackups off), as the update utility runs: the full
   // rebuild renames the previous files to .dbk/.ibk/.bbk and the index-only
@@ -266,55 +401,72 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget) {
   strata::RestructureOptions options;
   options.SuppressBackups = false;
 
+  std::vector<double> full, indexOnly, headerOnly, sqliteRebuild, copy, floor;
+  double peak = 0;
+  for (int r = 1; r <= repeat; ++r) {
+    std::printf(" repetition %d of %d\n", r, repeat);
+    if (r > 1) RestoreFiles(kept, data, "people");
+    strata::platform::ResetPeakResidentBytes();
+    std::vector<strata::FieldDescriptor> fields = builtFields;
+    fields.push_back(
+        FieldDef(static_cast<std::uint16_t>(fields.size() + 1), "Phone").String(20));
+    full.push_back(table.Restructure("full rebuild", strata::RestructureLevel::Full, options,
+                                     fields, PeopleIndexes(), kPeopleSecondaryIndexes, true));
+    std::printf("  full_rebuild_s=%.3f\n", full.back());
+    PrintPeak("the full rebuild");
+
+    Indexes withEmail = PeopleIndexes();
+    withEmail[kPeopleSecondaryIndexes + 1].Name = "ByEmail";
+    withEmail[kPeopleSecondaryIndexes + 1].FieldNumbers[0] = 4;
+    indexOnly.push_back(table.Restructure("index-only rebuild",
+                                          strata::RestructureLevel::IndexOnly, options,
+                                          table.Fields(), withEmail, kPeopleSecondaryIndexes + 1,
+                                          true));
+    std::printf("  index_only_s=%.3f\n", indexOnly.back());
+    PrintPeak("the index-only rebuild");
+
+    fields = table.Fields();
+    fields[2].Name = "Town";
+    strata::RestructureOptions described = options;
+    described.Description = "People of the restructure benchmark";
+    headerOnly.push_back(table.Restructure("header-only update",
+                                           strata::RestructureLevel::HeaderOnly, described,
+                                           fields, withEmail, kPeopleSecondaryIndexes + 1, false));
+    std::printf("  header_only_s=%.3f\n", headerOnly.back());
+    peak = std::max(peak, static_cast<double>(strata::platform::PeakResidentBytes()) /
+                              (1024.0 * 1024.0));
+
+    // Not timed: the restructures kept every record and reached the structure.
+    fields = table.Fields();
+    if (table.RecordCount() != count || fields.size() != 8 || fields[2].Name != "Town" ||
+        fields[7].Name != "Phone") {
+      throw std::runtime_error("the restructured table lost records or fields");
+    }
+
+    std::filesystem::remove(sqlitePath);
+    std::filesystem::copy_file(kept + "people.sqlite", sqlitePath);
+    {
+      SqliteDatabase sqlite(sqlitePath, memoryBudget);
+      sqliteRebuild.push_back(sqlite.Rebuild());
+    }
+    std::printf("  sqlite_rebuild_s=%.3f\n", sqliteRebuild.back());
+
+    RestoreFiles(kept, data, "people");
+    copy.push_back(CopyTableFiles(data));
+    std::printf("  copy_s=%.3f\n", copy.back());
+    floor.push_back(Floor(data, layout));
+    std::printf("  floor_s=%.3f\n", floor.back());
+    std::fflush(stdout);
+  }
   Figures figures;
   figures.rows = count;
-  strata::platform::ResetPeakResidentBytes();
-  std::vector<strata::FieldDescriptor> fields = table.Fields();
-  fields.push_back(
-      FieldDef(static_cast<std::uint16_t>(fields.size() + 1), "Phone").String(20));
-  figures.full = table.Restructure("full rebuild", strata::RestructureLevel::Full, options,
-                                   fields, PeopleIndexes(), kPeopleSecondaryIndexes, true);
-  std::printf("  full_rebuild_s=%.3f\n", figures.full);
-  PrintPeak("the full rebuild");
-
-  Indexes withEmail = PeopleIndexes();
-  withEmail[kPeopleSecondaryIndexes + 1].Name = "ByEmail";
-  withEmail[kPeopleSecondaryIndexes + 1].FieldNumbers[0] = 4;
-  figures.indexOnly =
-      table.Restructure("index-only rebuild", strata::RestructureLevel::IndexOnly, options,
-                        table.Fields(), withEmail, kPeopleSecondaryIndexes + 1, true);
-  std::printf("  index_only_s=%.3f\n", figures.indexOnly);
-  PrintPeak("the index-only rebuild");
-
-  fields = table.Fields();
-  fields[2].Name = "Town";
-  strata::RestructureOptions described = options;
-  described.Description = "People of the restructure benchmark";
-  figures.headerOnly =
-      table.Restructure("header-only update", strata::RestructureLevel::HeaderOnly, described,
-                        fields, withEmail, kPeopleSecondaryIndexes + 1, false);
-  std::printf("  header_only_s=%.3f\n", figures.headerOnly);
-  figures.peakMb =
-      static_cast<double>(strata::platform::PeakResidentBytes()) / (1024.0 * 1024.0);
-
-  // Not timed: the restructures kept every record and reached the structure.
-  fields = table.Fields();
-  if (table.RecordCount() != count || fields.size() != 8 || fields[2].Name != "Town" ||
-      fields[7].Name != "Phone") {
-    throw std::runtime_error("the restructured table lost records or fields");
-  }
-
-  // SQLite after the engine: its page cache stays with the process.
-  const std::string sqlitePath = folder.Path() + "people.sqlite";
-  SqliteDatabase sqlite(sqlitePath, memoryBudget);
-  const double sqliteBuild = sqlite.Build(count);
-  std::printf("  sqlite_build_s=%.3f sqlite_mb=%.1f\n", sqliteBuild, MegaBytes(sqlitePath));
-  figures.sqliteRebuild = sqlite.Rebuild();
-  std::printf("  sqlite_rebuild_s=%.3f\n", figures.sqliteRebuild);
-
-  figures.copy = CopyTableFiles(data);
-  std::printf("  copy_s=%.3f\n", figures.copy);
-  std::fflush(stdout);
+  figures.full = SpreadOf(full);
+  figures.indexOnly = SpreadOf(indexOnly);
+  figures.headerOnly = SpreadOf(headerOnly);
+  figures.sqliteRebuild = SpreadOf(sqliteRebuild);
+  figures.copy = SpreadOf(copy);
+  figures.floor = SpreadOf(floor);
+  figures.peakMb = peak;
   return figures;
 }
 
@@ -322,30 +474,37 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget) {
 
 int main(int argc, char** argv) {
   std::int64_t memoryMib = 32;
+  int repeat = 3;
   std::vector<std::int64_t> sizes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--memory" && i + 1 < argc) {
       memoryMib = std::atoll(argv[++i]);
+    } else if (arg == "--repeat" && i + 1 < argc) {
+      repeat = std::atoi(argv[++i]);
     } else {
       sizes.push_back(std::atoll(arg.c_str()));
     }
   }
   if (sizes.empty()) sizes = {100000, 300000, 1000000};
-  if (memoryMib <= 0 || std::any_of(sizes.begin(), sizes.end(), [](auto n) { return n <= 0; })) {
-    std::fprintf(stderr, "usage: bench-restructure [--memory MIB] [SIZE...]\n");
+  if (memoryMib <= 0 || repeat <= 0 ||
+      std::any_of(sizes.begin(), sizes.end(), [](auto n) { return n <= 0; })) {
+    std::fprintf(stderr, "usage: bench-restructure [--repeat N] [--memory MIB] [SIZE...]\n");
     return 2;
   }
   std::sort(sizes.begin(), sizes.end());
   try {
     std::vector<Figures> all;
-    for (const std::int64_t size : sizes) all.push_back(Run(size, memoryMib << 20));
+    for (const std::int64_t size : sizes) all.push_back(Run(size, memoryMib << 20, repeat));
     for (const Figures& f : all) {
       std::printf(
-          "rows=%lld full_s=%.3f index_only_s=%.3f header_only_s=%.3f sqlite_rebuild_s=%.3f "
-          "copy_s=%.3f full_vs_sqlite=%.3f full_vs_copy=%.3f peak_rss_mb=%.1f\n",
-          static_cast<long long>(f.rows), f.full, f.indexOnly, f.headerOnly, f.sqliteRebuild,
-          f.copy, f.full / f.sqliteRebuild, f.full / f.copy, f.peakMb);
+          "rows=%lld full_s=%.3f full_min_s=%.3f full_max_s=%.3f sqlite_rebuild_s=%.3f "
+          "floor_s=%.3f full_vs_sqlite=%.3f full_vs_floor=%.3f index_only_s=%.3f "
+          "header_only_s=%.3f copy_s=%.3f peak_rss_mb=%.1f threads=%d\n",
+          static_cast<long long>(f.rows), f.full.Median, f.full.Min, f.full.Max,
+          f.sqliteRebuild.Median, f.floor.Median, f.full.Median / f.sqliteRebuild.Median,
+          f.full.Median / f.floor.Median, f.indexOnly.Median, f.headerOnly.Median,
+          f.copy.Median, f.peakMb, 1);
     }
     return 0;
   } catch (const strata::EDatabaseError& error) {

@@ -95,7 +95,12 @@ std::vector<std::uint8_t> CompressionHooks::Compress(std::span<const std::uint8_
   } catch (...) {
     RaiseEngineError(STRATA_COMPRESS);
   }
+  if (output.empty() && !input.empty()) RaiseEngineError(STRATA_COMPRESS);
   return output;
+}
+
+std::vector<std::uint8_t> CompressionHooks::Decompress(std::span<const std::uint8_t> input) const {
+  return Decompress(input, MaxValueBytes);
 }
 
 std::vector<std::uint8_t> CompressionHooks::Decompress(std::span<const std::uint8_t> input,

@@ -9,7 +9,11 @@
 //
 // The zlib stream does not record the uncompressed length, so decompression
 // is bounded: output beyond maxOutput bytes is refused (STRATA_UNCOMPRESS), which keeps
-// damaged or hostile data from exhausting memory.
+// damaged or hostile data from exhausting memory. A compressed BLOB value is
+// bounded by MaxValueBytes both ways: a read refuses a longer value, so a
+// write refuses one too rather than store what can never be read back.
+// A hook that returns nothing for a non-empty input has failed
+// (STRATA_COMPRESS): no compressed form of content is empty.
 #pragma once
 
 #include <cstddef>
@@ -43,10 +47,14 @@ class CompressionHooks {
  public:
   CompressHook OnCompress;
   DecompressHook OnDecompress;
+  // The longest value a compressed BLOB may hold.
+  std::size_t MaxValueBytes = kDefaultMaxDecompressedBytes;
 
   std::vector<std::uint8_t> Compress(std::span<const std::uint8_t> input, int level) const;
+  // Bounded by MaxValueBytes, or by maxOutput.
+  std::vector<std::uint8_t> Decompress(std::span<const std::uint8_t> input) const;
   std::vector<std::uint8_t> Decompress(std::span<const std::uint8_t> input,
-                                       std::size_t maxOutput = kDefaultMaxDecompressedBytes) const;
+                                       std::size_t maxOutput) const;
 };
 
 }  // namespace strata

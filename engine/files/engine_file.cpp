@@ -1,6 +1,9 @@
 #include "engine/files/engine_file.h"
 
+#include <cerrno>
+
 #include "engine/errors/engine_error.h"
+#include "platform/os_error.h"
 
 namespace strata {
 
@@ -16,7 +19,13 @@ void TEngineFile::RaiseFileError(ErrorCode code) const { RaiseTableError(code, G
 
 void TEngineFile::Open() {
   if (isOpen_) Close();
-  if (!Exists()) RaiseFileError(STRATA_OSENOENT);
+  if (!Exists()) {
+    // The lookup found no file: the error says so in its OsErrorCode too,
+    // as it does when the open itself meets a missing file.
+    platform::SetLastErrorNumber(ENOENT);
+    RecordOsError();
+    RaiseFileError(STRATA_OSENOENT);
+  }
   ForcedReadOnly = false;
   const StoreOpenResult opened =
       registry_.OpenStoreFile(path_, inMemory_, *this);

@@ -23,6 +23,10 @@ void TBlobFile::Raise(ErrorCode code) const {
   RaiseTableError(code, owner_.ErrorTableName(), owner_.ErrorDatabaseName());
 }
 
+void TBlobFile::RaiseForField(ErrorCode code, const FieldDescriptor& field) const {
+  RaiseEngineError(code, {}, {}, owner_.ErrorDatabaseName(), owner_.ErrorTableName(), field.Name);
+}
+
 void TBlobFile::RaiseCorruptError() { Raise(STRATA_MEMOCORRUPT); }
 
 std::unique_ptr<TBuffer> TBlobFile::NewBuffer() { return std::make_unique<TBlock>(*this); }
@@ -190,16 +194,32 @@ bool TBlobFile::ReadBlobChain(TBlobBuffer& blob, TDataCursor* cursor) {
   return false;
 }
 
+std::vector<std::uint8_t> TBlobFile::StoredFormOf(const TBlobBuffer& blob) const {
+  const FieldDescriptor& field = blob.Field();
+  const CompressionHooks& hooks = owner_.Compression();
+  if (field.Compression != 0 && blob.Value.size() > hooks.MaxValueBytes) {
+    RaiseForField(STRATA_INVALIDBLOBLEN, field);
+  }
+  std::vector<std::uint8_t> stored;
+  try {
+    stored = blob.StoredForm(hooks);
+  } catch (const EStrataEngineError& error) {
+    if (error.Code != STRATA_COMPRESS) throw;
+    RaiseForField(STRATA_COMPRESS, field);
+  }
+  if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    RaiseForField(STRATA_INVALIDBLOBLEN, field);
+  }
+  return stored;
+}
+
 void TBlobFile::WriteBlobChain(TBlobBuffer& blob) {
-  const std::vector<std::uint8_t> stored = blob.StoredForm(owner_.Compression());
+  const std::vector<std::uint8_t> stored = StoredFormOf(blob);
   if (stored.empty()) {
     FreeBlobChain(blob.FirstBlock);
     blob.FirstBlock = 0;
     blob.Modified = false;
     return;
-  }
-  if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    Raise(STRATA_INVALIDBLOBLEN);
   }
   const auto length = static_cast<std::int32_t>(stored.size());
   const std::size_t payload = static_cast<std::size_t>(PayloadSize());

@@ -98,7 +98,10 @@ class TBlobFile : public TBufferedFile {
   bool ReadBlobChain(TBlobBuffer& blob, TDataCursor* cursor = nullptr);
   // Writes blob.Value (its stored form) under blob.Revision, reusing the old
   // chain's blocks and freeing those left over; an empty value frees the
-  // chain and sets FirstBlock to 0.
+  // chain and sets FirstBlock to 0. A value that could not be read back is
+  // refused before any block changes, naming the table and the field: a
+  // compressed value over the hooks' MaxValueBytes, or a stored form over
+  // 2 GiB (STRATA_INVALIDBLOBLEN); a failed compression raises STRATA_COMPRESS.
   void WriteBlobChain(TBlobBuffer& blob);
   // Frees every block of the chain that starts at firstBlock (0: none).
   void FreeBlobChain(std::int32_t firstBlock);
@@ -109,6 +112,8 @@ class TBlobFile : public TBufferedFile {
 
  private:
   [[noreturn]] void Raise(ErrorCode code) const;
+  [[noreturn]] void RaiseForField(ErrorCode code, const FieldDescriptor& field) const;
+  std::vector<std::uint8_t> StoredFormOf(const TBlobBuffer& blob) const;
   // Pins a block of a chain after checking its number and that the chain
   // has not visited it yet.
   void FetchChainBlock(std::int32_t block, std::unordered_set<std::int32_t>& visited, BufferPin& pin);

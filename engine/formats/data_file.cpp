@@ -172,6 +172,10 @@ void TDataFile::ReadDescriptors() {
     const auto image = std::span(block).subspan(i * kFieldDescriptorSize).first<kFieldDescriptorSize>();
     FieldDescriptor& field = fields[i];
     if (!field.Decode(image)) Raise(STRATA_HEADERCORRUPT);
+    // The stored size is only a copy of what the type and declared length
+    // give: a damaged copy must neither move values nor hide them, and
+    // every reader sizes a value by this one.
+    ComputePhysicalSize(field);
     if (field.FieldOffset < kFirstFieldOffset ||
         field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize >
             static_cast<std::size_t>(recordSize)) {

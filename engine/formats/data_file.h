@@ -114,6 +114,11 @@ class TDataFile : public TBufferedFile {
   void SetStructure(std::span<const FieldDescriptor> fields);
   void SetTableInfo(const TableInfo& info);
   // The descriptor block as one unit (deciphered or enciphered as a whole).
+  // Reading recomputes each field's PhysicalSize and physical decimals from
+  // its type, sub-type and declared values (the stored ones are not used)
+  // and raises STRATA_HEADERCORRUPT when a field's NullFlag and value do not lie
+  // inside the record size: a value read by its descriptor never reaches
+  // past its record.
   void ReadDescriptors();
   bool WriteDescriptors();
   // Replaces number, name, sub-type, description, required flag and value

@@ -1,5 +1,6 @@
 #include "engine/formats/field_rules.h"
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -76,8 +77,9 @@ bool IsValidValueText(std::uint8_t engineType, std::string_view text) {
         return true;
       case kTypeFloat:
       case kTypeBcd:
-        EngineTextToFloat(text);
-        return true;
+        // A decimal number: the parser's "INF" and "NAN" are no limit or
+        // default (a NAN minimum would hold nothing back).
+        return std::isfinite(EngineTextToFloat(text));
       case kTypeTime:
         if (is("CURRENT_TIME")) return true;
         EngineTextToTime(text);

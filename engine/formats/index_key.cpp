@@ -188,9 +188,8 @@ void IndexKeyLayout::BuildKey(std::span<const std::uint8_t> record, std::int32_t
       case kTypeTimestamp: EncodeDoubleKey(LoadF64(value), bytes); break;
       case kTypeLargeint: EncodeInt64Key(LoadI64(value), bytes); break;
       case kTypeBcd: {
-        const auto currency =
-            BcdToCurrency(std::span<const std::uint8_t, kBcdSize>(value, kBcdSize));
-        EncodeInt64Key(currency.value_or(0), bytes);
+        EncodeInt64Key(BcdKeyValue(std::span<const std::uint8_t, kBcdSize>(value, kBcdSize)),
+                       bytes);
         break;
       }
       default: std::copy_n(value, std::min<std::size_t>(size, field.KeyBytes), bytes); break;

@@ -305,6 +305,11 @@ void WriteBlobReference(RecordImage record, const FieldDescriptor& field,
   record[field.FieldOffset] = reference.FirstBlock != 0 ? 1 : 0;
 }
 
+void WriteBlobFirstBlock(RecordImage record, const FieldDescriptor& field, std::int32_t first) {
+  RecordImage slot = SlotOf<record_layout::kBlobReferenceSize>(record, field);
+  StoreI32(slot.data() + record_layout::kBlobFirstBlock, first);
+}
+
 Md5Digest ComputeRecordHash(ConstRecordImage record, std::span<const FieldDescriptor> fields) {
   if (record.size() < kFirstFieldOffset) throw std::out_of_range("record image too small");
   std::vector<std::uint8_t> area(record.begin() + kFirstFieldOffset, record.end());

@@ -118,6 +118,9 @@ void WriteFieldBytes(RecordImage record, const FieldDescriptor& field,
 BlobReference ReadBlobReference(ConstRecordImage record, const FieldDescriptor& field);
 void WriteBlobReference(RecordImage record, const FieldDescriptor& field,
                         const BlobReference& reference);
+// The first block alone, the revision and the NullFlag left as they are
+// (cursors keep an open value's negated handle there).
+void WriteBlobFirstBlock(RecordImage record, const FieldDescriptor& field, std::int32_t first);
 
 // MD5 over bytes 25 to the end of the record, the slots of BLOB fields
 // (NullFlag and reference) taken as zero.

@@ -50,10 +50,13 @@ std::optional<std::string> StoredValueFault(std::span<const std::uint8_t> record
   const std::uint8_t flag = record[at];
   const std::span<const std::uint8_t> value = record.subspan(valueAt, field.PhysicalSize);
   if (flag > 1) return "a NullFlag of " + std::to_string(flag);
+  // Every load below stays inside the slot.
+  if (value.size() < FixedValueSize(field.EngineType)) return "a value slot too small for its type";
   if (field.EngineType == kTypeBlob) {
     const std::int32_t first = LoadI32(value.data() + record_layout::kBlobFirstBlock);
     if (flag == 1 && first == 0) return "a BLOB value without a first block";
-    if (flag == 0 && !AllZero(value)) return "a NULL BLOB value with a reference";
+    // An emptied value keeps the revision it was written under.
+    if (flag == 0 && first != 0) return "a NULL BLOB value with a reference";
     return std::nullopt;
   }
   if (flag == 0) {

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "engine/errors/engine_error.h"
+#include "engine/locale/icu_locales.h"
 #include "engine/locale/windows1252.h"
 
 namespace strata {
@@ -102,7 +103,10 @@ std::unique_ptr<CollationData> Build(std::uint32_t id) {
   ucol_setAttribute(data->ignoreCase.get(), UCOL_CASE_LEVEL, UCOL_OFF, &status);
   if (U_FAILURE(status)) return data;
   const char* valid = ucol_getLocaleByType(data->withCase.get(), ULOC_VALID_LOCALE, &status);
-  if (U_FAILURE(status) || valid == nullptr || std::strcmp(valid, "root") == 0) return data;
+  if (U_FAILURE(status) || valid == nullptr) return data;
+  // Many languages sort by the root collation, which is then the right one;
+  // root stands for a missing locale only where ICU holds no data for it.
+  if (std::strcmp(valid, "root") == 0 && !LcidsOfIcuLocales().contains(id)) return data;
   data->upper = CaseTable(locale, true);
   data->lower = CaseTable(locale, false);
   data->available = true;

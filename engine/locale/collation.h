@@ -43,7 +43,8 @@ struct CollationData;
 }
 
 // True for 0, and for an LCID that ICU maps to a locale (and back to the same
-// LCID) whose collator has tailoring data of its own rather than the root's.
+// LCID) whose collator has tailoring data of its own, or whose locale ICU
+// holds data for and sorts by the root collation (Basque, Maori, Tatar, ...).
 bool LocaleAvailable(std::uint32_t id);
 
 // A handle to the collation of one identifier. Cheap to copy; a table or a

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "engine/locale/collation.h"
+#include "engine/locale/icu_locales.h"
 #include "engine/locale/windows1252.h"
 
 namespace strata {
@@ -87,12 +88,7 @@ bool SameTextIgnoringCase(std::string_view x, std::string_view y) {
 }  // namespace
 
 LocaleList::LocaleList() {
-  std::set<std::uint32_t> lcids;
-  const int32_t count = uloc_countAvailable();
-  for (int32_t i = 0; i < count; ++i) {
-    const std::uint32_t lcid = uloc_getLCID(uloc_getAvailable(i));
-    if (lcid != 0) lcids.insert(lcid);
-  }
+  const std::set<std::uint32_t>& lcids = LcidsOfIcuLocales();
   for (std::uint32_t lcid : lcids) {
     auto entry = EntryFor(lcid);
     if (!entry) continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace strata {
 namespace {
@@ -55,6 +56,18 @@ std::optional<Currency> BcdToCurrency(std::span<const std::uint8_t, kBcdSize> im
   }
   return negative ? static_cast<Currency>(std::uint64_t{0} - magnitude)
                   : static_cast<Currency>(magnitude);
+}
+
+Currency BcdKeyValue(std::span<const std::uint8_t, kBcdSize> image) {
+  if (const auto value = BcdToCurrency(image)) return *value;
+  const int precision = image[0];
+  if (precision > kNibbles) return 0;
+  for (int i = 0; i < precision; ++i) {
+    if (Nibble(image, i) > 9) return 0;
+  }
+  // Readable digits that do not fit: saturate by sign.
+  return (image[1] & kNegativeBit) != 0 ? std::numeric_limits<Currency>::min()
+                                        : std::numeric_limits<Currency>::max();
 }
 
 bool CurrencyToBcd(Currency value, std::uint8_t decimals, std::span<std::uint8_t, kBcdSize> image) {

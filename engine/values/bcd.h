@@ -23,6 +23,12 @@ namespace strata {
 // places are rounded to four, halves to even.
 std::optional<Currency> BcdToCurrency(std::span<const std::uint8_t, kBcdSize> image);
 
+// The value as an index key orders it: the currency number, or, for a value
+// beyond the currency range, the least or greatest currency number by its
+// sign, so that it sorts after (or before) every value in range instead of
+// among them. 0 for a value that does not read (damaged digits).
+Currency BcdKeyValue(std::span<const std::uint8_t, kBcdSize> image);
+
 // Writes `value` with precision 32 and `decimals` places, rounded with
 // halves to even when `decimals` is below 4. Returns false, leaving `image`
 // untouched, when `decimals` exceeds 32 or the integer part needs more digits

@@ -82,4 +82,22 @@ constexpr std::uint16_t PhysicalSizeOf(std::uint8_t type, std::uint8_t subType,
   }
 }
 
+// The bytes a reader decodes from a value of the type: the size of the
+// fixed-size types; 0 for strings and bytes (as long as their slot) and for
+// the codes without an encoding of their own (13 and 19 among them), whose
+// values carry no bytes and read as NULL.
+constexpr std::uint16_t FixedValueSize(std::uint8_t type) {
+  switch (type) {
+    case kTypeString:
+    case kTypeBytes:
+    case kTypeVarBytes: return 0;
+    default: return PhysicalSizeOf(type, kSubTypeNone, 0);
+  }
+}
+
+// The codes reported as numbers that have no stored value of their own.
+constexpr bool HasNoStoredValue(std::uint8_t type) {
+  return type == kTypeOtherInteger || type == kTypeOtherLargeint;
+}
+
 }  // namespace strata

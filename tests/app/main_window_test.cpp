@@ -14,7 +14,9 @@
 
 #include "engine/errors/engine_error.h"
 #include "platform/registry_store.h"
+#include "tests/support/file_patch.h"
 #include "tests/update/update_test_support.h"
+#include "tools/sample_database.h"
 #include "update/catalogue.h"
 #include "update/restructure_database.h"
 
@@ -328,6 +330,34 @@ TEST_F(WindowUpdateRunTest, DamagedTableStopsTheRunWithItsNameShown) {
   EXPECT_EQ(boxes_[0].text.toStdString(),
             "Strata Engine Error # 8961 Header information corrupt in the table '" +
                 damaged.substr(0, damaged.size() - 4) + "'");
+}
+
+TEST_F(WindowUpdateRunTest, HeaderThatDisagreesWithItsFileStopsTheRunAndChangesNothing) {
+  // A sample database whose first table's header counts two slots fewer
+  // than its file holds: rebuilt from that header, two rows would go.
+  const std::string table = "accents";
+  for (const char* extension : {".dat", ".idx", ".blb"}) fs::remove(data_ / (table + extension));
+  tools::WriteSampleDatabase(data_.string(), 30);
+  const std::string dat = (data_ / (table + ".dat")).string();
+  strata::testing::PatchFile(dat, data_header_layout::kNextRecordNumber, 29,
+                             data_header_layout::kNextRecordNumberSize);
+  const auto files = [&] {
+    std::string all;
+    for (const char* extension : {".dat", ".idx", ".blb"}) {
+      std::ifstream in(data_ / (table + extension), std::ios::binary);
+      all += std::string(std::istreambuf_iterator<char>(in), {}) + '|';
+    }
+    return all;
+  };
+  const std::string before = files();
+  QTest::mouseClick(window_->bUpdate, Qt::LeftButton);
+
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes_[0].text.toStdString(),
+            "Strata Engine Error # 8961 Header information corrupt in the table '" + table + "'");
+  EXPECT_EQ(window_->lTableName->text().toStdString(), table + ".dat");
+  EXPECT_TRUE(files() == before);
 }
 
 TEST(ErrorBoxTextTest, FullStopOnlyAfterCharactersSortingAfterIt) {

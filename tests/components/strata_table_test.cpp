@@ -18,6 +18,7 @@
 #include "engine/formats/index_file.h"
 #include "tests/components/error_message.h"
 #include "tests/engine/files/files_test_support.h"
+#include "tests/support/file_patch.h"
 
 namespace strata {
 namespace {
@@ -319,6 +320,35 @@ TEST_F(TableTest, ComponentFailuresCarryTheirMessages) {
   EXPECT_EQ(DatabaseErrorOf([&] { table_.SetReadOnly(true); }), openDataset);
   table_.SetTableName("asset.dat");  // the current value is no change
   table_.Close();
+}
+
+TEST_F(TableTest, OpeningATableWhoseHeaderDisagreesWithItsFileFailsBeforeAnyWrite) {
+  // NextRecordNumber one short of the slots: the next insert would take the
+  // last live record's slot.
+  CreateAssets();
+  InsertAssets(3);
+  testing::PatchFile(dir_ + "asset.dat", data_header_layout::kNextRecordNumber, 3,
+                     data_header_layout::kNextRecordNumberSize);
+  const std::string before = Slurp("asset.dat");
+  const auto codeOf = [](auto fn) -> int {
+    try {
+      fn();
+    } catch (const EStrataEngineError& e) {
+      return e.Code;
+    }
+    return 0;
+  };
+  table_.SetExclusive(true);
+  EXPECT_EQ(codeOf([&] { table_.Open(); }), STRATA_HEADERCORRUPT);
+  EXPECT_FALSE(table_.Active());
+  // The engine's cursor checks on its own too, whoever opens it.
+  TStrataDatabase& database = session_.OpenDatabase(dir_);
+  {
+    TDataCursor cursor(database.DataDirectory(), "asset", CursorModes{.Exclusive = true});
+    EXPECT_EQ(codeOf([&] { cursor.Open(); }), STRATA_HEADERCORRUPT);
+  }
+  session_.CloseDatabase(database);
+  EXPECT_TRUE(Slurp("asset.dat") == before);
 }
 
 TEST_F(TableTest, EngineLimitsAndStatesAreEngineErrors) {

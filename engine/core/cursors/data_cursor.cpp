@@ -206,12 +206,7 @@ void TDataCursor::SetBlobField(std::span<std::uint8_t> buffer, std::uint16_t num
   if (field == nullptr) throw std::out_of_range("no field " + std::to_string(number));
   if (field->Computed != 0 || field->EngineType != kTypeBlob) return;
   // Only the first half of the reference; the revision stays.
-  const std::size_t value = field->FieldOffset + record_layout::kNullFlagSize;
-  StoreI32(buffer
-               .subspan(value + record_layout::kBlobFirstBlock,
-                        record_layout::kBlobFirstBlockSize)
-               .data(),
-           reference);
+  WriteBlobFirstBlock(buffer, *field, reference);
   buffer[field->FieldOffset] = reference < 0 ? (hasValue ? 1 : 0) : (reference != 0 ? 1 : 0);
 }
 

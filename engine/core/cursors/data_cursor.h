@@ -93,7 +93,12 @@ class TDataCursor {
 
   // Opens the table through the directory (STRATA_OSEACCES on an exclusive conflict;
   // STRATA_OSENOENT or STRATA_READERR naming the index file when that is missing or unreadable).
-  void Open(bool verifyHeaders = false);
+  // The headers are checked against each other and against the files
+  // (STRATA_HEADERCORRUPT naming the table, STRATA_CANNOTLOADLDDRV for a locale that is not
+  // installed): a header that disagrees with its file would lead reads and
+  // writes to the wrong slots. Only verification and repair, which judge
+  // and fix such a header themselves, open with verifyHeaders false.
+  void Open(bool verifyHeaders = true);
   void Close();
   bool IsOpen() const { return table_ != nullptr; }
 

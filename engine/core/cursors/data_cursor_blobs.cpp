@@ -19,11 +19,6 @@ namespace {
 
 constexpr std::size_t kMaxOpenBlobs = 128;
 
-std::uint8_t* ReferenceBytes(std::span<std::uint8_t> record, const FieldDescriptor& field) {
-  return record.data() + field.FieldOffset + record_layout::kNullFlagSize +
-         record_layout::kBlobFirstBlock;
-}
-
 bool InTextIndex(const TDataTable& table, std::uint16_t number) {
   const IndexDescriptor& text = table.IndexFile()->Descriptor(kFullTextSlot);
   const std::size_t count = std::min<std::size_t>(text.FieldCount, kMaxKeyFields);
@@ -35,8 +30,7 @@ bool InTextIndex(const TDataTable& table, std::uint16_t number) {
 
 TBlobBuffer* TDataCursor::OpenBlobOf(std::span<const std::uint8_t> record,
                                      const FieldDescriptor& field) const {
-  const std::int32_t first = LoadI32(record.data() + field.FieldOffset +
-                                     record_layout::kNullFlagSize + record_layout::kBlobFirstBlock);
+  const std::int32_t first = ReadBlobReference(record, field).FirstBlock;
   if (first >= 0) return nullptr;
   const auto index = static_cast<std::size_t>(-static_cast<std::int64_t>(first)) - 1;
   if (index >= blobs_.size() || !blobs_[index]) Raise(STRATA_INVALIDBLOBOFFSET, field.Name);
@@ -85,7 +79,7 @@ std::size_t TDataCursor::OpenBlob(std::span<std::uint8_t> record, std::uint16_t 
   if (slot == blobs_.end()) slot = blobs_.insert(blobs_.end(), nullptr);
   *slot = std::move(blob);
   const auto handle = static_cast<std::int32_t>(slot - blobs_.begin()) + 1;
-  StoreI32(ReferenceBytes(record, field), -handle);
+  WriteBlobFirstBlock(record, field, -handle);
   record[field.FieldOffset] = length > 0 ? 1 : 0;
   return length;
 }
@@ -114,7 +108,7 @@ void TDataCursor::SetBlobValue(std::span<std::uint8_t> record, std::uint16_t num
     auto slot = std::find(blobs_.begin(), blobs_.end(), nullptr);
     if (slot == blobs_.end()) slot = blobs_.insert(blobs_.end(), nullptr);
     *slot = std::move(created);
-    StoreI32(ReferenceBytes(record, field), -(static_cast<std::int32_t>(slot - blobs_.begin()) + 1));
+    WriteBlobFirstBlock(record, field, -(static_cast<std::int32_t>(slot - blobs_.begin()) + 1));
   }
   blob->SetValue(bytes);
   record[field.FieldOffset] = bytes.empty() ? 0 : 1;

@@ -32,8 +32,7 @@ std::int32_t RecordIdOf(std::span<const std::uint8_t> record) {
 }
 
 std::int32_t FirstBlockOf(std::span<const std::uint8_t> record, const FieldDescriptor& field) {
-  return LoadI32(record.data() + field.FieldOffset + record_layout::kNullFlagSize +
-                 record_layout::kBlobFirstBlock);
+  return ReadBlobReference(record, field).FirstBlock;
 }
 
 std::string_view TextOf(const std::vector<std::uint8_t>& bytes) {

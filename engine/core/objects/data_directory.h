@@ -31,7 +31,9 @@ class TDataSession;
 class TDataTable;
 
 struct TableOpenRequest {
-  bool VerifyHeaders = false;
+  // The header consistency checks (see TDataTable::Open); off only for
+  // verification and repair.
+  bool VerifyHeaders = true;
   // An uncounted open leaves OpenCount alone (internal opens).
   bool Uncounted = false;
   bool Temporary = false;

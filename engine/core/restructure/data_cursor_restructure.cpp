@@ -216,9 +216,11 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
 
   const auto [pageSize, blockSize] = ValidateNewStructure(options, definition);
 
-  // The restructure's own opening skips the header consistency checks: it
-  // replaces the structure they would judge.
-  Open(false);
+  // The headers are checked like on every other open: a table whose header
+  // disagrees with its files (a record count, a field size) would be
+  // rebuilt from that header and lose rows or values without a word. It
+  // is refused here, before anything of it changes; repair fixes it.
+  Open();
   CloseOnExit closeTable(*this);
   if (table_->ReadOnly()) Raise(STRATA_OSEACCES);
 
@@ -379,6 +381,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // The swap's journal covers the new table.
     create.CrashSafe = false;
     target.CreateTableFiles(create, definition);
+    // The new table was written a moment ago and still carries the
+    // definition's field numbers, which the header check would take for
+    // damage until RenumberFields makes them positions.
     target.Open(false);
     // The numbers become positions before any record goes in: full-text
     // keys carry the field number, so they are built with the final one.

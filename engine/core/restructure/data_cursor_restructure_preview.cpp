@@ -153,7 +153,8 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   const std::span<const FieldDescriptor> fields = definition.Fields;
 
   ModesScope modes(modes_, CursorModes{.ReadOnly = true, .SequentialScan = true});
-  Open(false);
+  // Checked as the restructure checks it, so that both decide alike.
+  Open();
   struct CloseAtEnd {
     TDataCursor& cursor;
     ~CloseAtEnd() {

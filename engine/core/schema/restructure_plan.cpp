@@ -1,5 +1,7 @@
 #include "engine/core/schema/restructure_plan.h"
 
+#include <string>
+
 #include "engine/errors/engine_error.h"
 #include "engine/locale/collation.h"
 #include "engine/values/field_types.h"
@@ -62,7 +64,9 @@ bool IndexDescriptorsDiffer(const IndexDescriptor& oldIndex, const IndexDescript
     const FieldDescriptor* oldField = FindField(oldFields, number);
     const FieldDescriptor* newField = FindField(newFields, number);
     if (oldField == nullptr || newField == nullptr) {
-      RaiseEngineError(STRATA_OUTOFRANGE, {}, {}, databaseName, tableName, {}, newIndex.Name);
+      // The number is all there is to name: no field carries it.
+      RaiseEngineError(STRATA_OUTOFRANGE, {}, {}, databaseName, tableName, std::to_string(number),
+                       newIndex.Name);
     }
     if (FieldDescriptorsDiffer(*oldField, *newField)) return true;
   }

@@ -42,6 +42,12 @@ TEST_F(EngineFileTest, MissingFileRaises11010NamingThePath) {
     EXPECT_EQ(message, "Strata Engine Error # 11010 Table or backup file '" + dir_ +
                            "none.dat' does not exist");
     EXPECT_FALSE(file.IsOpen());
+    // The OS error the lookup met is part of the error, as after a failed open.
+    try {
+      file.Open();
+    } catch (const EStrataEngineError& error) {
+      EXPECT_EQ(error.OsErrorCode, STRATA_OSENOENT);
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include "engine/formats/field_rules.h"
 #include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
+#include "engine/formats/stored_value_rules.h"
 #include "engine/values/date_time.h"
 #include "engine/values/field_types.h"
 #include "format_test_support.h"
@@ -502,6 +503,61 @@ TEST_F(DataFileTest, DamagedFilesFailWithTheirCodes) {
   EXPECT_NO_THROW(file2->VerifyHeader());
 }
 
+TEST_F(DataFileTest, StoredPhysicalSizesAreRecomputedAndMustFitTheRecord) {
+  auto file = Create();
+  AddRecord(*file, 1);
+  file->WriteChanges();
+  file->Close();
+  const std::vector<std::uint8_t> good = FileBytes();
+  namespace entry = field_descriptor_layout;
+  const auto descriptor = [](int i, std::size_t offset) {
+    return data_header_layout::kFieldDescriptors + kFieldDescriptorSize * (i - 1) + offset;
+  };
+  // A damaged copy of the size changes nothing: the type gives it.
+  const struct {
+    int field;
+    std::uint16_t stored;
+  } copies[] = {{1, 0}, {1, 1}, {1, 60000}, {2, 0}, {2, 8}, {3, 0}, {3, 65535}};
+  for (const auto& copy : copies) {
+    SCOPED_TRACE(std::to_string(copy.field) + ": " + std::to_string(copy.stored));
+    std::vector<std::uint8_t> bytes = good;
+    StoreU16(bytes.data() + descriptor(copy.field, entry::kPhysicalSize), copy.stored);
+    PutBytes(bytes);
+    auto opened = OpenFile();
+    EXPECT_NO_THROW(opened->VerifyHeader());
+    const std::vector<std::uint16_t> sizes = {opened->Fields()[0].PhysicalSize,
+                                              opened->Fields()[1].PhysicalSize,
+                                              opened->Fields()[2].PhysicalSize};
+    EXPECT_EQ(sizes, (std::vector<std::uint16_t>{11, 4, 8}));
+  }
+  // A type whose size takes the value past the record is refused on any
+  // open, the unchecked one of verification included.
+  std::vector<std::uint8_t> bytes = good;
+  bytes[descriptor(3, entry::kEngineType)] = kTypeBcd;
+  PutBytes(bytes);
+  auto past = NewFile();
+  EXPECT_EQ(CodeOf([&] { past->Open(); }), STRATA_HEADERCORRUPT);
+  EXPECT_FALSE(past->IsOpen());
+}
+
+TEST_F(DataFileTest, StoredValueRulesNeverReadPastTheSlot) {
+  // Descriptors that were not read from a file (and so not recomputed):
+  // a slot smaller than its type's value at the very end of the record.
+  std::vector<std::uint8_t> record(32, 0);
+  for (const std::uint8_t type : {kTypeDate, kTypeBoolean, kTypeTime, kTypeTimestamp, kTypeBcd,
+                                  kTypeBlob}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    FieldDescriptor field = FieldDef(1, "F").Type(type);
+    field.FieldOffset = 30;
+    field.PhysicalSize = 1;
+    record[30] = 1;
+    record[31] = 0x7F;
+    EXPECT_EQ(StoredValueFault(record, field), "a value slot too small for its type");
+    field.PhysicalSize = 2;
+    EXPECT_EQ(StoredValueFault(record, field), "a value beyond the record");
+  }
+}
+
 TEST_F(DataFileTest, DefaultSignatureOpensUnderAnEngineSignature) {
   Create()->Close();
   owner_.signature.fill(0x42);
@@ -526,6 +582,13 @@ TEST_F(DataFileTest, FieldNameRules) {
   EXPECT_FALSE(IsValidValueText(kTypeSmallint, "40000"));
   EXPECT_TRUE(IsValidValueText(kTypeWord, "65535"));
   EXPECT_FALSE(IsValidValueText(kTypeDate, "2024-13-01"));
+  // Limits and defaults of numbers are decimal numbers, never INF or NAN.
+  for (const std::uint8_t type : {kTypeFloat, kTypeBcd}) {
+    EXPECT_TRUE(IsValidValueText(type, "-12.5")) << int(type);
+    for (const char* text : {"NAN", "nan", "INF", "-INF", "+Inf"}) {
+      EXPECT_FALSE(IsValidValueText(type, text)) << int(type) << " " << text;
+    }
+  }
 }
 
 TEST_F(DataFileTest, EncipheredTableKeepsTheHeaderPlainAndEnciphersEachUnit) {

@@ -1,4 +1,5 @@
 #include "engine/locale/collation.h"
+#include "engine/locale/locale_list.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,13 @@ TEST(CollationTest, Availability) {
   EXPECT_FALSE(LocaleAvailable(0xFFFF));
   EXPECT_FALSE(LocaleAvailable(0x1234567));
   EXPECT_FALSE(LocaleAvailable(0x3039));  // unknown sub-language of a known language
+  // Languages that sort by ICU's root collation are available too.
+  for (const std::uint32_t rootSorted : {1069u, 1169u, 0x0481u, 0x0444u}) {
+    EXPECT_TRUE(LocaleAvailable(rootSorted)) << rootSorted;
+  }
+  for (const TDataLocale& entry : LocaleList::Shared()->Entries()) {
+    EXPECT_TRUE(LocaleAvailable(entry.LocaleID)) << entry.LocaleName;
+  }
   EXPECT_FALSE(Collation::For(0xFFFF).Available());
 
   const auto collation = Collation::For(0xFFFF);

@@ -105,5 +105,26 @@ TEST(BcdTest, WrittenValuesReadBack) {
   }
 }
 
+TEST(BcdTest, KeyValuesKeepValuesBeyondTheCurrencyRangeApart) {
+  constexpr Currency kMin = std::numeric_limits<Currency>::min();
+  constexpr Currency kMax = std::numeric_limits<Currency>::max();
+  // 10^20 has 21 digits: precision 21, a 1 in nibble 0 and twenty zeros.
+  const Image huge = MakeImage(21, 0x00, {{2, 0x10}});
+  const Image hugeNegative = MakeImage(21, 0x80, {{2, 0x10}});
+  const struct {
+    const char* what;
+    Image image;
+    Currency key;
+  } cases[] = {
+      {"10^20", huge, kMax},
+      {"-10^20", hugeNegative, kMin},
+      {"0", MakeImage(0x20, 0x00, {}), 0},
+      {"12.5", MakeImage(0x20, 0x02, {{16, 0x12}, {17, 0x50}}), 125000},
+      {"a damaged digit", MakeImage(2, 0, {{2, 0x1A}}), 0},
+      {"a damaged precision", MakeImage(65, 0, {}), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BcdKeyValue(c.image), c.key) << c.what;
+}
+
 }  // namespace
 }  // namespace strata

@@ -185,27 +185,84 @@ TEST_F(RecordWriteTest, AFailedBlobWriteTakesBackKeysAndWords) {
   cursor.SetField(record, 1, Value(TextBytes("red lamp")));
   cursor.SetField(record, 2, Value(Int32Bytes(3)));
   cursor.SetBlobValue(record, 3, TextBytes("bright green light"));
-  engine_.Compression().OnCompress = [](std::span<const std::uint8_t>, int) -> Bytes {
-    throw std::runtime_error("no room");
+  CompressionHooks& hooks = engine_.Compression();
+  // Each failure must leave nothing behind: no keys, words, slot or counter,
+  // and an error naming the table and the field. A value no read could take
+  // back (longer than a read accepts, or "compressed" to nothing) fails too.
+  const struct {
+    const char* what;
+    CompressHook hook;
+    std::size_t maxValueBytes;
+    ErrorCode code;
+  } cases[] = {
+      {"a hook that throws",
+       [](std::span<const std::uint8_t>, int) -> Bytes { throw std::runtime_error("no room"); },
+       kDefaultMaxDecompressedBytes, STRATA_COMPRESS},
+      {"a hook that returns nothing", [](std::span<const std::uint8_t>, int) { return Bytes{}; },
+       kDefaultMaxDecompressedBytes, STRATA_COMPRESS},
+      {"a value longer than a read accepts", nullptr, 17, STRATA_INVALIDBLOBLEN},
   };
-  const DataFileHeader before = cursor.Table()->DataFile()->Header();
-  const auto error = ErrorOf([&] { cursor.InsertRecord(record); });
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->Code, STRATA_COMPRESS);
-  TableIndexWriter& indexes = cursor.Indexes();
-  for (int slot : {0, 1, 31}) EXPECT_EQ(indexes.KeyCount(slot), 0) << slot;
-  EXPECT_TRUE(indexes.CheckTrees().empty());
-  EXPECT_EQ(cursor.Table()->DataFile()->Header().NextRecordNumber, before.NextRecordNumber);
-  EXPECT_EQ(cursor.Table()->DataFile()->RecordCount(), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    hooks.OnCompress = c.hook;
+    hooks.MaxValueBytes = c.maxValueBytes;
+    const DataFileHeader before = cursor.Table()->DataFile()->Header();
+    const auto error = ErrorOf([&] { cursor.InsertRecord(record); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Code, c.code);
+    EXPECT_EQ(error->TableName, "notes");
+    EXPECT_EQ(error->FieldName, "Notes");
+    TableIndexWriter& indexes = cursor.Indexes();
+    for (int slot : {0, 1, 31}) EXPECT_EQ(indexes.KeyCount(slot), 0) << slot;
+    EXPECT_TRUE(indexes.CheckTrees().empty());
+    EXPECT_EQ(cursor.Table()->DataFile()->Header().NextRecordNumber, before.NextRecordNumber);
+    EXPECT_EQ(cursor.Table()->DataFile()->RecordCount(), 0);
+  }
 
-  // The value stays open: the insert can be made again.
-  engine_.Compression().OnCompress = nullptr;
+  // The value stays open: the insert can be made again, and a value exactly
+  // as long as a read accepts is stored and read back.
+  hooks.OnCompress = nullptr;
+  hooks.MaxValueBytes = 18;
   cursor.InsertRecord(record);
+  TableIndexWriter& indexes = cursor.Indexes();
   EXPECT_EQ(indexes.KeyCount(31), 5);
   EXPECT_EQ(indexes.FindWord(3, "green", 1), 1);
   EXPECT_EQ(cursor.OpenBlobCount(), 0u);
   EXPECT_EQ(cursor.OpenBlob(record, 3), 18u);
   EXPECT_EQ(cursor.BlobValue(record, 3).size(), 18u);
+  hooks.MaxValueBytes = kDefaultMaxDecompressedBytes;
+}
+
+TEST_F(RecordWriteTest, BcdValuesBeyondTheKeyRangeKeepTheirOrderInAUniqueIndex) {
+  Create("amounts", {FieldDef(1, "ID").Integer(), FieldDef(2, "Amount").Bcd()}, {1},
+         {IndexDef("ByAmount", {2}).Unique()});
+  TDataCursor cursor(*directory_, "amounts");
+  cursor.Open();
+  // Stored images as a foreign file may hold them: 10^20 and -10^20 have
+  // 21 digits, beyond 64 bits of ten-thousandths; 0 has no digits.
+  const auto image = [](std::uint8_t signAndPlaces, bool huge) {
+    Bytes bcd(kBcdSize, 0);
+    bcd[0] = huge ? 21 : 0;
+    bcd[1] = signAndPlaces;
+    if (huge) bcd[2] = 0x10;
+    return bcd;
+  };
+  const struct {
+    std::int32_t id;
+    Bytes amount;
+  } rows[] = {{1, image(0x00, true)}, {2, image(0x80, true)}, {3, image(0x00, false)}};
+  for (const auto& row : rows) {
+    Bytes record = cursor.NewRecordBuffer();
+    cursor.SetField(record, 1, Value(Int32Bytes(row.id)));
+    cursor.SetField(record, 2, Value(row.amount));
+    cursor.InsertRecord(record);
+  }
+  // Ascending: -10^20 (slot 2), 0 (slot 3), 10^20 (slot 1).
+  std::vector<std::int32_t> order;
+  for (const auto& [key, slot] : LeafEntries(*cursor.Table()->IndexFile(), 1)) {
+    order.push_back(slot);
+  }
+  EXPECT_EQ(order, (std::vector<std::int32_t>{2, 3, 1}));
 }
 
 TEST_F(RecordWriteTest, FullTextWordsGoThroughStopWordsAndTheEngineFilters) {

@@ -10,6 +10,7 @@ namespace {
 
 using strata::testing::ErrorOf;
 using strata::testing::FieldDef;
+using strata::testing::IndexDef;
 
 class TableCreateTest : public strata::testing::WriteTest {
  protected:
@@ -113,6 +114,42 @@ TEST_F(TableCreateTest, WritesTheDerivedValuesAndTheFullTextParameters) {
   plain.Open();
   EXPECT_NE(plain.Table()->IndexFile()->AuxPage(kFullTextSlot), 0);
   EXPECT_EQ(ReadFullTextParams(*plain.Table()->IndexFile()), FullTextParams::Defaults());
+}
+
+TEST_F(TableCreateTest, TablesOfEveryLocaleFamilyAreCreatedOpenedAndVerified) {
+  // One locale per kind of collation: the code page's own, ICU tailorings
+  // (a country variant, a phone-book sort, extra letters, a dotless i), and
+  // languages that sort by ICU's root collation.
+  const struct {
+    std::uint32_t id;
+    const char* what;
+  } locales[] = {{0, "ANSI Standard"},         {2057, "English (United Kingdom)"},
+                 {0x10407, "German phone book"}, {0x041D, "Swedish"},
+                 {0x041F, "Turkish"},            {1069, "Basque"},
+                 {1169, "Scottish Gaelic"},      {0x0481, "Maori"},
+                 {0x0444, "Tatar"},              {0x046B, "Quechua"}};
+  for (const auto& locale : locales) {
+    SCOPED_TRACE(locale.what);
+    const std::string name = "loc" + std::to_string(locale.id);
+    TableCreateOptions options;
+    options.LocaleID = static_cast<std::int32_t>(locale.id);
+    Create(name, {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(20)}, {1},
+           {IndexDef("ByName", {2}).Unique(), IndexDef("ByNameNoCase", {2}).CaseInsensitive()},
+           {}, options);
+    {
+      TDataCursor cursor(*directory_, name);
+      cursor.Open(true);
+      int id = 0;
+      for (const char* text : {"zebra", "Apple", "apple", "\xC9t\xE9"}) {
+        auto record = cursor.NewRecordBuffer();
+        cursor.SetField(record, 1, testing::Int32Bytes(++id));
+        cursor.SetField(record, 2, testing::TextBytes(text));
+        cursor.InsertRecord(record);
+      }
+      EXPECT_EQ(cursor.Table()->DataFile()->Header().LocaleID, locale.id);
+    }
+    EXPECT_TRUE(testing::VerifiedTable(*directory_, name));
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/formats/record_values.h"
 #include "engine/locale/windows1252.h"
 #include "tests/engine/core/write_test_support.h"
+#include "tests/support/file_patch.h"
 
 namespace strata {
 namespace {
@@ -158,6 +159,55 @@ TEST_F(RestructureTest, NamesAndSubTypesAloneAreAHeaderOnlyUpdate) {
     EXPECT_EQ(stored[1].Name, wanted[1].Name);
     EXPECT_EQ(stored[3].SubType, wanted[3].SubType);
     EXPECT_EQ(Rows(), std::vector<std::string>{c.expectedRow});
+  }
+}
+
+TEST_F(RestructureTest, AHeaderThatDisagreesWithItsFileIsRefusedByRunAndPreviewAlike) {
+  // A writer that died between appending slots and rewriting the header
+  // leaves NextRecordNumber short of the slots: rebuilt from that header,
+  // the table would lose its last records without a word.
+  for (const std::int32_t short_by : {1, 2}) {
+    SCOPED_TRACE(short_by);
+    RemovePeople();
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
+    CreatePeople({{1, "Ann", "A1"}, {2, "Bo", "B1"}, {3, "Cy", "C1"}});
+    PatchFile(dir_ + "people.dat", data_header_layout::kNextRecordNumber, 4 - short_by,
+              data_header_layout::kNextRecordNumberSize);
+    const auto before = Files();
+    fields_[2] = FieldDef(3, "Code").String(12);  // a full rebuild
+
+    TDataCursor preview(*directory_, "people", CursorModes{.Exclusive = true});
+    const auto previewed =
+        ErrorOf([&] { preview.PreviewRestructure({}, {fields_, indexes_, secondaryCount_}); });
+    const auto restructured = ErrorOf([&] { Restructure(); });
+    ASSERT_TRUE(previewed && restructured);
+    EXPECT_EQ(previewed->Code, STRATA_HEADERCORRUPT);
+    EXPECT_EQ(restructured->Code, STRATA_HEADERCORRUPT);
+    EXPECT_EQ(restructured->TableName, "people");
+    EXPECT_TRUE(Files() == before);
+    EXPECT_FALSE(Exists("people.dbk"));
+    EXPECT_TRUE(PrivateEmpty());
+    EXPECT_TRUE(losses_.empty());
+  }
+}
+
+TEST_F(RestructureTest, StoredPhysicalSizesAreRecomputedBeforeValuesAreCarried) {
+  // Only a copy of what the type gives: a damaged copy neither empties the
+  // names nor shifts the fields after them.
+  for (const std::uint16_t stored : {0, 1, 200}) {
+    SCOPED_TRACE(stored);
+    RemovePeople();
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
+    CreatePeople({{1, "Ann", "A1"}, {2, "Bo", "B1"}});
+    PatchFile(dir_ + "people.dat", DescriptorOffset(2, field_descriptor_layout::kPhysicalSize),
+              stored, field_descriptor_layout::kPhysicalSizeSize);
+    EXPECT_EQ(Structure()[1].PhysicalSize, 31);
+    fields_[2] = FieldDef(3, "Code").String(12);
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+    EXPECT_TRUE(losses_.empty());
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A1|notes of Ann", "2|Bo|B1|notes of Bo"}));
   }
 }
 

@@ -186,13 +186,29 @@ TEST_F(TableVerifyTest, AHealthyTableIsCleanInBothModes) {
   EXPECT_TRUE(VerifyOrRepair("items", false).Result);
 }
 
-TEST_F(TableVerifyTest, DeletedRecordsWithBlobsLeaveNoReferenceBehind) {
+TEST_F(TableVerifyTest, DeletedRecordsAndEmptiedBlobsLeaveNoFinding) {
   CreateItems("items");
   {
     TDataCursor cursor(*directory_, "items", CursorModes{.Exclusive = true});
     cursor.Open();
     cursor.DeleteRecord(1);  // three blocks
     cursor.DeleteRecord(4);
+    // A value written empty keeps no block but the revision it was written
+    // under, with its NullFlag 0.
+    Bytes record = cursor.NewRecordBuffer();
+    cursor.SetField(record, 3, Int32Bytes(999));
+    cursor.SetBlobValue(record, 4, Bytes{});
+    cursor.InsertRecord(record);
+    ASSERT_TRUE(cursor.ReadRecord(4, record));  // the last slot freed is reused first
+    ASSERT_EQ(cursor.GetField(record, 3), Int32Bytes(999));
+    const std::size_t at = cursor.Fields()[3].FieldOffset;
+    EXPECT_EQ(record[at], 0);
+    EXPECT_EQ(LoadI32(record.data() + at + record_layout::kNullFlagSize +
+                      record_layout::kBlobFirstBlock),
+              0);
+    EXPECT_NE(LoadI32(record.data() + at + record_layout::kNullFlagSize +
+                      record_layout::kBlobRevision),
+              0);
   }
   const Outcome verify = VerifyOrRepair("items", false);
   EXPECT_TRUE(verify.Result);
