@@ -60,6 +60,8 @@ void MakeChange(Change change, TDataDirectory& directory) {
   cursor.RestructureTable(options, {fields, indexes, secondary});
 }
 
+void PrintTo(const SweepCase& c, std::ostream* out) { *out << c.name; }
+
 class TablePowerCutTest : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(TablePowerCutTest, EveryStateRecoversToTheOldOrTheNewTable) {

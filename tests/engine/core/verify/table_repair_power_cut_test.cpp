@@ -20,6 +20,8 @@ struct RepairCase {
   const char* name;
 };
 
+void PrintTo(const RepairCase& c, std::ostream* out) { *out << c.name; }
+
 class TableRepairPowerCutTest : public ::testing::TestWithParam<RepairCase> {};
 
 TEST_P(TableRepairPowerCutTest, EveryStateRepairsToEveryRow) {
