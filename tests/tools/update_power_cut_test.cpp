@@ -50,7 +50,7 @@ constexpr char kDataFolder[] = "/data/";
 // The instrumented build is several times slower: fewer states and reruns.
 constexpr int kEvery = 97;
 constexpr int kRerunEvery = 60;
-constexpr std::size_t kCheckEvery = 3;
+constexpr std::size_t kCheckEvery = 4;
 #else
 constexpr int kEvery = 41;
 constexpr int kRerunEvery = 25;
