@@ -30,12 +30,15 @@ extra=()
 if [ "${CI:-}" = true ]; then
   extra+=(-DSTRATA_WERROR=ON)
 fi
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+# Optimised (RelWithDebInfo): the sanitizers and the coverage counters stay,
+# and the targets run several times as many inputs a second as unoptimised.
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSTRATA_SANITIZE=ON -DSTRATA_FUZZ=ON -DSTRATA_BUILD_TESTS=OFF -DSTRATA_BUILD_BENCH=OFF \
   "${extra[@]}" >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)" --target fuzz_seeds "${targets[@]/%/_fuzz}"
 
-# The table targets write their files for every input: memory is quickest.
+# The table targets run on a simulated disk in memory; the registry target
+# writes a real file for every input: memory is quickest.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi

@@ -263,12 +263,31 @@ void TDataTable::KeepLostIndexAside(const std::string& path) {
 
 void TDataTable::RecreateIndexFile() {
   indexRecreated_ = true;
+  // The new file is made whole under a name of its own and only then takes
+  // the index file's name, which is made durable: a crash or a power cut
+  // leaves no index file (the next repair makes it again) or a whole one,
+  // never a header half written that no repair could read.
+  const std::string path = FilePath(TableFileKind::Index);
+  const std::string building = path + ".repair~";
+  FileRegistry& registry = Engine().Registry();
+  {
+    TEngineFile stale(registry, building, InMemory());
+    if (stale.Exists()) stale.Delete();
+  }
+  index_ = std::make_unique<TIndexFile>(registry, building, InMemory(), *this,
+                                        data_->CheckedIndexPageSize());
   index_->CreateNew();
   try {
     index_->DefinePrimaryIndex(TIndexFile::DefaultPrimaryDescriptor(), data_->Fields());
     index_->SetTextIndex(TIndexFile::EmptyTextDescriptor(), data_->Fields());
     index_->WriteHeader(true);
+    index_->Flush();
     index_->Close();
+    index_->Rename(path);
+    platform::FileSystem& files = Directory().Engine().Files();
+    if (!InMemory() && !files.SyncDirectory(Directory().Path())) {
+      RaiseTableError(RecordOsError(), Directory().Path(), ErrorDatabaseName());
+    }
   } catch (...) {
     SetAsideError("a release after a failure; the failure is what the caller sees",
                   [&] { index_->Close(); });

@@ -18,7 +18,8 @@
 // else, so the table is never used as if it had none. Only a repair opens it
 // with rebuildLostIndex: an unreadable file is first kept aside as
 // "<index file>.damaged~" (a number added when that name is taken), then a
-// fresh index file with the default primary index takes its place;
+// fresh index file with the default primary index, made whole and synced
+// under "<index file>.repair~", takes its place by a rename that is synced;
 // LostIndex says what happened and IndexRecreated is set, and the cursor
 // that opens the table rebuilds the index contents.
 #pragma once

@@ -316,9 +316,10 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
       table_->Flush();
       table_->FlushOsWritten();
       Close();
-      // A journal that a power cut brings back restores the old headers: a
-      // consistent table too.
-      journal.Commit(false);
+      // The journal's removal is made durable: brought back by a power cut
+      // after the table was written to, its old headers would no longer
+      // fit the records.
+      journal.Commit();
     } catch (...) {
       CloseDiscardingChanges();
       journal.RecoverQuietly();
@@ -679,6 +680,9 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       index.CopyTo(copy, FileCopyOptions{});
       copy.Close();
     }
+    // The journal's entry relies on the copy: its bytes are on the disk
+    // (the copy flushes them) and so is its name.
+    SyncDirectoryOf(registry, indexCopy, copyInMemory);
     journal->Add({JournalRestoreCopy{index.Path(), indexCopy}, HeaderBytes(*table.DataFile())});
   } catch (...) {
     CloseDiscardingChanges();
@@ -787,6 +791,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         copy.FailIfExists = true;
         file->CopyTo(copy, FileCopyOptions{});
         copy.Close();
+        SyncDirectoryOf(registry, path, copyInMemory);
         journal->Add(JournalRestoreCopy{file->Path(), path});
       }
     }
