@@ -389,10 +389,13 @@ void TDataTable::ReleaseLocks() noexcept {
   SetAsideError(kEach, [&] { UnlockAllRecords(false); });
   tableLocked_ = false;
   unlockDeferred_ = false;
-  for (std::int32_t s = 1; s <= LockOffsets::kSemaphoreCount; ++s) {
-    if (lockedSemaphores_[static_cast<std::size_t>(s)]) UnlockSemaphore(s);
+  // Most tables hold no semaphore: the walk over every slot is skipped then.
+  if (lockedSemaphores_.any()) {
+    for (std::int32_t s = 1; s <= LockOffsets::kSemaphoreCount; ++s) {
+      if (lockedSemaphores_[static_cast<std::size_t>(s)]) UnlockSemaphore(s);
+    }
+    lockedSemaphores_.reset();
   }
-  lockedSemaphores_.reset();
   if (lockEntry_ != nullptr) lockEntry_->ReleaseAll();
 }
 
