@@ -87,9 +87,11 @@ class TIndexFile : public TBufferedFile {
   void VerifyHeader(std::span<const FieldDescriptor> fields) const;
   // The header and descriptor check of verification against the table's
   // fields, one line per finding; true when nothing was found. A repair
-  // also fixes the descriptors (dropping unusable key fields and removing
-  // slots whose keys cannot be built), stamps format 6 and marks header and
-  // descriptors for writing; page pointers are left for an index rebuild.
+  // also fixes the descriptors (dropping unusable key fields and entries
+  // past the end of a key field list, making flags 0 or 1, removing slots
+  // whose keys cannot be built), stamps format 6 and marks header and
+  // descriptors for writing; page pointers and a page count that disagrees
+  // with the file's length are left for an index rebuild.
   bool RepairHeader(const RepairLog& log, bool verifyOnly, std::span<const FieldDescriptor> fields);
   // A page number of the file: 1 to the page count (and inside the file).
   bool PageInFile(std::int32_t page);
