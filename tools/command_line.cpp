@@ -2,12 +2,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -27,6 +30,7 @@
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"
 #include "tools/import_command.h"
+#include "tools/interrupted_changes.h"
 #include "tools/output_sink.h"
 #include "tools/progress_line.h"
 #include "tools/sample_database.h"
@@ -79,6 +83,7 @@ struct Arguments {
   std::string NullText;
   std::string Database;
   std::int64_t MemoryMib = kDefaultMemoryBudget >> 20;
+  std::optional<double> WaitSeconds;  // none: the engine's lock wait time
 };
 
 struct Command {
@@ -108,6 +113,13 @@ class ActiveComponents {
     for (const std::string& password : arguments.Passwords) {
       DataSession().AddPassword(Utf8ToWindows1252(password));
       DataSession().AddPassword(password);
+    }
+    // A table another program holds is tried again every LockWaitTime
+    // milliseconds, as often as fits into the time asked for.
+    if (arguments.WaitSeconds) {
+      const double tries = std::ceil(*arguments.WaitSeconds * 1000.0 /
+                                     std::max<std::uint32_t>(DataSession().LockWaitTime(), 1));
+      DataSession().SetLockRetryCount(static_cast<std::int32_t>(tries));
     }
   }
   TDataSession& DataSession() const { return components_.Session().DataSession(); }
@@ -149,6 +161,17 @@ void AddMemory(CLI::App& app, Arguments& a) {
                  "MiB for the engine's caches and sorts (default " +
                      std::to_string(kDefaultMemoryBudget >> 20) + ")")
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 20));
+}
+
+// --wait for the commands that open tables in a session of their own.
+void AddWait(CLI::App& app, Arguments& a) {
+  const SessionSettings defaults;
+  std::ostringstream wait;
+  wait << defaults.LockRetryCount * defaults.LockWaitTime / 1000.0;
+  app.add_option("--wait", a.WaitSeconds,
+                 "seconds to wait for a table that another program is changing or holds "
+                 "(default " + wait.str() + ", the engine's lock wait time)")
+      ->check(CLI::Range(0.0, 86400.0));
 }
 
 // The reason in words when the engine cannot read the one table a
@@ -285,7 +308,13 @@ int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   }
   ActiveComponents components(a);
   if (!a.DryRun) {
-    SuggestingRepair(a, [&] { RunUpdate(folder, a.NoBackups, out, ProgressStream()); });
+    SuggestingRepair(a, [&] {
+      // What a killed run left is recovered first, and said.
+      const std::vector<InterruptedChange> interrupted = InterruptedChanges(folder);
+      { const RunFolder recovered(folder); }
+      for (const InterruptedChange& change : interrupted) out << RecoveredLine(change) << '\n';
+      RunUpdate(folder, a.NoBackups, out, ProgressStream());
+    });
     return kExitSuccess;
   }
   ProgressLine line(ProgressStream());
@@ -320,7 +349,9 @@ int RunVerifyCommand(Arguments& a, std::ostream& out, std::ostream& err, bool re
   }
   // A repair sorts in a temporary folder of its own inside the database
   // folder, after the interrupted changes of the folder are recovered.
+  const std::vector<InterruptedChange> interrupted = InterruptedChanges(request.Directory);
   const RunFolder folder(request.Directory);
+  for (const InterruptedChange& change : interrupted) out << RecoveredLine(change) << '\n';
   return RunVerify(components.DataSession(), request, out, err, ProgressStream());
 }
 
@@ -518,6 +549,7 @@ std::unique_ptr<CLI::App> ParserFor(const Command& command, Arguments& arguments
                                         std::string(kProgram) + " " + std::string(command.Name));
   command.Define(*app, arguments);
   if (TakesPassword(command)) AddPassword(*app, arguments);
+  if (TakesPassword(command) && command.Name != "update") AddWait(*app, arguments);
   if (command.Name != "data-path") AddMemory(*app, arguments);
   app->allow_extras();
   return app;

@@ -29,8 +29,10 @@ class CommandFinding : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The named tables, or every table of the folder when none is named; a
-// folder without tables is the finding "no tables in '<shown>'".
+// The named tables, or every table of the folder when none is named (its
+// data files, and the journals of changes under way or interrupted that
+// moved a data file aside), in name order; a folder without tables is the
+// finding "no tables in '<shown>'".
 std::vector<std::string> TablesToRead(TDataDirectory& directory,
                                       const std::vector<std::string>& named,
                                       std::string_view shown);

@@ -1,6 +1,7 @@
 #include "tools/table_problem.h"
 
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "engine/formats/table_file_owner.h"
 #include "engine/locale/windows1252.h"
 #include "platform/file_system.h"
+#include "platform/os_error.h"
 
 namespace strata::tools {
 
@@ -94,6 +96,50 @@ bool NamesJournal(const EStrataEngineError& error) {
   return error.Code == STRATA_OSEACCES && error.TableName.ends_with(TableJournal::kExtension);
 }
 
+// The name of the table a file path belongs to, in UTF-8.
+std::string TableOfPath(const std::string& path) {
+  return std::filesystem::path(Windows1252ToUtf8(path)).stem().string();
+}
+
+// A refusal that another program's hold explains: the journal of a change
+// it is making, or a table file whose share lock it holds. The probes take
+// the file's share lock for a moment, as any reader does.
+std::optional<std::string> HeldProblem(const EStrataEngineError& error) {
+  if (error.Code != STRATA_OSEACCES || error.TableName.find('/') == std::string::npos) {
+    return std::nullopt;
+  }
+  constexpr const char* kLonger = ", or wait longer with --wait SECONDS";
+  platform::FileSystem& files = platform::CurrentFileSystem();
+  if (NamesJournal(error)) {
+    switch (TableJournal::Inspect(files, error.TableName)) {
+      case JournalState::Interrupted: return std::nullopt;  // JournalProblem says it
+      case JournalState::InProgress:
+        return "another program is changing the table; try again when it has finished" +
+               std::string(kLonger);
+      case JournalState::None:
+      case JournalState::Complete:
+        return std::string("another program was changing the table and has just finished; run "
+                           "this again");
+    }
+  }
+  const auto refused = [&](bool exclusive) {
+    platform::SetLastErrorNumber(0);
+    const platform::OpenRequest request{.exclusive = exclusive, .readOnly = true};
+    platform::OpenedFile probe = files.Open(error.TableName, request);
+    if (probe.handle) probe.handle->Close();
+    return !probe.handle && platform::LastErrorNumber() == EAGAIN;
+  };
+  if (refused(false)) {
+    return "another program is changing the table; try again when it has finished" +
+           std::string(kLonger);
+  }
+  if (refused(true)) {
+    return "another program has the table open (it holds '" + Windows1252ToUtf8(error.TableName) +
+           "'); run this again when it has closed the table" + std::string(kLonger);
+  }
+  return std::nullopt;
+}
+
 std::string JournalProblem(const EStrataEngineError& error) {
   return "a change to it was interrupted (" +
          std::filesystem::path(Windows1252ToUtf8(error.TableName)).filename().string() +
@@ -133,6 +179,7 @@ std::optional<std::string> ExplainedTableProblem(const std::exception& error,
   const auto* engine = dynamic_cast<const EStrataEngineError*>(&error);
   if (engine == nullptr) return std::nullopt;
   if (engine->Code == STRATA_NOTSUFFTABLERIGHTS) return PasswordProblem(passwordsGiven);
+  if (std::optional<std::string> held = HeldProblem(*engine)) return held;
   if (NamesJournal(*engine)) return JournalProblem(*engine);
   if (IsHeaderVersionError(*engine)) {
     std::string found;
@@ -156,6 +203,9 @@ std::string ErrorMessage(const std::exception& error, bool passwordsGiven) {
     const std::string table = Windows1252ToUtf8(engine->TableName);
     if (engine->Code == STRATA_NOTSUFFTABLERIGHTS) {
       return "table '" + table + "': " + PasswordProblem(passwordsGiven);
+    }
+    if (std::optional<std::string> held = HeldProblem(*engine)) {
+      return "table '" + TableOfPath(engine->TableName) + "': " + *held;
     }
     if (NamesJournal(*engine)) {
       const std::string file = std::filesystem::path(table).filename().string();

@@ -5,6 +5,13 @@
 //     encrypted; give its password with --password"; with passwords given
 //     that do not open it: "the table is encrypted and none of the
 //     passwords given opens it";
+//   - a table another program holds: "another program is changing the
+//     table; try again when it has finished, or wait longer with --wait
+//     SECONDS" (its journal or its files held exclusively), or "another
+//     program has the table open (it holds '<path>'); run this again when
+//     it has closed the table, ..." (a command that needs it alone), or,
+//     when the change ended as the command gave up, "another program was
+//     changing the table and has just finished; run this again";
 //   - a journal beside the table (the engine refuses a reader with
 //     STRATA_OSEACCES naming it): "a change to it was interrupted
 //     (<table>.journal); run strata repair";
@@ -17,7 +24,8 @@
 //     not say it (" (field 'Notes')") and a Detail the message leaves out
 //     (a full disk: ": no space left on the device", kNoSpaceDetail).
 //
-// Reads at most the first bytes of the table's files; changes nothing.
+// Reads at most the first bytes of the table's files and the journal, and
+// takes their share locks only for the moment of a look; changes nothing.
 #pragma once
 
 #include <exception>

@@ -93,7 +93,11 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
     if (request.Repair) {
       directory.RecoverTables();
     } else {
-      interrupted = directory.TablesWithJournals();
+      // A change another program is running is waited for as the table
+      // opens; a journal that records nothing is no change.
+      for (const std::string& table : directory.TablesWithJournals()) {
+        if (directory.ChangeState(table) == JournalState::Interrupted) interrupted.push_back(table);
+      }
     }
   } catch (const EDatabaseError& error) {
     err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';

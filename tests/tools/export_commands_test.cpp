@@ -14,6 +14,7 @@
 #include <regex>
 #include <sstream>
 
+#include "engine/core/journal/table_journal.h"
 #include "engine/values/field_types.h"
 #include "tests/tools/export_fixture.h"
 #include "tests/tools/program_run.h"
@@ -325,7 +326,13 @@ TEST_F(ExportCommandsTest, EncryptedTablesNeedTheirPasswordInTheTablesCodePage) 
 // plain header gives and why; the commands over the whole folder name it
 // and end with status 1, or stop at it with --strict.
 TEST_F(ExportCommandsTest, ATableThatCannotBeReadNeverHidesTheRest) {
-  std::ofstream(dir_ + "books.journal") << "";
+  // A journal that records a change nobody runs (an empty one records
+  // none, and readers read the table).
+  std::vector<std::uint8_t> journal = TableJournal::Magic();
+  const std::vector<std::uint8_t> entry = TableJournal::Encode(JournalRemoveFile{dir_ + "gone~"});
+  journal.insert(journal.end(), entry.begin(), entry.end());
+  std::ofstream(dir_ + "books.journal", std::ios::binary)
+      .write(reinterpret_cast<const char*>(journal.data()), static_cast<long>(journal.size()));
   const std::string secret = "the table is encrypted; give its password with --password";
   const std::string books = "a change to it was interrupted (books.journal); run strata repair";
 

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <span>
 #include <type_traits>
@@ -293,6 +294,36 @@ std::optional<TableJournal> TableJournal::OpenLeftover(platform::FileSystem& fs,
     if (platform::LastErrorNumber() != EAGAIN || attempt >= retryCount) RaiseFileError(STRATA_OSEACCES, path);
     platform::SleepMilliseconds(waitMs);
   }
+}
+
+JournalState TableJournal::Inspect(platform::FileSystem& fs, const std::string& path,
+                                   std::vector<JournalEntry>* recorded) {
+  if (!fs.FileExists(path)) return JournalState::None;
+  platform::SetLastErrorNumber(0);
+  platform::OpenedFile opened = fs.Open(path, platform::OpenRequest{.readOnly = true});
+  if (!opened.handle) {
+    if (platform::LastErrorNumber() == ENOENT) return JournalState::None;  // removed in between
+    // Its writer holds it exclusively from creation to removal.
+    if (platform::LastErrorNumber() == EAGAIN) return JournalState::InProgress;
+    return JournalState::Interrupted;
+  }
+  const std::int64_t size = opened.handle->Size();
+  std::vector<std::uint8_t> image(size > 0 ? static_cast<std::size_t>(size) : 0);
+  const bool read =
+      size >= 0 && opened.handle->ReadAt(0, std::as_writable_bytes(std::span(image))) == size;
+  opened.handle->Close();
+  if (!read) return JournalState::Interrupted;
+  const std::vector<std::uint8_t>& magic = Magic();
+  for (std::size_t i = 0; i < std::min(image.size(), magic.size()); ++i) {
+    if (image[i] != magic[i] && image[i] != 0) return JournalState::Complete;  // not this engine's
+  }
+  std::vector<JournalEntry> entries = Decode(image);
+  const bool recovered = std::any_of(entries.begin(), entries.end(), [](const JournalEntry& entry) {
+    return std::holds_alternative<JournalRecovered>(entry);
+  });
+  if (entries.empty() || recovered) return JournalState::Complete;
+  if (recorded != nullptr) *recorded = std::move(entries);
+  return JournalState::Interrupted;
 }
 
 void TableJournal::Append(const std::vector<JournalEntry>& entries) {
