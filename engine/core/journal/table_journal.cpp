@@ -17,6 +17,10 @@ namespace strata {
 
 namespace {
 
+// Further tries of a journal's delete that a reader's look refuses, 1 ms
+// apart.
+constexpr int kRemoveRetries = 20;
+
 enum class EntryKind : std::uint8_t {
   RemoveFile = 1,
   RestoreCopy = 2,
@@ -358,10 +362,18 @@ void TableJournal::Remove(bool syncDirectory) {
     handle_.reset();
     if (!closed) RaiseError(STRATA_WRITEERR);
   }
-  platform::SetLastErrorNumber(0);
-  // Refused only while someone who found the file empty holds it; they
-  // remove it.
-  if (!fs.Delete(path_) && platform::LastErrorNumber() != ENOENT && platform::LastErrorNumber() != EAGAIN) RaiseError(STRATA_WRITEERR);
+  // Refused only while someone who found the file empty holds it: a writer
+  // that recovers removes it; a reader looks for a moment, so the delete is
+  // tried a few more times. A journal left empty records no change.
+  bool deleted = false;
+  for (int attempt = 0; !deleted; ++attempt) {
+    platform::SetLastErrorNumber(0);
+    deleted = fs.Delete(path_);
+    if (deleted || platform::LastErrorNumber() == ENOENT) break;
+    if (platform::LastErrorNumber() != EAGAIN) RaiseError(STRATA_WRITEERR);
+    if (attempt >= kRemoveRetries) break;
+    platform::SleepMilliseconds(1);
+  }
   platform::SetLastErrorNumber(0);
   if (syncDirectory && !fs.SyncDirectory(DirectoryOf(path_))) RaiseError(STRATA_WRITEERR);
 }
