@@ -125,16 +125,28 @@ void ExternalSorter::SpillRun() {
   held_ = 0;
 }
 
-void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>& visit) {
+void ExternalSorter::PrepareMerge() {
+  if (prepared_) return;
+  prepared_ = true;
   if (runs_.empty()) {
-    for (const std::uint8_t* entry : SortMemory()) visit(entry);
+    sorted_ = SortMemory();
+    return;
+  }
+  if (held_ > 0) SpillRun();
+  memory_.reset();
+}
+
+void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>& visit) {
+  PrepareMerge();
+  prepared_ = false;
+  if (runs_.empty()) {
+    for (const std::uint8_t* entry : sorted_) visit(entry);
+    sorted_ = {};
     held_ = 0;
     memory_.reset();
     count_ = 0;
     return;
   }
-  if (held_ > 0) SpillRun();
-  memory_.reset();
 
   const std::size_t pieceEntries =
       std::max(kMinPieceBytes, memoryBytes_ / runs_.size()) / entrySize_ + 1;

@@ -39,6 +39,11 @@ class ExternalSorter {
 
   // entry holds EntrySize() bytes.
   void Add(const std::uint8_t* entry);
+  // Does what Merge must do before its first entry (sorting what memory
+  // holds, or writing it out as the last run), so that sorters can be made
+  // ready side by side and merged one after the other. Merge calls it when
+  // nobody did; no Add may follow it.
+  void PrepareMerge();
   // Every entry in order, once; the sorter is empty afterwards.
   void Merge(const std::function<void(const std::uint8_t* entry)>& visit);
 
@@ -63,6 +68,8 @@ class ExternalSorter {
   std::size_t held_ = 0;
   std::int64_t count_ = 0;
   std::vector<std::unique_ptr<Run>> runs_;
+  bool prepared_ = false;
+  std::vector<const std::uint8_t*> sorted_;  // memory in order, when prepared without runs
 };
 
 }  // namespace strata
