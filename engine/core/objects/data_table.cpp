@@ -167,7 +167,7 @@ void TDataTable::OpenBlobFile(bool verifyHeaders) {
   open(usable);
   // The size the file's length and its block count give, when it is
   // another one that a file can have.
-  const std::int64_t blocks = blob_->Header().NextBlockNumber - 1;
+  const std::int64_t blocks = std::int64_t{blob_->Header().NextBlockNumber} - 1;
   const std::int64_t bytes = blob_->GetFileSize() - static_cast<std::int64_t>(kBlobHeaderSize);
   if (blocks < 1 || bytes <= 0 || bytes % blocks != 0) return;
   const std::int64_t fitted = bytes / blocks;
