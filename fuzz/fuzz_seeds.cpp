@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/cursors/data_cursor.h"
-#include "engine/core/objects/data_directory.h"
-#include "engine/core/objects/data_engine.h"
-#include "engine/core/objects/data_session.h"
 #include "engine/values/bcd.h"
 #include "engine/values/engine_text.h"
+#include "engine/values/field_types.h"
 #include "fuzz/fuzz_table.h"
 #include "platform/registry_store.h"
 
@@ -35,26 +32,15 @@ void PutText(const std::string& folder, const std::string& name, std::uint8_t se
 }
 
 void TableSeeds(const std::string& out) {
-  for (int records : {0, 3, 8, 30}) {
-    const std::string& folder = fuzz::ScratchFolder();
-    fuzz::WriteSampleTable(folder, records);
-    const std::string base = folder + fuzz::kTableName;
+  for (int records : {0, 3, 6, 12}) {
+    const fuzz::TableFiles files = fuzz::WriteSampleTable(records);
     const std::string name = "sample-" + std::to_string(records);
-    Put(out + "/data_file", name, fuzz::ReadFile(base + ".dat"));
-    Put(out + "/index_file", name, fuzz::ReadFile(base + ".idx"));
-    Put(out + "/blob_file", name, fuzz::ReadFile(base + ".blb"));
-    // The lock file a program writes when it opens the folder.
-    TDataEngine engine;
-    engine.Activate();
-    TDataSession& session = engine.NewSession();
-    TDataDirectory& directory = session.OpenDirectory("seed", folder);
-    {
-      TDataCursor cursor(directory, fuzz::kTableName);
-      cursor.Open();
-    }
-    Put(out + "/lock_file", name, fuzz::ReadFile(folder + "strata.lck"));
-    engine.FreeSession(session);
+    Put(out + "/data_file", name, files.Data);
+    Put(out + "/index_file", name, files.Index);
+    Put(out + "/blob_file", name, files.Blob);
   }
+  // The lock file a program writes when it opens the folder.
+  Put(out + "/lock_file", "sample", fuzz::SampleLockFile());
 }
 
 void RegistrySeeds(const std::string& out) {

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <memory>
+#include <span>
 
 #include "engine/common/byte_order.h"
 #include "engine/core/cursors/data_cursor.h"
@@ -22,6 +22,7 @@
 #include "engine/values/bcd.h"
 #include "engine/values/field_types.h"
 #include "tests/support/definitions.h"
+#include "tests/support/simulated_disk.h"
 
 namespace strata::fuzz {
 
@@ -45,13 +46,28 @@ Bytes Double(double value) {
   return Le(bits, 8);
 }
 
+// The disk lives as long as the process: the engine works on it until the
+// end.
+testing::SimulatedDisk& TheDisk() {
+  static testing::SimulatedDisk* disk = [] {
+    auto* made = new testing::SimulatedDisk;
+    made->SetTracking(false);
+    made->CreateDirectory(kTableFolder);
+    return made;
+  }();
+  return *disk;
+}
+
 // The engine with short lock waits: a fuzzed lock file must not make each
 // input wait for seconds.
 TDataEngine& Engine() {
   static TDataEngine* engine = [] {
-    auto* created = new TDataEngine;
+    auto* created = new TDataEngine(TheDisk());
     created->Options().TableLocks = TableLockSettings{1, 2, 1, 2, 1, 2};
     created->Options().LockFile = LockFileTiming{2, 1, 1, 2};
+    // A small budget: a sort takes its whole share of memory at once, and
+    // the tables here are small.
+    created->Options().MemoryBudget = 128 << 10;
     created->Activate();
     return created;
   }();
@@ -62,6 +78,8 @@ TDataSession& QuickSession() {
   TDataSession& session = Engine().NewSession();
   session.SetLockRetryCount(2);
   session.SetLockWaitTime(1);
+  // Whatever a repair spills goes with the folder.
+  session.SetPrivateDirectory(kTableFolder);
   return session;
 }
 
@@ -77,6 +95,31 @@ void Swallow(const std::function<void()>& body) {
   } catch (const EDatabaseError&) {
     // Damage is answered with an engine error: that is the expected outcome.
   }
+}
+
+// Empties the table folder of the disk (nothing holds a file of it open
+// between passes).
+void ClearTableFolder() {
+  testing::SimulatedDisk& disk = TheDisk();
+  std::vector<std::string> names;
+  disk.ListFiles(kTableFolder, "*", names);
+  for (const std::string& name : names) disk.Delete(kTableFolder + name);
+}
+
+void PutDiskFile(const std::string& name, const Bytes& bytes) {
+  TheDisk().PutFile(kTableFolder + name, bytes);
+}
+
+// A file of the disk (empty when missing).
+Bytes DiskFile(const std::string& path) { return TheDisk().FileBytes(path); }
+
+// The table folder of the disk with only these files in it.
+void PutTableFiles(const TableFiles& files) {
+  ClearTableFolder();
+  const std::string base = kTableName;
+  PutDiskFile(base + ".dat", files.Data);
+  PutDiskFile(base + ".idx", files.Index);
+  PutDiskFile(base + ".blb", files.Blob);
 }
 
 }  // namespace
@@ -115,9 +158,10 @@ const std::string& ScratchFolder() {
   return folder;
 }
 
-void WriteSampleTable(const std::string& folder, int records) {
-  SessionScope scope;
-  TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
+namespace {
+
+// The sample table in the directory, `records` records of varied values.
+void FillSampleTable(TDataDirectory& directory, int records) {
   std::vector<FieldDescriptor> fields = {
       FieldDef(1, "ID").AutoInc(),
       FieldDef(2, "Name").String(20),
@@ -172,11 +216,11 @@ void WriteSampleTable(const std::string& folder, int records) {
     cursor.SetField(record, 14, Bytes{3, 0, 9, 8, 7});
     if (n % 3 != 0) {
       std::string note;
-      for (int i = 0; i < n * 40; ++i) note += words[(i + n) % 5], note += ' ';
+      for (int i = 0; i < n * 5; ++i) note += words[(i + n) % 5], note += ' ';
       cursor.SetBlobValue(record, 15, Text(note));
     }
     if (n % 2 == 0) {
-      Bytes picture(static_cast<std::size_t>(300 * n));
+      Bytes picture(static_cast<std::size_t>(120 * n));
       for (std::size_t i = 0; i < picture.size(); ++i) {
         picture[i] = static_cast<std::uint8_t>(i % 17 == 0 ? n : i / 9);
       }
@@ -191,66 +235,104 @@ void WriteSampleTable(const std::string& folder, int records) {
   }
 }
 
+}  // namespace
+
+TableFiles WriteSampleTable(int records) {
+  ClearTableFolder();
+  {
+    SessionScope scope;
+    FillSampleTable(scope.Session.OpenDirectory("fuzz", kTableFolder), records);
+  }
+  const std::string base = std::string(kTableFolder) + kTableName;
+  return TableFiles{DiskFile(base + ".dat"), DiskFile(base + ".idx"), DiskFile(base + ".blb")};
+}
+
 const TableFiles& SampleTable() {
-  static const TableFiles files = [] {
-    const std::string& folder = ScratchFolder();
-    WriteSampleTable(folder, 8);
-    const std::string base = folder + kTableName;
-    return TableFiles{ReadFile(base + ".dat"), ReadFile(base + ".idx"), ReadFile(base + ".blb")};
-  }();
+  static const TableFiles files = WriteSampleTable(6);
   return files;
 }
 
-void ExerciseTable(const TableFiles& files) {
-  const std::string& folder = ScratchFolder();
-  const std::string base = folder + kTableName;
-  WriteFile(base + ".dat", files.Data.data(), files.Data.size());
-  WriteFile(base + ".idx", files.Index.data(), files.Index.size());
-  WriteFile(base + ".blb", files.Blob.data(), files.Blob.size());
+namespace {
 
-  SessionScope scope;
-  TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
-  // The reading a program and the exports do: every record, every BLOB.
+// Puts the files and empties the folder again when the pass ends: an input
+// leaves nothing behind, so that libFuzzer sees its memory come back and
+// runs it only once.
+struct FolderScope {
+  explicit FolderScope(const TableFiles& files) { PutTableFiles(files); }
+  ~FolderScope() { ClearTableFolder(); }
+};
+
+// Verifies or repairs the table; true when it is found clean.
+bool Check(TDataDirectory& directory, bool repair) {
+  bool clean = false;
   Swallow([&] {
-    TDataCursor cursor(directory, kTableName,
-                       CursorModes{.ReadOnly = true, .SequentialScan = true});
-    cursor.Open(true);
-    Bytes record = cursor.NewRecordBuffer();
-    const std::int32_t count = cursor.PhysicalRecordCount();
-    for (std::int32_t n = 1; n <= count; ++n) {
-      if (!cursor.ReadRecord(n, record)) continue;
-      for (std::uint16_t f = 1; f <= cursor.Fields().size(); ++f) {
-        if (cursor.Fields()[f - 1].EngineType == kTypeBlob) {
-          Swallow([&] {
-            cursor.OpenBlob(record, f);
-            cursor.CloseBlob(record, f);
-          });
-        } else {
-          cursor.GetField(record, f);
-        }
-      }
-    }
+    TDataCursor cursor(directory, kTableName, CursorModes{.Exclusive = true, .ReadOnly = !repair});
+    clean = cursor.VerifyOrRepairTable(repair);
   });
-  auto check = [&](bool repair) {
+  return clean;
+}
+
+// The pass of ExerciseTable, over the files put in the folder: reading and
+// verifying as the commands that only read do, through the folder opened
+// for reading (no lock file, no locks), and, with repair, a repair, which
+// needs the folder opened for writing, when verify finds something.
+void ExercisePutTable(bool readRecords, bool repair) {
+  {
+    SessionScope scope;
+    TDataDirectory& directory = scope.Session.OpenDirectoryForReading(kTableFolder);
+    // The reading a program and the exports do: every record, every BLOB.
     Swallow([&] {
       TDataCursor cursor(directory, kTableName,
-                         CursorModes{.Exclusive = true, .ReadOnly = !repair});
-      cursor.VerifyOrRepairTable(repair);
+                         CursorModes{.ReadOnly = true, .SequentialScan = true});
+      cursor.Open(true);
+      if (!readRecords) return;
+      Bytes record = cursor.NewRecordBuffer();
+      const std::int32_t count = cursor.PhysicalRecordCount();
+      for (std::int32_t n = 1; n <= count; ++n) {
+        if (!cursor.ReadRecord(n, record)) continue;
+        for (std::uint16_t f = 1; f <= cursor.Fields().size(); ++f) {
+          if (cursor.Fields()[f - 1].EngineType == kTypeBlob) {
+            Swallow([&] {
+              cursor.OpenBlob(record, f);
+              cursor.CloseBlob(record, f);
+            });
+          } else {
+            cursor.GetField(record, f);
+          }
+        }
+      }
     });
-  };
-  check(false);
-  check(true);
-  check(false);
+    if (Check(directory, false) || !repair) return;
+  }
+  SessionScope scope;
+  Check(scope.Session.OpenDirectory("fuzz", kTableFolder), true);
+}
+
+}  // namespace
+
+void ExerciseTable(const TableFiles& files, bool readRecords) {
+  const FolderScope folder(files);
+  // Half the inputs, by the size of the files, are repaired when verify
+  // finds something: the repair costs the most, and an input whose size
+  // changes by one byte is repaired or not.
+  const std::size_t size = files.Data.size() + files.Index.size() + files.Blob.size();
+  ExercisePutTable(readRecords, size % 2 == 1);
+}
+
+Bytes SampleLockFile() {
+  PutTableFiles(SampleTable());
+  {
+    SessionScope scope;
+    TDataDirectory& directory = scope.Session.OpenDirectory("seed", kTableFolder);
+    TDataCursor cursor(directory, kTableName);
+    cursor.Open();
+  }
+  return DiskFile(std::string(kTableFolder) + "strata.lck");
 }
 
 void ExerciseLockFile(const std::uint8_t* data, std::size_t size) {
-  const TableFiles& files = SampleTable();
-  const std::string& folder = ScratchFolder();
-  const std::string base = folder + kTableName;
-  WriteFile(base + ".dat", files.Data.data(), files.Data.size());
-  WriteFile(base + ".idx", files.Index.data(), files.Index.size());
-  WriteFile(base + ".blb", files.Blob.data(), files.Blob.size());
-  WriteFile(folder + "strata.lck", data, size);
+  const FolderScope folder(SampleTable());
+  PutDiskFile("strata.lck", Bytes(data, data + size));
   auto readAll = [](TDataCursor& cursor) {
     cursor.Open();
     Bytes record = cursor.NewRecordBuffer();
@@ -259,7 +341,7 @@ void ExerciseLockFile(const std::uint8_t* data, std::size_t size) {
   {
     SessionScope scope;
     Swallow([&] {
-      TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", folder);
+      TDataDirectory& directory = scope.Session.OpenDirectory("fuzz", kTableFolder);
       TDataCursor cursor(directory, kTableName);
       readAll(cursor);
       Bytes record = cursor.NewRecordBuffer();
@@ -269,7 +351,7 @@ void ExerciseLockFile(const std::uint8_t* data, std::size_t size) {
   }
   SessionScope scope;
   Swallow([&] {
-    TDataDirectory& directory = scope.Session.OpenDirectoryForReading(folder);
+    TDataDirectory& directory = scope.Session.OpenDirectoryForReading(kTableFolder);
     TDataCursor cursor(directory, kTableName, CursorModes{.ReadOnly = true});
     readAll(cursor);
   });

@@ -26,6 +26,7 @@
 #include "tools/database_folder.h"
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"
+#include "tools/import_command.h"
 #include "tools/output_sink.h"
 #include "tools/progress_line.h"
 #include "tools/sample_database.h"
@@ -67,6 +68,7 @@ struct Arguments {
   std::optional<std::string> Set;
   std::string Dialect = "sqlite";
   ExportRequest Export;
+  ImportRequest Import;
   std::string Output;
   std::string NullText;
   std::string Database;
@@ -214,6 +216,16 @@ auto SuggestingRepair(const Arguments& a, Work work) {
   }
 }
 
+int RunImportCommand(Arguments& a, std::ostream& out) {
+  ActiveComponents components(a);
+  a.Import.Folder = DatabaseFolder(a.Dir);
+  a.Import.Table = a.Table;
+  if (!a.NullText.empty()) a.Import.NullText = a.NullText;
+  if (!a.Output.empty()) a.Import.Rejects = a.Output;
+  a.Import.DryRun = a.DryRun;
+  return RunImport(components.DataSession(), a.Import, out, std::cerr, ProgressStream());
+}
+
 int RunUpdateCommand(Arguments& a, std::ostream& out) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
@@ -352,6 +364,30 @@ const std::vector<Command>& Commands() {
          app.add_flag("--replace", a.Replace, "replace an existing OUT.db");
        },
        RunExportSqliteCommand},
+      {"import",
+       "DIR TABLE FILE [--format csv|json|jsonl|sqlite] [--from-table NAME] [--fields A,B,...] "
+       "[--null TEXT] [--mode append|replace] [--rejects FILE] [--dry-run]",
+       "put the rows of a CSV, JSON, JSON lines or SQLite file into a table, all or nothing "
+       "(status 1 when rows were refused into --rejects)",
+       [](CLI::App& app, Arguments& a) {
+         AddDirAndTable(app, a);
+         app.add_option("FILE", a.Import.File, "the file to read")->required();
+         app.add_option("--format", a.Import.Format,
+                        "csv, json, jsonl or sqlite (default: from the file's extension)");
+         app.add_option("--from-table", a.Import.FromTable,
+                        "the SQLite table to read (default: TABLE)");
+         app.add_option("--fields", a.Import.Fields,
+                        "the fields the columns fill, in column order (default: by name)")
+             ->delimiter(',')
+             ->allow_extra_args(false);
+         app.add_option("--null", a.NullText, "the CSV text of NULL (default: an empty field)");
+         app.add_option("--mode", a.Import.Mode,
+                        "append (default) adds the rows; replace empties the table first");
+         app.add_option("--rejects", a.Output,
+                        "import the rows that fit and write the refused ones to this file");
+         app.add_flag("--dry-run", a.DryRun, "check every row, change nothing");
+       },
+       RunImportCommand},
       {"update", "DIR [--dry-run]",
        "bring every table of the folder to the current structure, as the window does; with "
        "--dry-run only say what that would do (status 1 when values could be lost)",

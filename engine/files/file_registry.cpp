@@ -193,7 +193,7 @@ std::int32_t FileRegistry::RenameStoreFile(std::string_view oldPath, bool inMemo
   const auto found = Find(list, oldPath);
   if (found == list.stores.end()) {
     if (inMemory) return kMissing;
-    TPhysicalFile probe{std::string(oldPath)};
+    TPhysicalFile probe{std::string(oldPath), files_};
     return probe.Rename(std::string(newPath));
   }
   if ((*found)->OpenCount() > 0) return kDenied;
@@ -211,7 +211,7 @@ std::int32_t FileRegistry::DeleteStoreFile(std::string_view path, bool inMemory)
   const auto found = Find(list, path);
   if (found == list.stores.end()) {
     if (inMemory) return kMissing;
-    TPhysicalFile probe{std::string(path)};
+    TPhysicalFile probe{std::string(path), files_};
     return probe.Delete();
   }
   if ((*found)->OpenCount() > 0) return kDenied;

@@ -257,6 +257,14 @@ void TDataFile::UpdateFieldInfo(std::uint16_t position, const FieldDescriptor& f
   descriptorsChanged_ = true;
 }
 
+void TDataFile::SetFieldCompression(std::uint16_t position, std::uint8_t level) {
+  if (position == 0 || position > fields_.size()) {
+    throw std::out_of_range("no field at position " + std::to_string(position));
+  }
+  fields_[position - 1].Compression = level;
+  descriptorsChanged_ = true;
+}
+
 const FieldDescriptor* TDataFile::FieldByNumber(std::uint16_t number) const {
   if (number == kRecordIdFieldNumber) return &RecordIdDescriptor();
   if (number == kRecordHashFieldNumber) return &RecordHashDescriptor();
@@ -320,6 +328,22 @@ std::int32_t TDataFile::CheckedIndexPageSize() const {
 std::int32_t TDataFile::CheckedBlobBlockSize() const {
   if (!SizeInRange(header_.BlobBlockSize, 64, 65536)) Raise(STRATA_HEADERCORRUPT);
   return header_.BlobBlockSize;
+}
+
+std::int32_t TDataFile::UsableIndexPageSize() const {
+  return SizeInRange(header_.IndexPageSize, 1024, 16384) ? header_.IndexPageSize
+                                                         : TableInfo{}.IndexPageSize;
+}
+
+std::int32_t TDataFile::UsableBlobBlockSize() const {
+  return SizeInRange(header_.BlobBlockSize, 64, 65536) ? header_.BlobBlockSize
+                                                       : TableInfo{}.BlobBlockSize;
+}
+
+void TDataFile::SetUnitSizes(std::int32_t indexPageSize, std::int32_t blobBlockSize) {
+  header_.IndexPageSize = indexPageSize;
+  header_.BlobBlockSize = blobBlockSize;
+  MarkHeader();
 }
 
 TRecord& TDataFile::RecordOf(const BufferPin& pin) { return static_cast<TRecord&>(*pin); }

@@ -79,7 +79,8 @@ class TDataFile : public TBufferedFile {
   std::int32_t UnitSize() const override { return header_.RecordSize; }
   std::int32_t PayloadSize() const override { return header_.RecordSize; }
   std::int64_t FirstUnitOffset() const override;
-  std::int32_t UnitCount() const override { return header_.NextRecordNumber - 1; }
+  // A damaged header's lowest number counts as it is, not as the largest.
+  std::int32_t UnitCount() const override { return CountBelow(header_.NextRecordNumber); }
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 4; }
   std::int32_t GrowthStep() const override { return 64; }
@@ -125,6 +126,9 @@ class TDataFile : public TBufferedFile {
   // texts of the descriptor at position `position` (from 1), leaving the
   // record layout alone.
   void UpdateFieldInfo(std::uint16_t position, const FieldDescriptor& field);
+  // Replaces the compression level of the descriptor at `position` (a
+  // repair naming how the field's values are stored).
+  void SetFieldCompression(std::uint16_t position, std::uint8_t level);
   // Writes dirty slots, then the descriptors and the header when changed.
   bool WriteChanges(bool forceHeader = false);
 
@@ -173,6 +177,12 @@ class TDataFile : public TBufferedFile {
   // their ranges (1024..16384 and 64..65536) or not multiples of 8.
   std::int32_t CheckedIndexPageSize() const;
   std::int32_t CheckedBlobBlockSize() const;
+  // The sizes verification and repair read the files with: the header's
+  // when within range, else the defaults a new table gets (4096 and 512).
+  std::int32_t UsableIndexPageSize() const;
+  std::int32_t UsableBlobBlockSize() const;
+  // Stores both sizes in the header (a repair naming the sizes in use).
+  void SetUnitSizes(std::int32_t indexPageSize, std::int32_t blobBlockSize);
 
   // The cipher of the slots and the descriptor block; nullptr for a plain
   // table.

@@ -119,6 +119,24 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
       fieldLine("Invalid field decimals for field ", f.Name);
       if (repair) f.DeclaredDecimals = 0;
     }
+    // Flags are 0 or 1 (any other value reads as set), the letter case one
+    // of three, and only BLOB values are compressed, at level 1 to 9.
+    if (f.Required > 1) {
+      fieldLine("Invalid required flag for field ", f.Name);
+      if (repair) f.Required = 1;
+    }
+    if (f.CharCase > 2) {
+      fieldLine("Invalid character case for field ", f.Name);
+      if (repair) f.CharCase = 0;
+    }
+    if (f.EngineType == kTypeBlob ? f.Compression > 9 : f.Compression != 0) {
+      fieldLine("Invalid compression level for field ", f.Name);
+      if (repair) f.Compression = f.EngineType == kTypeBlob ? 9 : 0;
+    }
+    if (f.Computed != 0) {
+      fieldLine("Invalid computed field flag for field ", f.Name);
+      if (repair) f.Computed = 0;
+    }
     if (repair) ComputePhysicalSize(f);
     if (f.FieldOffset != offset) {
       fieldLine("Invalid field offset for field ", f.Name);
@@ -163,6 +181,11 @@ bool TDataFile::RepairHeader(const RepairLog& log, bool verifyOnly) {
   if (header.BlobFieldCount != blobs) {
     report("Invalid BLOB field count in table header" + suffix);
     if (repair) header.BlobFieldCount = blobs;
+  }
+  // A table is enciphered (1) or not (0); any other value reads as not.
+  if (header.Encrypted > 1) {
+    report("Invalid encryption flag in table header" + suffix);
+    if (repair) header.Encrypted = 0;
   }
   // Only an encrypted table carries a password check value.
   if (header.Encrypted == 0 && header.PasswordCheck != Digest{}) {

@@ -69,7 +69,8 @@ class TIndexFile : public TBufferedFile {
   std::int32_t UnitSize() const override { return pageSize_; }
   std::int32_t PayloadSize() const override { return pageSize_ - kPageHeaderSize; }
   std::int64_t FirstUnitOffset() const override { return kFirstIndexPageOffset; }
-  std::int32_t UnitCount() const override { return header_.NextPageNumber - 1; }
+  // A damaged header's lowest number counts as it is, not as the largest.
+  std::int32_t UnitCount() const override { return CountBelow(header_.NextPageNumber); }
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 2; }
   std::int32_t GrowthStep() const override { return 4; }
@@ -87,9 +88,11 @@ class TIndexFile : public TBufferedFile {
   void VerifyHeader(std::span<const FieldDescriptor> fields) const;
   // The header and descriptor check of verification against the table's
   // fields, one line per finding; true when nothing was found. A repair
-  // also fixes the descriptors (dropping unusable key fields and removing
-  // slots whose keys cannot be built), stamps format 6 and marks header and
-  // descriptors for writing; page pointers are left for an index rebuild.
+  // also fixes the descriptors (dropping unusable key fields and entries
+  // past the end of a key field list, making flags 0 or 1, removing slots
+  // whose keys cannot be built), stamps format 6 and marks header and
+  // descriptors for writing; page pointers and a page count that disagrees
+  // with the file's length are left for an index rebuild.
   bool RepairHeader(const RepairLog& log, bool verifyOnly, std::span<const FieldDescriptor> fields);
   // A page number of the file: 1 to the page count (and inside the file).
   bool PageInFile(std::int32_t page);

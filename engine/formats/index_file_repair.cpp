@@ -72,6 +72,15 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
   const std::string suffix = report.Suffix();
   const auto pointerOk = [&](std::int32_t page) { return page == 0 || PageInFile(page); };
 
+  // The pages after the descriptors: a whole number of them, as many as the
+  // header counts (the rebuild empties the file and counts afresh).
+  const std::int64_t pageBytes = GetFileSize() - FirstUnitOffset();
+  if (pageBytes > 0 && pageBytes % pageSize_ != 0) {
+    report("Index pages not aligned on even page size boundaries" + suffix);
+  }
+  if (std::int64_t{header_.NextPageNumber} - 1 != std::max<std::int64_t>(pageBytes, 0) / pageSize_) {
+    report("Physical index page count not correct" + suffix);
+  }
   if (!pointerOk(header_.FirstFreePage)) report("Invalid free index page pointer" + suffix);
 
   const std::uint32_t maxFieldBytes =
@@ -87,7 +96,16 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
     for (std::size_t i = 0; i < kMaxKeyFields;) {
       const std::uint16_t number = d.FieldNumbers[i];
       if (number == 0) {
-        if (i + 1 >= kMaxKeyFields || d.FieldNumbers[i + 1] == 0) break;
+        if (i + 1 >= kMaxKeyFields || d.FieldNumbers[i + 1] == 0) {
+          // The list ends here: an entry further on belongs to no key.
+          for (std::size_t j = i + 2; j < kMaxKeyFields; ++j) {
+            if (d.FieldNumbers[j] == 0) continue;
+            report("Invalid field number " + std::to_string(d.FieldNumbers[j]) + " in index " +
+                   d.Name + removed);
+            d.FieldNumbers[j] = 0;
+          }
+          break;
+        }
         report("Invalid field number 0 in index " + d.Name + removed);
         RemoveKeyField(d, i);
         continue;
@@ -122,10 +140,23 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
              suffix);
       d.FieldCount = static_cast<std::uint8_t>(found);
     }
+    // A key field descends or not (any other value reads as descending);
+    // an entry past the key fields has no flag, and the full-text index
+    // orders its own way.
+    bool flagsClean = true;
+    for (std::size_t i = 0; i < kMaxKeyFields; ++i) {
+      const std::uint8_t wanted = i < found && !fullText && d.DescendingFields[i] != 0 ? 1 : 0;
+      if (d.DescendingFields[i] != wanted) {
+        flagsClean = false;
+        d.DescendingFields[i] = wanted;
+      }
+    }
+    if (!flagsClean) report("Invalid descending key field flags for index " + d.Name + suffix);
     if (!pointerOk(header_.RootPage[slot])) {
       report("Invalid root page pointer for index " + d.Name + suffix);
     }
-    if (!pointerOk(header_.AuxPage[slot])) {
+    // Only the full-text slot keeps a page of its own besides its tree.
+    if (!pointerOk(header_.AuxPage[slot]) || (!fullText && header_.AuxPage[slot] != 0)) {
       report("Invalid data root page pointer for index " + d.Name + suffix);
     }
   };
@@ -177,6 +208,13 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
       d.FullText = 0;
       d.Compression = static_cast<std::uint8_t>(d.Compression & 3);
     }
+    // Flags are 0 or 1; any other value reads as set.
+    if (d.Unique > 1 || d.CaseInsensitive > 1 || d.Descending > 1) {
+      report("Invalid index flags for index " + d.Name + suffix);
+      d.Unique = d.Unique != 0 ? 1 : 0;
+      d.CaseInsensitive = d.CaseInsensitive != 0 ? 1 : 0;
+      d.Descending = d.Descending != 0 ? 1 : 0;
+    }
     checkKeys(slot, d);
     // Later slots compare their names with the repaired ones.
     if (repair) descriptors_[slot] = d;
@@ -185,12 +223,16 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
   IndexDescriptor text = descriptors_[kFullTextSlot];
   if (text.Name.size() != std::string_view(kFullTextIndexName).size() ||
       !SameIndexName(text.Name, kFullTextIndexName) || text.KeyLength != kFullTextKeyLength ||
-      text.Compression != 3 || text.FullText != 1) {
+      text.Compression != 3 || text.FullText != 1 || text.Unique != 0 ||
+      text.CaseInsensitive != 0 || text.Descending != 0) {
     report("Invalid index definition for index " + text.Name + suffix);
     text.Name = kFullTextIndexName;
     text.KeyLength = kFullTextKeyLength;
     text.Compression = 3;
     text.FullText = 1;
+    text.Unique = 0;
+    text.CaseInsensitive = 0;
+    text.Descending = 0;
   }
   checkKeys(kFullTextSlot, text);
   // The slots past the secondary indexes hold nothing.

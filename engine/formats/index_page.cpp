@@ -61,6 +61,7 @@ void TPage::Clear() {
   count_ = 0;
   prev_ = next_ = 0;
   used_ = 0;
+  usedOnDisk_ = 0;
   entries_.clear();
 }
 
@@ -71,6 +72,7 @@ void TPage::Reset(const PageFormat& format, std::uint8_t type) {
   count_ = 0;
   prev_ = next_ = 0;
   used_ = 0;
+  usedOnDisk_ = 0;
   entries_.clear();
   MarkDirty();
 }
@@ -311,6 +313,7 @@ void TPage::LoadUnit(std::span<const std::byte> unit) {
   prev_ = LoadI32(image.data() + kPrevPage);
   next_ = LoadI32(image.data() + kNextPage);
   const int usedOnDisk = LoadU16(image.data() + kUsedBytes);
+  usedOnDisk_ = static_cast<std::uint16_t>(usedOnDisk);
   const std::int32_t payloadSize = pageSize - kPageHeaderSize;
   if (type_ > kPageFullTextParams) Corrupt();
   if (type_ == kPageFullTextParams) {
@@ -389,6 +392,7 @@ void TPage::SaveUnit(std::span<std::byte> unit) {
              static_cast<std::uint16_t>(IsCompressedLeaf() ? used_ : 0));
     Pack(image.data() + kPageHeaderSize, payloadSize);
   }
+  usedOnDisk_ = LoadU16(image.data() + kUsedBytes);
   if (const UnitCipher* cipher = File().Cipher()) cipher->Encipher(image);
   std::copy_n(image.begin(), std::min<std::size_t>(image.size(), unit.size()),
               reinterpret_cast<std::uint8_t*>(unit.data()));

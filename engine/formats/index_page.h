@@ -81,6 +81,9 @@ class TPage : public TBuffer {
   // Packed bytes of a compressed leaf's entries, else 0.
   std::uint16_t UsedBytes() const { return static_cast<std::uint16_t>(used_); }
   std::int32_t UsedBytesWide() const { return used_; }
+  // UsedBytes as the page image held it when the page was read (0 for a
+  // page made in memory); verification compares it with the rule above.
+  std::uint16_t StoredUsedBytes() const { return usedOnDisk_; }
 
   std::span<const std::uint8_t> Key(int i) const;
   void SetKey(int i, std::span<const std::uint8_t> key);
@@ -139,6 +142,7 @@ class TPage : public TBuffer {
   std::int32_t prev_ = 0;
   std::int32_t next_ = 0;
   std::int32_t used_ = 0;
+  std::uint16_t usedOnDisk_ = 0;
   std::vector<std::uint8_t> entries_;
 };
 

@@ -173,6 +173,32 @@ class TDataCursor {
   RestructurePreview PreviewRestructure(const RestructureOptions& options,
                                         const TableDefinition& definition);
 
+  // A new version of a table, built as a table of its own (usually in a
+  // run's temporary folder) and then put in the table's place whole.
+  //
+  // CreateTableLike: creates the table this cursor names (closed, exclusive,
+  // writable) empty, with the structure of the table `source` has open: its
+  // fields, indexes, full-text parameters and header properties, enciphered
+  // with the password that opened it. With keepCounters the new table goes
+  // on from the source's LastAutoIncValue and LastRecordID; without, they
+  // start at 0 as in an emptied table. Raises what CreateTableFiles raises.
+  void CreateTableLike(TDataCursor& source, bool keepCounters);
+  // CopyTableFilesFrom: the files of the table `source` has open, copied
+  // byte for byte to the table this cursor names (closed), under the
+  // source's table read lock so that no writer is halfway through; an
+  // existing table of that name is replaced. Returns the source's
+  // ChangeCount the copy was taken at.
+  std::int32_t CopyTableFilesFrom(TDataCursor& source);
+  // ReplaceTableFiles: the complete table `newTable` of `newDirectory`
+  // (closed, every byte on the disk) takes the place of the table this
+  // cursor names (closed), and the table's previous files are deleted. The
+  // swap is the one a full rebuild ends with, through the table's journal:
+  // a crash or a failure at any moment leaves the old table or the new one,
+  // the next user of the table finishing or undoing the swap. STRATA_OSEACCES
+  // when another change holds the table's journal, or when a file is held
+  // open (the new table's files are deleted then).
+  void ReplaceTableFiles(TDataDirectory& newDirectory, std::string_view newTable);
+
   // Checks the table the cursor names against its file formats and returns
   // true when nothing was found; with repair it also fixes what it finds
   // (true when nothing needed fixing) and, with forceIndexRebuild, rebuilds

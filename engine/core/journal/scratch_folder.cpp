@@ -58,6 +58,9 @@ ScratchFolder::ScratchFolder(platform::FileSystem& files, const std::string& par
     owner_ = fs.CreateNew(candidate + "/" + kOwnerFile);
     if (owner_) {
       path_ = candidate + "/";
+      // Journals name files kept here (the copies an undo needs): the
+      // folder's own name is durable before any of them.
+      if (!fs.SyncDirectory(parent)) RaiseFor(parent);
       return;
     }
     // Another run may take a folder without its owner file for abandoned

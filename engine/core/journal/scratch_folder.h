@@ -30,9 +30,11 @@ class ScratchFolder {
   static constexpr const char* kPrefix = ".strata-temp-";
   static constexpr const char* kOwnerFile = "owner";
 
-  // Makes a new folder in parent through files (a folder path ending in "/"); lockFileName
-  // is the name of the lock file a database opened in it makes. Raises the
-  // engine error of the failure, naming the folder it tried to make.
+  // Makes a new folder in parent through files (a folder path ending in "/")
+  // and makes its name durable (parent is synced); lockFileName is the name
+  // of the lock file a database opened in it makes. Raises the engine error
+  // of the failure, naming the folder it tried to make (or parent, when the
+  // sync fails).
   ScratchFolder(platform::FileSystem& files, const std::string& parent,
                 std::string lockFileName = "strata.lck");
   // Removes the folder when only its own files are left (see above); a

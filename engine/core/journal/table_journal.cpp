@@ -274,11 +274,16 @@ std::optional<TableJournal> TableJournal::OpenLeftover(platform::FileSystem& fs,
       }
       const std::vector<std::uint8_t>& magic = Magic();
       const std::size_t compared = std::min(image.size(), magic.size());
-      if (!std::equal(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(compared),
-                      magic.begin())) {
-        // Not a journal of this engine: nothing to recover, and not ours to
-        // remove.
-        return std::nullopt;
+      // The header reaches the disk with the first entry, in one sync: a
+      // header that is missing or cut short (zeros where a power cut lost
+      // its bytes but kept the file's size) means no entry was ever
+      // complete, whatever follows it, so no change began.
+      for (std::size_t i = 0; i < compared; ++i) {
+        if (image[i] != magic[i] && image[i] != 0) {
+          // Not a journal of this engine: nothing to recover, and not ours
+          // to remove.
+          return std::nullopt;
+        }
       }
       journal.entries_ = Decode(image);
       journal.size_ = size;

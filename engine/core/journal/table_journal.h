@@ -14,7 +14,10 @@
 // Texts (paths) are a u16 length and the bytes; byte runs a u32 length and
 // the bytes. Each entry reaches the disk before the change it announces, so
 // reading stops at the first entry that is cut short or fails its CRC: a
-// torn entry announces nothing that happened.
+// torn entry announces nothing that happened. The header reaches the disk
+// with the first entries, in the same sync. docs/journal.md describes the
+// format and the order in which the files a journal relies on are made
+// durable.
 #pragma once
 
 #include <cstdint>
@@ -100,8 +103,11 @@ class TableJournal {
   // naming it when it does), locked until Remove or destruction.
   static TableJournal Create(platform::FileSystem& files, const std::string& path);
   // Opens a journal left at path, locked, and reads its entries. None when
-  // no journal is there; when another user holds it, the lock is tried
-  // retryCount more times, waitMs apart, and then refused with STRATA_OSEACCES.
+  // no journal is there, or when its first bytes are neither the header nor
+  // zeros (a file of another program, left alone); a header missing or cut
+  // short by a power cut gives no entries. When another user holds it, the
+  // lock is tried retryCount more times, waitMs apart, and then refused with
+  // STRATA_OSEACCES.
   static std::optional<TableJournal> OpenLeftover(platform::FileSystem& files,
                                                   const std::string& path, int retryCount,
                                                   std::uint32_t waitMs);

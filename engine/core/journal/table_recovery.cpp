@@ -1,6 +1,7 @@
 #include "engine/core/journal/table_recovery.h"
 
 #include <algorithm>
+#include <set>
 #include <span>
 
 #include "engine/core/journal/table_swap.h"
@@ -23,12 +24,18 @@ class Recovery {
       FinishOrUndo(entries);
       if (journal != nullptr) journal->Append({JournalRecovered{}});
     }
+    std::set<std::string> deletedIn;
     for (const JournalEntry& entry : entries) {
       if (const auto* remove = std::get_if<JournalRemoveFile>(&entry)) {
         TEngineFile file(registry_, remove->Path, inMemory_);
-        if (file.Exists()) file.Delete();
+        if (!file.Exists()) continue;
+        file.Delete();
+        deletedIn.insert(remove->Path);
       }
     }
+    // The journal goes next: a file it names for removal must not come
+    // back with a power cut once the journal cannot remove it any more.
+    SyncFoldersOf(deletedIn);
   }
 
  private:
@@ -72,8 +79,18 @@ class Recovery {
 
   void RestoreCopy(const JournalRestoreCopy& entry) {
     TEngineFile target(registry_, entry.Target, inMemory_);
+    const bool named = target.Exists();
     target.RestoreFrom(entry.Copy, FileCopyOptions{});
     target.Close();
+    // A target made anew has a name to make durable before the journal
+    // says the change is undone.
+    if (!named) SyncFoldersOf({entry.Target});
+  }
+
+  void SyncFoldersOf(const std::set<std::string>& paths) {
+    std::set<std::string> folders;
+    for (const std::string& path : paths) folders.insert(path.substr(0, path.rfind('/') + 1));
+    for (const std::string& folder : folders) SyncDirectoryOf(registry_, folder, inMemory_);
   }
 
   void RestoreBytes(const JournalRestoreBytes& entry) {

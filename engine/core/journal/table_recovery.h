@@ -8,8 +8,10 @@
 // - Once that is done (and marked in the journal), files named for removal
 //   are deleted when they exist.
 //
-// Every step may be repeated, so a recovery killed midway is simply run
-// again. Before it changes anything, the recovery checks that the files it
+// Every step may be repeated, so a recovery killed midway, or cut short by a
+// power loss that kept any part of its unsynced work, is simply run again:
+// what the mark and the journal's removal rely on (files restored, names
+// placed or deleted) is made durable before them. Before it changes anything, the recovery checks that the files it
 // needs exist; a missing one raises STRATA_OSENOENT naming it and nothing is deleted.
 // Files are moved and deleted through the registry, so a file that this
 // process holds open is refused (STRATA_OSEACCES) rather than changed under its user.

@@ -1,6 +1,7 @@
 #include "engine/core/journal/table_swap.h"
 
 #include <algorithm>
+#include <set>
 
 #include "engine/errors/engine_error.h"
 #include "engine/files/engine_file.h"
@@ -17,7 +18,19 @@ class Files {
   bool Exists(const std::string& path) { return TEngineFile(registry_, path, inMemory_).Exists(); }
   void DeleteIfPresent(const std::string& path) {
     TEngineFile file(registry_, path, inMemory_);
-    if (file.Exists()) file.Delete();
+    if (!file.Exists()) return;
+    file.Delete();
+    deletedIn_.insert(path.substr(0, path.rfind('/') + 1));
+  }
+  // Makes the name changes in the folder of path durable.
+  void SyncFolderOf(const std::string& path) {
+    SyncDirectoryOf(registry_, path, inMemory_);
+    deletedIn_.erase(path.substr(0, path.rfind('/') + 1));
+  }
+  // Makes the deletions not yet synced durable.
+  void SyncDeletions() {
+    for (const std::string& folder : deletedIn_) SyncDirectoryOf(registry_, folder, inMemory_);
+    deletedIn_.clear();
   }
   void Move(const std::string& from, const std::string& to) {
     TEngineFile(registry_, from, inMemory_).Rename(to);
@@ -26,6 +39,7 @@ class Files {
  private:
   FileRegistry& registry_;
   bool inMemory_;
+  std::set<std::string> deletedIn_;
 };
 
 }  // namespace
@@ -48,24 +62,32 @@ void StageSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
 
 void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
   Files files(registry, inMemory);
-  const bool anyPlaced =
-      std::any_of(swap.NewFiles.begin(), swap.NewFiles.end(),
-                  [&](const JournalSwap::NewFile& file) { return !files.Exists(file.Staged); });
-  if (!anyPlaced) {
-    for (const JournalSwap::OldFile& file : swap.OldFiles) {
-      if (!files.Exists(file.Final)) continue;
-      files.DeleteIfPresent(file.Backup);
-      files.Move(file.Final, file.Backup);
-    }
+  // Each old file moves aside while the new file that takes its name is
+  // still staged (or when no new file takes it): decided name by name, so
+  // that any part of the renames may have reached the disk before a crash.
+  for (const JournalSwap::OldFile& file : swap.OldFiles) {
+    const auto taker = std::find_if(
+        swap.NewFiles.begin(), swap.NewFiles.end(),
+        [&](const JournalSwap::NewFile& newFile) { return newFile.Final == file.Final; });
+    const bool placed = taker != swap.NewFiles.end() && !files.Exists(taker->Staged);
+    if (placed || !files.Exists(file.Final)) continue;
+    files.DeleteIfPresent(file.Backup);
+    files.Move(file.Final, file.Backup);
   }
   for (const JournalSwap::NewFile& file : swap.NewFiles) {
-    if (files.Exists(file.Staged)) files.Move(file.Staged, file.Final);
+    if (!files.Exists(file.Staged)) continue;
+    // Only a file that the swap did not plan for can hold the name now.
+    if (files.Exists(file.Final)) RaiseTableError(STRATA_OSEACCES, file.Final);
+    files.Move(file.Staged, file.Final);
   }
-  if (!swap.NewFiles.empty()) SyncDirectoryOf(registry, swap.NewFiles.front().Final, inMemory);
+  if (!swap.NewFiles.empty()) files.SyncFolderOf(swap.NewFiles.front().Final);
   for (const JournalSwap::OldFile& file : swap.OldFiles) {
     if (file.Discard) files.DeleteIfPresent(file.Backup);
   }
   for (const JournalSwap::NewFile& file : swap.NewFiles) files.DeleteIfPresent(file.Temp);
+  // A journal marked recovered no longer names these files: their removal
+  // is durable first.
+  files.SyncDeletions();
 }
 
 void UndoSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
@@ -74,6 +96,7 @@ void UndoSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) {
     files.DeleteIfPresent(file.Staged);
     files.DeleteIfPresent(file.Temp);
   }
+  files.SyncDeletions();
 }
 
 }  // namespace strata

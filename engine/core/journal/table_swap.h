@@ -8,14 +8,18 @@
 //   FinishSwap  every old file moves to its backup name (replacing an older
 //               backup) or, when discarded, aside; every staged file takes
 //               its final name; the directory is synced; the files set aside
-//               and any temporary file left by a copy are deleted;
-//   UndoSwap    the staged and temporary new files are deleted (the old
-//               files have not moved before the swap is staged).
+//               and any temporary file left by a copy are deleted, and those
+//               deletions are made durable before it returns;
+//   UndoSwap    the staged and temporary new files are deleted, durably
+//               (the old files have not moved before the swap is staged).
 //
 // At every moment each file is complete under one of its names. The rounds
-// can be repeated after an interruption: FinishSwap moves no old file once a
-// new file has its final name (the old files all moved before the first new
-// file did), and moves only the files still under their earlier names.
+// can be repeated after an interruption, also after a power cut that kept
+// any part of the renames made since the directory was last synced:
+// FinishSwap decides name by name, moving an old file aside only while the
+// new file that takes its name is still staged, and moving only the files
+// still under their earlier names. A staged file whose final name is held
+// by a file the plan does not know raises STRATA_OSEACCES naming that file.
 // Files are moved and deleted through the registry (inMemory: the memory
 // database's files), so a file this process holds open is refused (STRATA_OSEACCES).
 #pragma once

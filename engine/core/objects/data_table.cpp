@@ -8,6 +8,8 @@
 #include "engine/core/schema/table_names.h"
 #include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
+#include "engine/formats/record_values.h"
+#include "engine/values/field_types.h"
 #include "platform/file_system.h"
 
 namespace strata {
@@ -134,14 +136,8 @@ void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
   data_->ReadOnly = readOnly_;
   data_->OnPasswordCheck = [this](const DataFileHeader& header) { CheckPassword(header); };
   data_->Open();
-  OpenIndexFile(rebuildLostIndex);
-  if (data_->BlobFieldCount() > 0) {
-    blob_ = std::make_unique<TBlobFile>(registry, FilePath(TableFileKind::Blob), InMemory(), *this,
-                                        data_->CheckedBlobBlockSize());
-    blob_->Exclusive = exclusive_;
-    blob_->ReadOnly = readOnly_;
-    blob_->Open();
-  }
+  OpenIndexFile(verifyHeaders, rebuildLostIndex);
+  if (data_->BlobFieldCount() > 0) OpenBlobFile(verifyHeaders);
   readOnly_ = data_->ReadOnly || index_->ReadOnly || (blob_ && blob_->ReadOnly);
   forcedReadOnly_ =
       data_->ForcedReadOnly || index_->ForcedReadOnly || (blob_ && blob_->ForcedReadOnly);
@@ -151,10 +147,91 @@ void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
   ReadHeaders(verifyHeaders);
 }
 
-void TDataTable::OpenIndexFile(bool rebuildLostIndex) {
+void TDataTable::OpenBlobFile(bool verifyHeaders) {
+  const auto open = [&](std::int32_t blockSize) {
+    if (blob_) {
+      blob_->Close();
+      blob_.reset();
+    }
+    blob_ = std::make_unique<TBlobFile>(Engine().Registry(), FilePath(TableFileKind::Blob),
+                                        InMemory(), *this, blockSize);
+    blob_->Exclusive = exclusive_;
+    blob_->ReadOnly = readOnly_;
+    blob_->Open();
+  };
+  if (verifyHeaders) {
+    open(data_->CheckedBlobBlockSize());
+    return;
+  }
+  const std::int32_t usable = data_->UsableBlobBlockSize();
+  open(usable);
+  // The size the file's length and its block count give, when it is
+  // another one that a file can have.
+  const std::int64_t blocks = std::int64_t{blob_->Header().NextBlockNumber} - 1;
+  const std::int64_t bytes = blob_->GetFileSize() - static_cast<std::int64_t>(kBlobHeaderSize);
+  if (blocks < 1 || bytes <= 0 || bytes % blocks != 0) return;
+  const std::int64_t fitted = bytes / blocks;
+  if (fitted == usable || fitted < 64 || fitted > 65536 || fitted % 8 != 0) return;
+  // A size out of range is the header's damage. Otherwise either the size
+  // or the block count is damaged: the size under which the values' first
+  // blocks carry their revisions is the file's. Read with any other, every
+  // value would be lost.
+  const auto other = static_cast<std::int32_t>(fitted);
+  if (usable != data_->Header().BlobBlockSize) {
+    open(other);
+    return;
+  }
+  const int withHeaderSize = FirstBlocksThatMatch();
+  open(other);
+  if (FirstBlocksThatMatch() > withHeaderSize) return;
+  open(usable);
+}
+
+int TDataTable::FirstBlocksThatMatch() {
+  constexpr int kProbes = 16;
+  constexpr std::int32_t kSlots = 1000;
+  int probed = 0;
+  int matches = 0;
+  try {
+    for (std::int32_t slot = 1; slot <= std::min(data_->UnitCount(), kSlots) && probed < kProbes;
+         ++slot) {
+      BufferPin pin;
+      if (!data_->GetBuffer(nullptr, TBufferedFile::kNoDirection, false, slot, pin)) break;
+      const TRecord& record = TDataFile::RecordOf(pin);
+      if (record.Deleted()) continue;
+      const auto image = record.Image();
+      for (const FieldDescriptor& field : data_->Fields()) {
+        if (field.EngineType != kTypeBlob ||
+            field.PhysicalSize < record_layout::kBlobReferenceSize ||
+            field.FieldOffset + record_layout::kNullFlagSize + field.PhysicalSize > image.size() ||
+            image[field.FieldOffset] != 1) {
+          continue;
+        }
+        const BlobReference reference = ReadBlobReference(image, field);
+        if (reference.FirstBlock < 1 || reference.FirstBlock > blob_->UnitCount()) continue;
+        ++probed;
+        BufferPin block;
+        if (blob_->GetBuffer(nullptr, TBufferedFile::kNoDirection, false, reference.FirstBlock,
+                             block)) {
+          const BlockHeader& header = TBlobFile::BlockOf(block).Header();
+          if (header.BlobRevision == reference.Revision && header.BlobLength > 0) ++matches;
+        }
+      }
+    }
+  } catch (const EStrataEngineError&) {
+    // A slot or block that cannot be read ends the count: what was counted
+    // decides.
+  }
+  return matches;
+}
+
+void TDataTable::OpenIndexFile(bool verifyHeaders, bool rebuildLostIndex) {
   const std::string path = FilePath(TableFileKind::Index);
-  index_ = std::make_unique<TIndexFile>(Engine().Registry(), path, InMemory(), *this,
-                                        data_->CheckedIndexPageSize());
+  // Verification and repair read the index with a usable size; its trees
+  // are rebuilt when the header's was not.
+  index_ = std::make_unique<TIndexFile>(
+      Engine().Registry(), path, InMemory(), *this,
+      verifyHeaders ? data_->CheckedIndexPageSize() : data_->UsableIndexPageSize());
   index_->Exclusive = exclusive_;
   index_->ReadOnly = readOnly_;
   try {
@@ -186,12 +263,31 @@ void TDataTable::KeepLostIndexAside(const std::string& path) {
 
 void TDataTable::RecreateIndexFile() {
   indexRecreated_ = true;
+  // The new file is made whole under a name of its own and only then takes
+  // the index file's name, which is made durable: a crash or a power cut
+  // leaves no index file (the next repair makes it again) or a whole one,
+  // never a header half written that no repair could read.
+  const std::string path = FilePath(TableFileKind::Index);
+  const std::string building = path + ".repair~";
+  FileRegistry& registry = Engine().Registry();
+  {
+    TEngineFile stale(registry, building, InMemory());
+    if (stale.Exists()) stale.Delete();
+  }
+  index_ = std::make_unique<TIndexFile>(registry, building, InMemory(), *this,
+                                        data_->CheckedIndexPageSize());
   index_->CreateNew();
   try {
     index_->DefinePrimaryIndex(TIndexFile::DefaultPrimaryDescriptor(), data_->Fields());
     index_->SetTextIndex(TIndexFile::EmptyTextDescriptor(), data_->Fields());
     index_->WriteHeader(true);
+    index_->Flush();
     index_->Close();
+    index_->Rename(path);
+    platform::FileSystem& files = Directory().Engine().Files();
+    if (!InMemory() && !files.SyncDirectory(Directory().Path())) {
+      RaiseTableError(RecordOsError(), Directory().Path(), ErrorDatabaseName());
+    }
   } catch (...) {
     SetAsideError("a release after a failure; the failure is what the caller sees",
                   [&] { index_->Close(); });
@@ -293,10 +389,13 @@ void TDataTable::ReleaseLocks() noexcept {
   SetAsideError(kEach, [&] { UnlockAllRecords(false); });
   tableLocked_ = false;
   unlockDeferred_ = false;
-  for (std::int32_t s = 1; s <= LockOffsets::kSemaphoreCount; ++s) {
-    if (lockedSemaphores_[static_cast<std::size_t>(s)]) UnlockSemaphore(s);
+  // Most tables hold no semaphore: the walk over every slot is skipped then.
+  if (lockedSemaphores_.any()) {
+    for (std::int32_t s = 1; s <= LockOffsets::kSemaphoreCount; ++s) {
+      if (lockedSemaphores_[static_cast<std::size_t>(s)]) UnlockSemaphore(s);
+    }
+    lockedSemaphores_.reset();
   }
-  lockedSemaphores_.reset();
   if (lockEntry_ != nullptr) lockEntry_->ReleaseAll();
 }
 

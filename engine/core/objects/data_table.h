@@ -18,7 +18,8 @@
 // else, so the table is never used as if it had none. Only a repair opens it
 // with rebuildLostIndex: an unreadable file is first kept aside as
 // "<index file>.damaged~" (a number added when that name is taken), then a
-// fresh index file with the default primary index takes its place;
+// fresh index file with the default primary index, made whole and synced
+// under "<index file>.repair~", takes its place by a rename that is synced;
 // LostIndex says what happened and IndexRecreated is set, and the cursor
 // that opens the table rebuilds the index contents.
 #pragma once
@@ -192,7 +193,17 @@ class TDataTable final : public TableFileOwner {
   bool LocksDisabled() const;
   std::string Extension(TableFileKind kind, bool backup) const;
   void OpenFiles(bool verifyHeaders, bool rebuildLostIndex);
-  void OpenIndexFile(bool rebuildLostIndex);
+  // Without the header checks (verification and repair) the index and BLOB
+  // files are opened even when the header's page or block size is not
+  // usable: the index with the default page size; the BLOB file with the
+  // block size its length and block count bear out when the header's size
+  // is out of range, or disagrees with them and reads fewer values (else
+  // the header's, or the default).
+  void OpenIndexFile(bool verifyHeaders, bool rebuildLostIndex);
+  void OpenBlobFile(bool verifyHeaders);
+  // How many of the first BLOB values of the records (at most 16) have a
+  // first block of their revision, read with the BLOB file as it is open.
+  int FirstBlocksThatMatch();
   void KeepLostIndexAside(const std::string& path);
   void RecreateIndexFile();
   void ReadHeaders(bool verifyHeaders);

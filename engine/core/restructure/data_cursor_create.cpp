@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/core/restructure/change_journal.h"
+#include "engine/core/journal/table_swap.h"
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
@@ -81,7 +82,13 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
     }
     directory_.CloseTable(table);
     created = nullptr;
-    if (journal) journal->Commit();
+    if (journal) {
+      // The journal goes once the new files' names are durable: emptied
+      // first, it would otherwise leave a power cut free to keep one file of
+      // the table and lose another.
+      SyncDirectoryOf(Session().Engine().Registry(), directory_.Path(), false);
+      journal->Commit();
+    }
   } catch (...) {
     if (created != nullptr && directory_.FindTable(tableName_) == created) {
       SetAsideError("cleanup after a failure; the first error wins",

@@ -25,7 +25,9 @@
 #include "engine/errors/engine_error.h"
 #include "engine/errors/set_aside.h"
 #include "engine/files/engine_file.h"
+#include "engine/files/external_sorter.h"
 #include "engine/core/indexing/table_index_writer.h"
+#include "engine/formats/counters.h"
 #include "engine/formats/field_rules.h"
 #include "engine/formats/index_key.h"
 #include "engine/formats/index_tree.h"
@@ -88,6 +90,75 @@ class TempDirectoryScope {
   TDataSession& session_;
   TDataDirectory* directory_ = nullptr;
   bool owned_ = false;
+};
+
+// The RecordIDs of a table's records, kept sorted (within a share of the
+// sort memory, spilling runs to the temporary folder) to find the ones that
+// repeat: a table whose records share a RecordID (or have none), which only
+// damage or another program leaves, must not be rebuilt that way, for
+// RecordIDs identify records (and end the keys of non-unique and full-text
+// indexes) and verification refuses such a table.
+class RecordIdRegister {
+ public:
+  RecordIdRegister(FileRegistry& registry, const SortedBuildSettings& settings)
+      : sorter_(kEntrySize, settings.MemoryBytes, &CompareEntries, [&registry, settings]() {
+          for (int attempt = 0;; ++attempt) {
+            auto run = std::make_unique<TEngineFile>(
+                registry,
+                registry.MakeUniqueFileName(settings.TempDirectory, kRunExtension,
+                                            settings.TempInMemory),
+                settings.TempInMemory);
+            run->FailIfExists = true;
+            run->Temporary = true;
+            try {
+              run->CreateNew();
+              return run;
+            } catch (const EStrataEngineError& error) {
+              // Another process took the name between the test and the
+              // creation.
+              if (error.Code != STRATA_OSEACCES || attempt >= kRunNameAttempts) throw;
+            }
+          }
+        }) {}
+
+  void Add(std::int32_t recordId, std::int32_t slot) {
+    std::uint8_t entry[kEntrySize];
+    StoreI32(entry, recordId);
+    StoreI32(entry + 4, slot);
+    sorter_.Add(entry);
+  }
+
+  // The slots whose RecordID is 0 or repeats one of a lower slot, in
+  // ascending order.
+  std::vector<std::int32_t> Repeated() {
+    std::vector<std::int32_t> slots;
+    bool first = true;
+    std::int32_t previous = 0;
+    sorter_.Merge([&](const std::uint8_t* entry) {
+      const std::int32_t recordId = LoadI32(entry);
+      if (recordId == 0 || (!first && recordId == previous)) slots.push_back(LoadI32(entry + 4));
+      previous = recordId;
+      first = false;
+    });
+    std::sort(slots.begin(), slots.end());
+    return slots;
+  }
+
+ private:
+  // By RecordID, then by slot.
+  static int CompareEntries(const std::uint8_t* a, const std::uint8_t* b) {
+    for (const std::size_t at : {std::size_t{0}, std::size_t{4}}) {
+      const std::int32_t x = LoadI32(a + at);
+      const std::int32_t y = LoadI32(b + at);
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+  }
+
+  static constexpr std::size_t kEntrySize = 8;
+  static constexpr char kRunExtension[] = ".rid";
+  static constexpr int kRunNameAttempts = 100;
+  ExternalSorter sorter_;
 };
 
 // Errors that concern one record (its keys or its values); every other
@@ -245,9 +316,10 @@ RestructureLevel TDataCursor::RestructureTable(const RestructureOptions& options
       table_->Flush();
       table_->FlushOsWritten();
       Close();
-      // A journal that a power cut brings back restores the old headers: a
-      // consistent table too.
-      journal.Commit(false);
+      // The journal's removal is made durable: brought back by a power cut
+      // after the table was written to, its old headers would no longer
+      // fit the records.
+      journal.Commit();
     } catch (...) {
       CloseDiscardingChanges();
       journal.RecoverQuietly();
@@ -388,6 +460,24 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     // keys carry the field number, so they are built with the final one.
     RenumberFields(*target.Table());
     const std::vector<std::uint16_t> targetNumbers = NewFieldPositions(oldFields, fields);
+    CursorModes sequential = modes_;
+    sequential.SequentialScan = true;
+    const ModesScope scan(modes_, sequential, this);
+    // A record whose RecordID another record has (or that has none) gets a
+    // new one, above every RecordID of the table: found before anything is
+    // copied, so that every key is built with the RecordID its record keeps.
+    std::vector<std::int32_t> renumbered;
+    std::int32_t lastRecordId = oldData.LastRecordID();
+    {
+      RecordIdRegister recordIds(registry, SortSettings(tempDirectory));
+      for (std::int32_t n = 1; n <= PhysicalRecordCount(); ++n) {
+        if (!ReadRecord(n, oldRecord)) continue;
+        const std::int32_t recordId = LoadI32(oldRecord.data() + record_layout::kId);
+        recordIds.Add(recordId, n);
+        lastRecordId = std::max(lastRecordId, recordId);
+      }
+      renumbered = recordIds.Repeated();
+    }
     // The indexes are built from their sorted keys once every record is in.
     SortedIndexBuild build(*target.Table()->IndexFile(), target.Indexes(),
                            EveryIndexSlot(*target.Table()->IndexFile()), registry,
@@ -404,9 +494,6 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     }
     std::vector<std::uint8_t> value(widest + kValueBufferSlack);
 
-    CursorModes sequential = modes_;
-    sequential.SequentialScan = true;
-    const ModesScope scan(modes_, sequential, this);
     for (std::int32_t n = 1; n <= PhysicalRecordCount() && continue_; ++n) {
       if (ReadRecord(n, oldRecord)) {
         target.ApplyDefaults(newRecord);
@@ -435,8 +522,10 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
           }
         }
         if (!continue_) break;
+        const bool renumber = std::binary_search(renumbered.begin(), renumbered.end(), n);
+        if (renumber) lastRecordId = NextCounterValue(lastRecordId);
         StoreI32(newRecord.data() + record_layout::kId,
-                 LoadI32(oldRecord.data() + record_layout::kId));
+                 renumber ? lastRecordId : LoadI32(oldRecord.data() + record_layout::kId));
         try {
           target.InsertRecord(newRecord);
         } catch (const EStrataEngineError& error) {
@@ -477,7 +566,9 @@ void TDataCursor::FullRebuild(const RestructureOptions& options, std::int32_t la
     TDataTable& newTable = *target.Table();
     TDataFile& newData = *newTable.DataFile();
     if (newData.LastAutoIncValue() < lastAutoInc) newData.SetLastAutoIncValue(lastAutoInc);
-    newData.SetLastRecordID(oldData.LastRecordID());
+    // The counter stays where the old table had it, or above the RecordIDs
+    // the records brought (the new ones included).
+    newData.SetLastRecordID(std::max(newData.LastRecordID(), oldData.LastRecordID()));
     // Every byte of the new table is on the disk before it takes the
     // table's place.
     newTable.Flush();
@@ -589,6 +680,9 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
       index.CopyTo(copy, FileCopyOptions{});
       copy.Close();
     }
+    // The journal's entry relies on the copy: its bytes are on the disk
+    // (the copy flushes them) and so is its name.
+    SyncDirectoryOf(registry, indexCopy, copyInMemory);
     journal->Add({JournalRestoreCopy{index.Path(), indexCopy}, HeaderBytes(*table.DataFile())});
   } catch (...) {
     CloseDiscardingChanges();
@@ -697,6 +791,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
         copy.FailIfExists = true;
         file->CopyTo(copy, FileCopyOptions{});
         copy.Close();
+        SyncDirectoryOf(registry, path, copyInMemory);
         journal->Add(JournalRestoreCopy{file->Path(), path});
       }
     }

@@ -23,13 +23,16 @@ void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& referen
 
 }  // namespace
 
-void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
-                    const std::function<void(std::string_view text)>& report,
-                    std::unordered_set<std::int32_t>& reached) {
+std::vector<std::int32_t> CheckBlobChain(TBlobFile& file, std::int32_t blockCount,
+                                         BlobReference& reference, bool repair,
+                                         const std::function<void(std::string_view text)>& report,
+                                         std::unordered_set<std::int32_t>& reached) {
   std::unordered_set<std::int32_t> chain{reference.FirstBlock};
   CheckChain(file, blockCount, reference, repair, report, reached, chain);
+  if (reference.FirstBlock == 0) return {};
   // A chain the value keeps belongs to it; no other value may share it.
-  if (reference.FirstBlock != 0) reached.insert(chain.begin(), chain.end());
+  reached.insert(chain.begin(), chain.end());
+  return {chain.begin(), chain.end()};
 }
 
 namespace {
@@ -64,6 +67,9 @@ void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& referen
   // The first block stays pinned: its length may still change.
   BufferPin currentPin;
   FetchBlock(file, reference.FirstBlock, currentPin);
+  // The block before the current one, which ends the value when the
+  // current one turns out to hold nothing.
+  BufferPin previousPin;
   while (true) {
     TBlock& current = TBlobFile::BlockOf(currentPin);
     const std::int32_t next = current.Header().NextBlock;
@@ -72,6 +78,9 @@ void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& referen
     BufferPin nextPin;
     if (current.Header().DataLength != std::clamp<std::int64_t>(length - bytes, 0, payload)) {
       broken = "Invalid block size in BLOB file for physical record # ";
+    } else if (bytes + current.Header().DataLength >= length) {
+      // The value ends in this block: a block after it would hold nothing.
+      broken = "Invalid intra-block pointer in BLOB file for physical record # ";
     } else if (next < 1 || next > blockCount) {
       broken = "Invalid intra-block pointer in BLOB file for physical record # ";
     } else if (next == current.Number || chain.contains(next) || reached.contains(next)) {
@@ -91,9 +100,22 @@ void CheckChain(TBlobFile& file, std::int32_t blockCount, BlobReference& referen
       following.SetPrevBlock(current.Number);
     }
     chain.insert(next);
+    previousPin = std::move(currentPin);
     currentPin = std::move(nextPin);
   }
 
+  // A last block after the first that holds nothing is no part of the
+  // value: the block before it ends the chain.
+  if (previousPin && TBlobFile::BlockOf(currentPin).Header().DataLength == 0) {
+    report("Invalid block size in BLOB file for physical record # ");
+    if (!repair) return;
+    chain.erase(TBlobFile::BlockOf(currentPin).Number);
+    TBlock& previous = TBlobFile::BlockOf(previousPin);
+    previous.SetNextBlock(0);
+    // Counted below as the last block.
+    bytes -= previous.Header().DataLength;
+    currentPin = std::move(previousPin);
+  }
   // The last block can hold no more than a payload; a reader refuses more.
   TBlock& last = TBlobFile::BlockOf(currentPin);
   if (last.Header().DataLength > payload) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/formats/record_values.h"
 
@@ -25,8 +26,9 @@ class TBlobFile;
 // blockCount: the blocks the file holds; reference.FirstBlock must lie in
 // 1..blockCount. reached: the blocks of the values checked before, which no
 // other chain may enter (a first block among them empties the value, a link
-// into them cuts the chain); the blocks this value keeps are added.
-void CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
+// into them cuts the chain); the blocks this value keeps are added, and
+// returned (none when the value is left without a first block).
+std::vector<std::int32_t> CheckBlobChain(TBlobFile& file, std::int32_t blockCount, BlobReference& reference, bool repair,
                     const std::function<void(std::string_view text)>& report,
                     std::unordered_set<std::int32_t>& reached);
 

@@ -15,7 +15,7 @@
 
 namespace strata::testing {
 
-// Forwards to the default file system. The failAt-th operation (counting
+// Forwards to the default file system (or the one given). The failAt-th operation (counting
 // from 1) fails with `error` (EIO unless set); with dies, it succeeds and is
 // the last one that reaches the disk: every later operation fails as if the
 // process had been killed right after it (handles still close and locks
@@ -25,6 +25,8 @@ namespace strata::testing {
 // offset, says so.
 class FaultingFileSystem : public platform::ForwardingFileSystem {
  public:
+  explicit FaultingFileSystem(platform::FileSystem& inner = platform::DefaultFileSystem())
+      : ForwardingFileSystem(inner) {}
   bool armed = false;  // nothing counts or fails before
   int error = EIO;
   int failAt = 0;

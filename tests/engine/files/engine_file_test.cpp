@@ -5,6 +5,7 @@
 
 #include "engine/files/file_registry.h"
 #include "files_test_support.h"
+#include "tests/support/simulated_disk.h"
 
 namespace strata {
 namespace {
@@ -257,6 +258,20 @@ TEST_F(EngineFileTest, RenameNeverReplaces) {
   EXPECT_EQ(file.Path(), dir_ + "a.dat");
   EXPECT_EQ(Slurp("b.dat"), "b");
   EXPECT_EQ(Slurp("a.dat"), "a");
+}
+
+// A registry handed a file system does every file operation there, also
+// the rename and deletion of a file that nobody holds open.
+TEST_F(EngineFileTest, HandedFileSystemServesFilesNobodyHoldsOpen) {
+  testing::SimulatedDisk disk;
+  const std::string a(5, 'a');
+  disk.PutFile("/db/a.dat", std::span(reinterpret_cast<const std::uint8_t*>(a.data()), a.size()));
+  FileRegistry registry(&disk);
+  TEngineFile(registry, "/db/a.dat", false).Rename("/db/b.dat");
+  EXPECT_EQ(disk.AllFiles(), std::vector<std::string>{"/db/b.dat"});
+  EXPECT_TRUE(TEngineFile(registry, "/db/b.dat", false).Exists());
+  TEngineFile(registry, "/db/b.dat", false).Delete();
+  EXPECT_EQ(disk.AllFiles(), std::vector<std::string>{});
 }
 
 TEST_F(EngineFileTest, ListingAndUniqueNames) {

@@ -149,6 +149,69 @@ TEST_F(TableJournalTest, AHalfSwappedTableIsFinishedBeforeItIsAskedForOrCreated)
   EXPECT_EQ(RecordCount(), 3);
 }
 
+// A power cut that kept a later rename of the swap and lost an earlier one
+// (the disk may order the renames of one folder as it likes until the
+// folder is synced): each old file still under its name is moved aside
+// before its new file takes the name.
+TEST_F(TableJournalTest, ASwapWithAnyOfItsRenamesLostIsFinished) {
+  CreateTable();
+  std::filesystem::copy_file(dir_ + "t.dat", dir_ + "t.dat.new~");
+  std::filesystem::copy_file(dir_ + "t.idx", dir_ + "t.idx.new~");
+  Put("t.ibk", "an older backup");
+  const std::string oldIndex = Slurp("t.idx");
+  std::filesystem::rename(dir_ + "t.dat", dir_ + "t.dbk");
+  std::filesystem::rename(dir_ + "t.dat.new~", dir_ + "t.dat");
+  WriteJournal({SwapOfT(), JournalSwapStaged{}});
+
+  EXPECT_EQ(RecordCount(), 3);
+  for (const char* gone : {"t.journal", "t.dat.new~", "t.idx.new~"}) EXPECT_FALSE(Exists(gone)) << gone;
+  EXPECT_EQ(Slurp("t.ibk"), oldIndex);
+  EXPECT_TRUE(Exists("t.dbk"));
+}
+
+// A journal's header reaches the disk with its first entry, in one sync. A
+// header lost or cut short by a power cut (zeros, as a file system leaves
+// that kept the size but not the bytes) means that no entry was complete:
+// whatever follows it announces nothing, and the journal goes.
+TEST_F(TableJournalTest, AJournalWithoutItsHeaderAnnouncesNothing) {
+  CreateTable();
+  const std::vector<std::uint8_t> whole = ImageOf({JournalRemoveFile{dir_ + "t.dat"}});
+  const std::size_t header = TableJournal::Magic().size();
+  std::vector<std::uint8_t> headerLost = whole;
+  std::fill(headerLost.begin(), headerLost.begin() + static_cast<long>(header), 0);
+  std::vector<std::uint8_t> headerTorn = whole;
+  std::fill(headerTorn.begin() + 3, headerTorn.begin() + static_cast<long>(header), 0);
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> image;
+  } cases[] = {{"all zeros", std::vector<std::uint8_t>(whole.size(), 0)},
+               {"header lost, entry kept", headerLost},
+               {"header cut short", headerTorn},
+               {"zeros shorter than a header", std::vector<std::uint8_t>(5, 0)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(dir_ + "t.journal", std::ios::binary)
+        .write(reinterpret_cast<const char*>(c.image.data()), static_cast<long>(c.image.size()));
+    EXPECT_EQ(RecordCount(), 3);
+    EXPECT_FALSE(Exists("t.journal"));
+  }
+}
+
+// What a correct run cannot leave: a file the swap does not know holds the
+// name a staged file is to take. It is named, and nothing moves.
+TEST_F(TableJournalTest, AStrangerHoldingAFinalNameIsNamed) {
+  CreateTable();
+  std::filesystem::copy_file(dir_ + "t.dat", dir_ + "t.dat.new~");
+  std::filesystem::copy_file(dir_ + "t.idx", dir_ + "t.idx.new~");
+  JournalSwap swap = SwapOfT();
+  swap.OldFiles.pop_back();  // the plan found no index file
+  WriteJournal({swap, JournalSwapStaged{}});
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSEACCES);
+  EXPECT_NE(message.find(dir_ + "t.idx'"), std::string::npos) << message;
+  for (const char* kept : {"t.idx", "t.idx.new~", "t.journal"}) EXPECT_TRUE(Exists(kept)) << kept;
+}
+
 TEST_F(TableJournalTest, AJournalComingBackAfterTheSwapChangesNothing) {
   CreateTable();
   Put("t.dbk", "an older backup");

@@ -5,7 +5,9 @@
 // new ones, verify clean, with no staged, temporary or journal file left
 // behind. Full rebuilds, index-only rebuilds (one that deletes a duplicate)
 // and header-only updates, with the temporary directory on the same or on
-// another file system.
+// another file system. With the temporary directory on the same file
+// system the rounds run on the simulated disk (in memory, quick); across
+// file systems, on the real ones.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -14,7 +16,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
+#include <span>
 
 #include "engine/core/journal/scratch_folder.h"
 #include "engine/core/objects/data_engine.h"
@@ -25,6 +29,7 @@
 #include "platform/os_error.h"
 #include "tests/engine/core/faulting_file_system.h"
 #include "tests/engine/core/write_test_support.h"
+#include "tests/support/simulated_disk.h"
 
 namespace strata {
 namespace {
@@ -80,6 +85,12 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
+    if (!GetParam().otherFileSystem) {
+      disk_ = std::make_unique<SimulatedDisk>();
+      disk_->SetTracking(false);
+      diskScope_.emplace(*disk_);
+      MakeFolders(dir_);
+    }
     if (GetParam().otherFileSystem) {
       // The temporary directory on another file system: the new files come
       // next to the table by copying.
@@ -93,14 +104,47 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
       privateDir_ = pattern + "/";
     } else {
       privateDir_ = dir_ + "private/";
-      std::filesystem::create_directory(privateDir_);
+      Files().CreateDirectory(privateDir_);
     }
   }
   void TearDown() override {
     if (GetParam().otherFileSystem && !privateDir_.empty()) {
       std::filesystem::remove_all(privateDir_);
     }
+    diskScope_.reset();
     TempDirTest::TearDown();
+  }
+
+  // The file system of the rounds: the simulated disk, or the real one when
+  // the temporary directory lies on another file system.
+  static platform::FileSystem& Files() { return platform::CurrentFileSystem(); }
+
+  // Makes a folder and its missing parents.
+  static void MakeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      Files().CreateDirectory(path.substr(0, slash));
+    }
+  }
+
+  // Removes a folder with everything in it.
+  static void RemoveTree(const std::string& folder) {
+    std::vector<std::string> names;
+    if (Files().ListDirectories(folder, "*", names)) {
+      for (const std::string& name : names) RemoveTree(folder + name + "/");
+    }
+    if (Files().ListFiles(folder, "*", names)) {
+      for (const std::string& name : names) Files().Delete(folder + name);
+    }
+    Files().RemoveDirectory(folder);
+  }
+
+  std::string Text(const std::string& path) {
+    platform::OpenedFile opened = Files().Open(path, {.readOnly = true});
+    if (!opened.handle) return "<missing>";
+    std::string text(static_cast<std::size_t>(opened.handle->Size()), '\0');
+    opened.handle->ReadAt(0, std::as_writable_bytes(std::span(text)));
+    return text;
   }
 
   void CreatePeople(TDataDirectory& directory) {
@@ -152,9 +196,9 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
   // temporary tables go to a scratch folder, as in an update run. Returns
   // how many operations the restructure did and names the failed one.
   int RestructureFailingAt(const std::string& path, int failAt, std::string* failed = nullptr) {
-    std::filesystem::create_directory(path);
-    std::filesystem::create_directory(privateDir_);
-    FaultingFileSystem faults;
+    Files().CreateDirectory(path);
+    Files().CreateDirectory(privateDir_);
+    FaultingFileSystem faults(Files());
     {
       platform::ScopedFileSystem scope(faults);
       auto scratch = std::make_unique<ScratchFolder>(platform::CurrentFileSystem(), privateDir_);
@@ -224,17 +268,24 @@ class RestructureFaultTest : public strata::testing::TempDirTest,
                                                    "people.dbk", "people.ibk", "people.bbk",
                                                    "strata.lck"};
     std::vector<std::string> stray;
-    for (const auto& entry : std::filesystem::directory_iterator(path)) {
-      if (!expected.contains(entry.path().filename().string())) {
-        stray.push_back(entry.path().filename().string());
-      }
+    std::vector<std::string> names;
+    Files().ListFiles(path, "*", names);
+    for (const std::string& name : names) {
+      if (!expected.contains(name)) stray.push_back(name);
     }
-    for (const auto& entry : std::filesystem::directory_iterator(privateDir_)) {
-      if (entry.path().filename() != "strata.lck") stray.push_back(entry.path().string());
+    Files().ListDirectories(path, "*", names);
+    stray.insert(stray.end(), names.begin(), names.end());
+    Files().ListFiles(privateDir_, "*", names);
+    for (const std::string& name : names) {
+      if (name != "strata.lck") stray.push_back(privateDir_ + name);
     }
+    Files().ListDirectories(privateDir_, "*", names);
+    for (const std::string& name : names) stray.push_back(privateDir_ + name + "/");
     return stray;
   }
 
+  std::unique_ptr<SimulatedDisk> disk_;
+  std::optional<platform::ScopedFileSystem> diskScope_;
   std::string privateDir_;
   bool suppressBackups_ = false;
 };
@@ -246,7 +297,7 @@ TEST_P(RestructureFaultTest, EveryFailingOperationLeavesTheOldOrTheNewTable) {
   std::vector<std::string> before;
   {
     const std::string untouched = dir_ + "untouched/";
-    std::filesystem::create_directory(untouched);
+    Files().CreateDirectory(untouched);
     Database database(untouched, privateDir_);
     CreatePeople(*database.directory);
   }
@@ -278,8 +329,8 @@ TEST_P(RestructureFaultTest, EveryFailingOperationLeavesTheOldOrTheNewTable) {
     EXPECT_TRUE(verified);
     if (contents == before) ++oldOutcomes;
     EXPECT_EQ(StrayFiles(path), std::vector<std::string>{});
-    std::filesystem::remove_all(path);
-    std::filesystem::remove_all(privateDir_);
+    RemoveTree(path);
+    RemoveTree(privateDir_);
   }
   // Most operations come before the new files or headers take the table's
   // place.
@@ -302,10 +353,10 @@ TEST_P(RestructureFaultTest, SuppressedBackupsLeaveNoOldFileBehind) {
     EXPECT_TRUE(verified);
     EXPECT_EQ(StrayFiles(path), std::vector<std::string>{});
     for (const char* backup : {"people.dbk", "people.ibk", "people.bbk"}) {
-      EXPECT_FALSE(std::filesystem::exists(path + backup)) << backup;
+      EXPECT_FALSE(Files().FileExists(path + backup)) << backup;
     }
-    std::filesystem::remove_all(path);
-    std::filesystem::remove_all(privateDir_);
+    RemoveTree(path);
+    RemoveTree(privateDir_);
   }
 }
 
@@ -314,17 +365,17 @@ TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
     GTEST_SKIP() << "a failing insert is a full rebuild's";
   }
   const std::string path = dir_ + "db/";
-  std::filesystem::create_directory(path);
+  Files().CreateDirectory(path);
   // One cached record: each insert after the first writes the one before.
   Database database(path, privateDir_,
                     [](DataEngineOptions& options) { options.MaxTableDataBufferSize = 1; });
   CreatePeople(*database.directory);
-  const std::vector<std::string> before = {Slurp("db/people.dat"), Slurp("db/people.idx"),
-                                           Slurp("db/people.blb")};
+  const std::vector<std::string> before = {Text(path + "people.dat"), Text(path + "people.idx"),
+                                           Text(path + "people.blb")};
   auto [fields, indexes] = Rebuilt(*database.directory);
 
   // The first record written to the new table's data file fails.
-  FaultingFileSystem faults;
+  FaultingFileSystem faults(Files());
   const auto firstRecord = static_cast<std::int64_t>(data_header_layout::kFieldDescriptors +
                                                      kFieldDescriptorSize * fields.size());
   faults.failWrite = [&, done = false](const std::string& file, std::int64_t offset) mutable {
@@ -347,8 +398,8 @@ TEST_P(RestructureFaultTest, AnInsertFailureNotAboutTheRecordEndsTheRebuild) {
   ASSERT_TRUE(error) << "the rebuild went on";
   EXPECT_FALSE(faults.failed.empty());
   EXPECT_TRUE(losses.empty());
-  EXPECT_TRUE((std::vector<std::string>{Slurp("db/people.dat"), Slurp("db/people.idx"),
-                                        Slurp("db/people.blb")}) == before);
+  EXPECT_TRUE((std::vector<std::string>{Text(path + "people.dat"), Text(path + "people.idx"),
+                                        Text(path + "people.blb")}) == before);
   EXPECT_EQ(StrayFiles(path), std::vector<std::string>{});
 }
 

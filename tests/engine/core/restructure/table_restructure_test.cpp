@@ -2,9 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "engine/core/objects/data_engine.h"
 #include "engine/formats/blob_file_header_layout.h"
+#include "engine/formats/data_file_header_layout.h"
+#include "engine/formats/field_descriptor_layout.h"
+#include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
 #include "engine/locale/windows1252.h"
 #include "tests/engine/core/write_test_support.h"
@@ -317,6 +321,68 @@ TEST_F(RestructureTest, DuplicatesAcrossNewUniqueIndexesAreRefusedAsInsertingWou
                FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
     indexes_ = {};
     indexes_[0] = IndexDef("", {}).Unique();
+  }
+}
+
+// Records that share a RecordID (or have none), which only damage or
+// another program leaves, keep their values: the later ones get new
+// RecordIDs above the table's, before any key is built, whether the primary
+// index is the RecordID one or one on a field. The rebuilt table verifies
+// clean.
+TEST_F(RestructureTest, RecordsSharingARecordIdGetNewOnesAndTheRebuiltTableVerifies) {
+  const struct {
+    const char* name;
+    std::vector<std::uint16_t> primary;
+  } cases[] = {{"RecordID primary index", {}}, {"primary index on ID", {1}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemovePeople();
+    fields_ = {FieldDef(1, "ID").Integer(), FieldDef(2, "Name").String(30),
+               FieldDef(3, "Code").String(10), FieldDef(4, "Notes").Memo()};
+    indexes_ = {};
+    indexes_[0] = IndexDef("", {}).Unique();
+    secondaryCount_ = 0;
+    // Names and notes alike, so that the non-unique and full-text keys of
+    // Ann and Cy differ only in their RecordIDs.
+    CreatePeople({{1, "Ann", "A1"}, {2, "Bo", "B1"}, {3, "Ann", "C1"}, {4, "Di", "D1"}},
+                 {IndexDef("ByName", {2})}, {2, 4});
+    // The third record takes the first one's RecordID; the fourth has none.
+    std::string data = Slurp("people.dat");
+    const std::size_t recordSize = [&] {
+      TDataCursor cursor(*directory_, "people");
+      cursor.Open();
+      return static_cast<std::size_t>(cursor.RecordSize());
+    }();
+    const auto setId = [&](std::int32_t slot, std::int32_t id) {
+      const std::size_t at = data_header_layout::kFieldDescriptors + kFieldDescriptorSize * 4 +
+                             recordSize * static_cast<std::size_t>(slot - 1) + record_layout::kId;
+      for (std::size_t i = 0; i < 4; ++i) data[at + i] = static_cast<char>(id >> (8 * i));
+    };
+    setId(3, 1);
+    setId(4, 0);
+    Put("people.dat", data);
+
+    // Code gets longer: a full rebuild.
+    fields_[2] = FieldDef(3, "Code").String(20);
+    indexes_[0] = IndexDef("", c.primary).Unique();
+    indexes_[1] = IndexDef("ByName", {2});
+    indexes_[kFullTextSlot] = IndexDef("Sys Text", {2, 4});
+    secondaryCount_ = 1;
+    EXPECT_EQ(Restructure(), RestructureLevel::Full);
+    EXPECT_EQ(losses_, std::vector<Loss>{});
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"1|Ann|A1|notes of Ann", "2|Bo|B1|notes of Bo",
+                                                "3|Ann|C1|notes of Ann", "4|Di|D1|notes of Di"}));
+    EXPECT_TRUE(Verified());
+    TDataCursor cursor(*directory_, "people");
+    cursor.Open(true);
+    std::vector<std::int32_t> ids;
+    Bytes record = cursor.NewRecordBuffer();
+    for (std::int32_t n = 1; n <= cursor.PhysicalRecordCount(); ++n) {
+      ASSERT_TRUE(cursor.ReadRecord(n, record));
+      ids.push_back(LoadI32(record.data() + record_layout::kId));
+    }
+    EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 5, 6}));
+    EXPECT_EQ(cursor.Table()->DataFile()->LastRecordID(), 6);
   }
 }
 
