@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "engine/common/bounded_queue.h"
+#include "engine/common/large_allocator.h"
 
 #include "engine/errors/engine_error.h"
 #include "engine/files/engine_file.h"
@@ -94,10 +95,12 @@ class SortedIndexBuild::KeyThread {
     std::uint16_t FieldNumber;
     std::size_t At, Size;
   };
+  // Taken on one thread and freed on the other: from the system (see
+  // LargeAllocator), so that the key thread keeps none of it.
   struct Batch {
-    std::vector<std::uint8_t> Bytes;
-    std::vector<Item> Items;
-    std::vector<Text> Texts;
+    LargeVector<std::uint8_t> Bytes;
+    LargeVector<Item> Items;
+    LargeVector<Text> Texts;
   };
 
   void HandOver() {
