@@ -73,6 +73,7 @@ struct Arguments {
   std::string NullText;
   std::string Database;
   std::int64_t MemoryMib = kDefaultMemoryBudget >> 20;
+  int Threads = 0;  // one per processor the process may use
 };
 
 struct Command {
@@ -93,6 +94,7 @@ class ActiveComponents {
  public:
   explicit ActiveComponents(const Arguments& arguments) {
     components_.Engine().SetMemoryBudget(arguments.MemoryMib << 20);
+    components_.Engine().SetThreads(arguments.Threads);
     components_.Session().SetActive(true);
     const std::vector<std::string>& passwords = arguments.Passwords;
     for (const std::string& password : passwords) DataSession().AddPassword(password);
@@ -134,6 +136,13 @@ void AddMemory(CLI::App& app, Arguments& a) {
                  "MiB for the engine's caches and sorts (default " +
                      std::to_string(kDefaultMemoryBudget >> 20) + ")")
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 20));
+}
+
+// For the commands that rebuild tables.
+void AddThreads(CLI::App& app, Arguments& a) {
+  app.add_option("--threads", a.Threads,
+                 "threads a rebuild may use (default: one per processor; 1 keeps one thread)")
+      ->check(CLI::Range(1, 1024));
 }
 
 int RunInfo(Arguments& a, std::ostream& out) {
@@ -366,7 +375,7 @@ const std::vector<Command>& Commands() {
        RunExportSqliteCommand},
       {"import",
        "DIR TABLE FILE [--format csv|json|jsonl|sqlite] [--from-table NAME] [--fields A,B,...] "
-       "[--null TEXT] [--mode append|replace] [--rejects FILE] [--dry-run]",
+       "[--null TEXT] [--mode append|replace] [--rejects FILE] [--dry-run] [--threads N]",
        "put the rows of a CSV, JSON, JSON lines or SQLite file into a table, all or nothing "
        "(status 1 when rows were refused into --rejects)",
        [](CLI::App& app, Arguments& a) {
@@ -386,25 +395,28 @@ const std::vector<Command>& Commands() {
          app.add_option("--rejects", a.Output,
                         "import the rows that fit and write the refused ones to this file");
          app.add_flag("--dry-run", a.DryRun, "check every row, change nothing");
+         AddThreads(app, a);
        },
        RunImportCommand},
-      {"update", "DIR [--dry-run]",
+      {"update", "DIR [--dry-run] [--threads N]",
        "bring every table of the folder to the current structure, as the window does; with "
        "--dry-run only say what that would do (status 1 when values could be lost)",
        [](CLI::App& app, Arguments& a) {
          AddDir(app, a);
          app.add_flag("--dry-run", a.DryRun, "write nothing; list the work per table");
+         AddThreads(app, a);
        },
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",
        "check tables (every table of DIR when none is named) and print each finding",
        [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a); },
        [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, false); }},
-      {"repair", "DIR [TABLE...] [--force-index-rebuild]",
+      {"repair", "DIR [TABLE...] [--force-index-rebuild] [--threads N]",
        "check tables and fix what is found, printing each finding",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTables(app, a);
          app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
+         AddThreads(app, a);
        },
        [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, true); }},
       {"sample-db", "DIR [--rows N]",

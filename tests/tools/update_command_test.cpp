@@ -35,7 +35,7 @@ class UpdateCommandTest : public strata::testing::DataDirectoryTest {
 
 TEST_F(UpdateCommandTest, UpdatesEveryTableAndEndsWithTheFinalMessage) {
   CreateAccents();
-  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4"}), 0) << err_.str();
+  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4", "--threads", "2"}), 0) << err_.str();
   const std::string out = out_.str();
   EXPECT_NE(out.find("[1/63] accents.dat"), std::string::npos) << out;
   EXPECT_NE(out.find("[63/63] xmas.dat"), std::string::npos) << out;
@@ -61,6 +61,10 @@ TEST_F(UpdateCommandTest, FailuresAndBadUsageExitWithStatusTwo) {
   for (const char* memory : {"0", "-3", "x"}) {
     EXPECT_EQ(Run({"update", data_.string(), "--memory", memory}), 2) << memory;
     EXPECT_NE(err_.str().find("--memory"), std::string::npos) << err_.str();
+  }
+  for (const char* threads : {"0", "-1", "x"}) {
+    EXPECT_EQ(Run({"update", data_.string(), "--threads", threads}), 2) << threads;
+    EXPECT_NE(err_.str().find("--threads"), std::string::npos) << err_.str();
   }
 }
 
