@@ -130,6 +130,12 @@ void TStrataEngine::SetMemoryBudget(std::int64_t bytes) {
   options().MemoryBudget = bytes;
 }
 
+void TStrataEngine::SetThreads(int threads) {
+  threads = std::max(threads, 0);
+  CheckInactive(threads != options().Threads);
+  options().Threads = threads;
+}
+
 void TStrataEngine::SetExtension(std::string DataEngineOptions::*field, std::string_view value,
                                  std::string_view fallback) {
   std::string extension(value.empty() ? fallback : value);

@@ -97,6 +97,11 @@ class TStrataEngine {
   // and the engine's default sorts); see DataEngineOptions::MemoryBudget.
   std::int64_t MemoryBudget() const { return options().MemoryBudget; }
   void SetMemoryBudget(std::int64_t bytes);
+  // Threads an index build may use, the caller's included (0: one per
+  // processor the process may use, 1 keeps one thread); see
+  // DataEngineOptions::Threads. The files are the same whatever the number.
+  int Threads() const { return options().Threads; }
+  void SetThreads(int threads);
 
   // Extensions: a leading "." is added when missing; an empty text restores
   // the default extension.

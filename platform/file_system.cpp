@@ -29,6 +29,17 @@ ScopedFileSystem::ScopedFileSystem(FileSystem& fileSystem)
 
 ScopedFileSystem::~ScopedFileSystem() { g_current.store(previous_); }
 
+int FileSystem::SyncAll(std::span<FileHandle* const> files,
+                        std::span<const std::string> directories) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!files[i]->Sync()) return static_cast<int>(i);
+  }
+  for (std::size_t i = 0; i < directories.size(); ++i) {
+    if (!SyncDirectory(directories[i])) return static_cast<int>(files.size() + i);
+  }
+  return -1;
+}
+
 bool CreateDirectories(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);

@@ -107,6 +107,16 @@ class FileSystem {
 
   // Makes the directory's entries (creations, renames, deletions) durable.
   virtual bool SyncDirectory(const std::string& directory) = 0;
+
+  // Does what Sync of each file and SyncDirectory of each directory would
+  // do, with no order among them: a wait on the disk for them all instead
+  // of one after the other where the system allows it (the POSIX file
+  // system syncs them on parallel threads). Returns -1 when every one
+  // succeeded, else the position of a failed one (the files counted first,
+  // then the directories) with errno set. This default calls them one
+  // after the other, through the overridable calls, in the order given.
+  virtual int SyncAll(std::span<FileHandle* const> files,
+                      std::span<const std::string> directories);
 };
 
 // The implementation in force for the process (the POSIX one by default).

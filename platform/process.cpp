@@ -1,11 +1,13 @@
 #include "platform/process.h"
 
 #include <malloc.h>
+#include <sched.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -96,6 +98,13 @@ bool ResetPeakResidentBytes() {
   if (refs == nullptr) return false;
   const bool written = std::fputs("5", refs) >= 0;
   return std::fclose(refs) == 0 && written;
+}
+
+int UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -44,6 +44,9 @@ std::uint64_t PeakResidentBytes();
 // possible.
 bool ResetPeakResidentBytes();
 
+// The processors the process may run on (its CPU affinity), at least 1.
+int UsableProcessors();
+
 // True when the process's standard error is an interactive terminal (a
 // progress line rewritten in place makes sense there, not in a file).
 bool StandardErrorIsTerminal();

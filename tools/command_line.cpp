@@ -84,6 +84,7 @@ struct Arguments {
   std::string Database;
   std::int64_t MemoryMib = kDefaultMemoryBudget >> 20;
   std::optional<double> WaitSeconds;  // none: the engine's lock wait time
+  int Threads = 0;  // one per processor the process may use
 };
 
 struct Command {
@@ -106,6 +107,7 @@ class ActiveComponents {
  public:
   explicit ActiveComponents(const Arguments& arguments) {
     components_.Engine().SetMemoryBudget(arguments.MemoryMib << 20);
+    components_.Engine().SetThreads(arguments.Threads);
     components_.Session().SetActive(true);
     // The other program keys a table with its password's Windows-1252
     // bytes, as it names tables; a password this engine was given as UTF-8
@@ -161,6 +163,13 @@ void AddMemory(CLI::App& app, Arguments& a) {
                  "MiB for the engine's caches and sorts (default " +
                      std::to_string(kDefaultMemoryBudget >> 20) + ")")
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{1} << 20));
+}
+
+// For the commands that rebuild tables.
+void AddThreads(CLI::App& app, Arguments& a) {
+  app.add_option("--threads", a.Threads,
+                 "threads a rebuild may use (default: one per processor; 1 keeps one thread)")
+      ->check(CLI::Range(1, 1024));
 }
 
 // --wait for the commands that open tables in a session of their own.
@@ -462,7 +471,7 @@ const std::vector<Command>& Commands() {
        RunExportSqliteCommand},
       {"import",
        "DIR TABLE FILE [--format csv|json|jsonl|sqlite] [--from-table NAME] [--fields A,B,...] "
-       "[--null TEXT] [--mode append|replace] [--rejects FILE] [--dry-run]",
+       "[--null TEXT] [--mode append|replace] [--rejects FILE] [--dry-run] [--threads N]",
        "put the rows of a CSV, JSON, JSON lines or SQLite file into a table, all or nothing "
        "(status 1 when rows were refused into --rejects)",
        [](CLI::App& app, Arguments& a) {
@@ -482,9 +491,10 @@ const std::vector<Command>& Commands() {
          app.add_option("--rejects", a.Output,
                         "import the rows that fit and write the refused ones to this file");
          app.add_flag("--dry-run", a.DryRun, "check every row, change nothing");
+         AddThreads(app, a);
        },
        RunImportCommand},
-      {"update", "DIR [--dry-run] [--no-backups]",
+      {"update", "DIR [--dry-run] [--no-backups] [--threads N]",
        "bring every table of the folder to the current structure, as the window does, and say "
        "what values were lost or changed; with --dry-run only say what that would do (status 1 "
        "when values could be lost or changed)",
@@ -493,6 +503,7 @@ const std::vector<Command>& Commands() {
          app.add_flag("--dry-run", a.DryRun, "write nothing; list the work per table");
          app.add_flag("--no-backups", a.NoBackups,
                       "keep no .dbk, .ibk and .bbk backups of the tables' previous files");
+         AddThreads(app, a);
        },
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",
@@ -501,11 +512,12 @@ const std::vector<Command>& Commands() {
        [](Arguments& a, std::ostream& out, std::ostream& err) {
          return RunVerifyCommand(a, out, err, false);
        }},
-      {"repair", "DIR [TABLE...] [--force-index-rebuild]",
+      {"repair", "DIR [TABLE...] [--force-index-rebuild] [--threads N]",
        "check tables and fix what is found, printing each finding",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTables(app, a);
          app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
+         AddThreads(app, a);
        },
        [](Arguments& a, std::ostream& out, std::ostream& err) {
          return RunVerifyCommand(a, out, err, true);

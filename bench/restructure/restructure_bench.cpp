@@ -1,7 +1,7 @@
-// bench-restructure [--repeat N] [--memory MIB] [SIZE...]: for each size
-// (default 100000 300000 1000000) builds a people table of that many rows
-// (the rows and table of bench/people_rows.h) once, keeps its files aside,
-// and then, N times (default 3), restores them and times the three levels
+// bench-restructure [--repeat N] [--threads N] [--memory MIB] [SIZE...]:
+// for each size (default 100000 300000 1000000) builds a people table of
+// that many rows (the rows and table of bench/people_rows.h) once, keeps its
+// files aside, and then, N times (default 3), restores them and times the three levels
 // of a restructure on it, against three yardsticks on the same data in the
 // same repetition:
 //
@@ -19,7 +19,8 @@
 //                   flush them to the disk.
 //
 // The engine gets a memory budget (default 32 MiB) and SQLite a page cache
-// of the same size. Everything happens in a fresh folder under the system's
+// of the same size; --threads sets the engine's threads (default: one per
+// processor the process may use, 1 keeps one thread). Everything happens in a fresh folder under the system's
 // temporary path, removed at the end. Each figure is printed as it is
 // measured; then one line per size, smallest first, so the last line is
 // that of the largest, with the median of each figure, the range of the
@@ -110,8 +111,9 @@ class ScratchFolder {
 // the final moves are renames as they are for the utility).
 class EngineTable {
  public:
-  EngineTable(const ScratchFolder& folder, std::int64_t memoryBudget) {
+  EngineTable(const ScratchFolder& folder, std::int64_t memoryBudget, int threads) {
     engine_.Options().MemoryBudget = memoryBudget;
+    engine_.Options().Threads = threads;
     engine_.Activate();
     session_ = &engine_.NewSession();
     session_->SetPrivateDirectory(folder.Private());
@@ -144,6 +146,8 @@ class EngineTable {
     }
     return records;
   }
+
+  int Threads() const { return engine_.BuildThreads(); }
 
   std::int64_t RecordSize() {
     strata::TDataCursor cursor(*directory_, "people");
@@ -356,13 +360,14 @@ struct Figures {
   std::int64_t rows = 0;
   Spread full, indexOnly, headerOnly, sqliteRebuild, copy, floor;
   double peakMb = 0;
+  int threads = 1;
 };
 
-Figures Run(std::int64_t count, std::int64_t memoryBudget, int repeat) {
+Figures Run(std::int64_t count, std::int64_t memoryBudget, int repeat, int threads) {
   const ScratchFolder folder;
   std::printf("size %lld: folder=%s\n", static_cast<long long>(count), folder.Path().c_str());
 
-  EngineTable table(folder, memoryBudget);
+  EngineTable table(folder, memoryBudget, threads);
   const double engineBuild = table.Build(count);
   const std::string data = folder.Data();
   std::printf("  engine_build_s=%.3f dat_mb=%.1f idx_mb=%.1f blb_mb=%.1f\n", engineBuild,
@@ -467,6 +472,7 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget, int repeat) {
   figures.copy = SpreadOf(copy);
   figures.floor = SpreadOf(floor);
   figures.peakMb = peak;
+  figures.threads = table.Threads();
   return figures;
 }
 
@@ -475,6 +481,7 @@ Figures Run(std::int64_t count, std::int64_t memoryBudget, int repeat) {
 int main(int argc, char** argv) {
   std::int64_t memoryMib = 32;
   int repeat = 3;
+  int threads = 0;
   std::vector<std::int64_t> sizes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -482,20 +489,22 @@ int main(int argc, char** argv) {
       memoryMib = std::atoll(argv[++i]);
     } else if (arg == "--repeat" && i + 1 < argc) {
       repeat = std::atoi(argv[++i]);
+    } else if (arg == "--threads" && i + 1 < argc) {
+      threads = std::atoi(argv[++i]);
     } else {
       sizes.push_back(std::atoll(arg.c_str()));
     }
   }
   if (sizes.empty()) sizes = {100000, 300000, 1000000};
-  if (memoryMib <= 0 || repeat <= 0 ||
+  if (memoryMib <= 0 || repeat <= 0 || threads < 0 ||
       std::any_of(sizes.begin(), sizes.end(), [](auto n) { return n <= 0; })) {
-    std::fprintf(stderr, "usage: bench-restructure [--repeat N] [--memory MIB] [SIZE...]\n");
+    std::fprintf(stderr, "usage: bench-restructure [--repeat N] [--threads N] [--memory MIB] [SIZE...]\n");
     return 2;
   }
   std::sort(sizes.begin(), sizes.end());
   try {
     std::vector<Figures> all;
-    for (const std::int64_t size : sizes) all.push_back(Run(size, memoryMib << 20, repeat));
+    for (const std::int64_t size : sizes) all.push_back(Run(size, memoryMib << 20, repeat, threads));
     for (const Figures& f : all) {
       std::printf(
           "rows=%lld full_s=%.3f full_min_s=%.3f full_max_s=%.3f sqlite_rebuild_s=%.3f "
@@ -504,7 +513,7 @@ int main(int argc, char** argv) {
           static_cast<long long>(f.rows), f.full.Median, f.full.Min, f.full.Max,
           f.sqliteRebuild.Median, f.floor.Median, f.full.Median / f.sqliteRebuild.Median,
           f.full.Median / f.floor.Median, f.indexOnly.Median, f.headerOnly.Median,
-          f.copy.Median, f.peakMb, 1);
+          f.copy.Median, f.peakMb, f.threads);
     }
     return 0;
   } catch (const strata::EDatabaseError& error) {

@@ -18,6 +18,10 @@
 
 #include "engine/files/file_modes.h"
 
+namespace strata::platform {
+class FileHandle;
+}
+
 namespace strata {
 
 class TBaseFile : public FileModes {
@@ -52,6 +56,10 @@ class TBaseFile : public FileModes {
 
   // True when the open OS file can only be read, whatever the last request.
   virtual bool HandleReadOnly() const { return false; }
+  // The open OS file that Flush syncs, for syncing several stores together;
+  // null when there is none (a store in memory, a closed one). Caller holds
+  // IoLock while using it.
+  virtual platform::FileHandle* SyncHandle() { return nullptr; }
 
   std::recursive_mutex& IoLock() { return ioLock_; }
   const std::string& Path() const { return path_; }

@@ -121,10 +121,15 @@ class TBufferedFile : public TEngineFile {
   std::int32_t ReadAheadLimit() const { return readAheadLimit_; }
   void SetReadAheadLimit(std::int32_t limit) { readAheadLimit_ = limit; }
   std::int64_t UnitOffset(std::int32_t unit) const {
-    return FirstUnitOffset() + static_cast<std::int64_t>(unit - 1) * UnitSize();
+    return FirstUnitOffset() + (static_cast<std::int64_t>(unit) - 1) * UnitSize();
   }
 
  protected:
+  // The units below a header's next unit number: next - 1, without
+  // overflowing for the lowest number a damaged header can hold.
+  static std::int32_t CountBelow(std::int32_t next) {
+    return next == INT32_MIN ? INT32_MIN : next - 1;
+  }
   // RaiseCorruptError, which must not return.
   [[noreturn]] void CorruptBuffers();
   // The common append check: STRATA_TABLEFULL when the unit area would pass the maximum

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 #include "engine/errors/engine_error.h"
+#include "platform/file_system.h"
 #include "platform/os_error.h"
 
 namespace strata {
@@ -103,6 +105,34 @@ void TEngineFile::Flush() {
   platform::SetLastErrorNumber(0);
   if (store_ == nullptr || !store_->Flush()) RaiseWriteError();
   unflushed_ = false;
+}
+
+void TEngineFile::FlushAll(std::span<TEngineFile* const> files,
+                           std::span<const std::string> directories) {
+  std::vector<TEngineFile*> synced;
+  std::vector<platform::FileHandle*> handles;
+  std::vector<std::unique_lock<std::recursive_mutex>> locks;
+  for (TEngineFile* file : files) {
+    platform::FileHandle* handle = file->store_ != nullptr ? file->store_->SyncHandle() : nullptr;
+    if (handle == nullptr) {
+      file->Flush();
+      continue;
+    }
+    locks.emplace_back(file->store_->IoLock());
+    synced.push_back(file);
+    handles.push_back(handle);
+  }
+  if (files.empty() || (handles.empty() && directories.empty())) return;
+  platform::FileSystem& fs = files.front()->registry_.Files();
+  const int failed = fs.SyncAll(handles, directories);
+  if (failed < 0) {
+    for (TEngineFile* file : synced) file->unflushed_ = false;
+    return;
+  }
+  const ErrorCode code = RecordOsError();
+  const auto at = static_cast<std::size_t>(failed);
+  if (at < synced.size()) synced[at]->RaiseFileError(STRATA_WRITEERR);
+  RaiseTableError(code, directories[at - synced.size()]);
 }
 
 bool TEngineFile::LockBytes(bool lock, std::int64_t length, std::int64_t offset) {

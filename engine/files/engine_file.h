@@ -73,6 +73,13 @@ class TEngineFile : public FileModes {
   // Flushes the OS buffers of the file; a failure raises STRATA_WRITEERR, with the
   // same Detail as Write.
   virtual void Flush();
+  // Flush of each file, the files on disk synced together (one wait on the
+  // disk for them all, see platform::FileSystem::SyncAll); a failure raises
+  // STRATA_WRITEERR naming the file or directory that failed.
+  // The directories given are synced in the same wait, through the file
+  // system of the files (there is at least one file then).
+  static void FlushAll(std::span<TEngineFile* const> files,
+                       std::span<const std::string> directories = {});
 
   // Copies this file (opened with its requests when it is not open, and
   // closed again) to targetPath, a file of the same kind (disk or memory)

@@ -24,7 +24,7 @@ struct ExternalSorter::Run {
   std::int64_t entries = 0;
   std::int64_t offset = 0;  // next byte to read
   std::int64_t left = 0;    // entries not read yet
-  std::vector<std::uint8_t> piece;
+  LargeVector<std::uint8_t> piece;
   std::size_t at = 0;       // next entry's byte in piece
   std::size_t end = 0;      // bytes of piece holding entries
 
@@ -62,16 +62,16 @@ int ExternalSorter::Order(const std::uint8_t* a, const std::uint8_t* b) const {
 void ExternalSorter::Add(const std::uint8_t* entry) {
   if (held_ == capacity_) SpillRun();
   // Taken whole but not touched: only the pages entries reach use memory.
-  if (!memory_) memory_.reset(new std::uint8_t[capacity_ * entrySize_]);
-  std::memcpy(memory_.get() + held_ * entrySize_, entry, entrySize_);
+  if (!memory_) memory_ = LargeBuffer(capacity_ * entrySize_);
+  std::memcpy(memory_.Data() + held_ * entrySize_, entry, entrySize_);
   ++held_;
   ++count_;
 }
 
-std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
-  std::vector<const std::uint8_t*> order(held_);
+LargeVector<const std::uint8_t*> ExternalSorter::SortMemory() {
+  LargeVector<const std::uint8_t*> order(held_);
   if (compare_) {
-    for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.get() + i * entrySize_;
+    for (std::size_t i = 0; i < held_; ++i) order[i] = memory_.Data() + i * entrySize_;
     // Equal entries keep the order they were added in, which is the order
     // of their places in memory; sorting in place needs no second buffer.
     std::sort(order.begin(), order.end(), [this](const std::uint8_t* a, const std::uint8_t* b) {
@@ -86,9 +86,9 @@ std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
     std::uint64_t Prefix;
     const std::uint8_t* Entry;
   };
-  std::vector<Keyed> keyed(held_);
+  LargeVector<Keyed> keyed(held_);
   for (std::size_t i = 0; i < held_; ++i) {
-    const std::uint8_t* entry = memory_.get() + i * entrySize_;
+    const std::uint8_t* entry = memory_.Data() + i * entrySize_;
     std::uint64_t prefix = 0;
     for (std::size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < entrySize_ ? entry[b] : 0);
     keyed[i] = {prefix, entry};
@@ -103,10 +103,10 @@ std::vector<const std::uint8_t*> ExternalSorter::SortMemory() {
 }
 
 void ExternalSorter::SpillRun() {
-  const std::vector<const std::uint8_t*> order = SortMemory();
+  const LargeVector<const std::uint8_t*> order = SortMemory();
   auto run = std::make_unique<Run>();
   run->file = newRunFile_();
-  std::vector<std::uint8_t> piece;
+  LargeVector<std::uint8_t> piece;
   piece.reserve(std::max(kWritePieceBytes, entrySize_));
   std::int64_t offset = 0;
   const auto write = [&] {
@@ -125,16 +125,28 @@ void ExternalSorter::SpillRun() {
   held_ = 0;
 }
 
-void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>& visit) {
+void ExternalSorter::PrepareMerge() {
+  if (prepared_) return;
+  prepared_ = true;
   if (runs_.empty()) {
-    for (const std::uint8_t* entry : SortMemory()) visit(entry);
-    held_ = 0;
-    memory_.reset();
-    count_ = 0;
+    sorted_ = SortMemory();
     return;
   }
   if (held_ > 0) SpillRun();
-  memory_.reset();
+  memory_.Reset();
+}
+
+void ExternalSorter::Merge(const std::function<void(const std::uint8_t* entry)>& visit) {
+  PrepareMerge();
+  prepared_ = false;
+  if (runs_.empty()) {
+    for (const std::uint8_t* entry : sorted_) visit(entry);
+    sorted_ = LargeVector<const std::uint8_t*>();
+    held_ = 0;
+    memory_.Reset();
+    count_ = 0;
+    return;
+  }
 
   const std::size_t pieceEntries =
       std::max(kMinPieceBytes, memoryBytes_ / runs_.size()) / entrySize_ + 1;

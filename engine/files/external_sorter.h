@@ -8,7 +8,9 @@
 // The order is the comparison's, with ties kept in the order the entries
 // were added (the sort is stable across memory and runs). Runs are written
 // and read in pieces of at least 64 KiB; the budget covers the entries, the
-// index used to sort them and the read pieces of a merge.
+// index used to sort them and the read pieces of a merge. Those buffers come
+// from the system and go back to it when freed (LargeAllocator), so that
+// sorters made ready on other threads leave no memory behind with them.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +19,8 @@
 #include <memory>
 #include <span>
 #include <vector>
+
+#include "engine/common/large_allocator.h"
 
 namespace strata {
 
@@ -39,6 +43,11 @@ class ExternalSorter {
 
   // entry holds EntrySize() bytes.
   void Add(const std::uint8_t* entry);
+  // Does what Merge must do before its first entry (sorting what memory
+  // holds, or writing it out as the last run), so that sorters can be made
+  // ready side by side and merged one after the other. Merge calls it when
+  // nobody did; no Add may follow it.
+  void PrepareMerge();
   // Every entry in order, once; the sorter is empty afterwards.
   void Merge(const std::function<void(const std::uint8_t* entry)>& visit);
 
@@ -51,7 +60,7 @@ class ExternalSorter {
   int Order(const std::uint8_t* a, const std::uint8_t* b) const;
   // Sorts what memory holds (equal entries in the order added); returns
   // the entries in order.
-  std::vector<const std::uint8_t*> SortMemory();
+  LargeVector<const std::uint8_t*> SortMemory();
   void SpillRun();
 
   std::size_t entrySize_;
@@ -59,10 +68,12 @@ class ExternalSorter {
   std::size_t memoryBytes_;
   Compare compare_;
   RunFileFactory newRunFile_;
-  std::unique_ptr<std::uint8_t[]> memory_;
+  LargeBuffer memory_;
   std::size_t held_ = 0;
   std::int64_t count_ = 0;
   std::vector<std::unique_ptr<Run>> runs_;
+  bool prepared_ = false;
+  LargeVector<const std::uint8_t*> sorted_;  // memory in order, when prepared without runs
 };
 
 }  // namespace strata

@@ -32,6 +32,7 @@ class TPhysicalFile final : public TBaseFile {
   bool LockRange(std::int64_t length, std::int64_t offset) override;
   bool UnlockRange(std::int64_t length, std::int64_t offset) override;
   bool HandleReadOnly() const override { return file_ != nullptr && fileReadOnly_; }
+  platform::FileHandle* SyncHandle() override { return file_.get(); }
 
  private:
   platform::FileSystem& Files() const { return platform::FileSystemOf(files_); }

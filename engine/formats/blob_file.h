@@ -50,7 +50,8 @@ class TBlobFile : public TBufferedFile {
   std::int32_t UnitSize() const override { return blockSize_; }
   std::int32_t PayloadSize() const override { return blockSize_ - kBlockHeaderSize; }
   std::int64_t FirstUnitOffset() const override { return kBlobHeaderSize; }
-  std::int32_t UnitCount() const override { return header_.NextBlockNumber - 1; }
+  // A damaged header's lowest number counts as it is, not as the largest.
+  std::int32_t UnitCount() const override { return CountBelow(header_.NextBlockNumber); }
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 4; }
   std::int32_t GrowthStep() const override { return 32; }

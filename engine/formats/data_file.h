@@ -79,7 +79,8 @@ class TDataFile : public TBufferedFile {
   std::int32_t UnitSize() const override { return header_.RecordSize; }
   std::int32_t PayloadSize() const override { return header_.RecordSize; }
   std::int64_t FirstUnitOffset() const override;
-  std::int32_t UnitCount() const override { return header_.NextRecordNumber - 1; }
+  // A damaged header's lowest number counts as it is, not as the largest.
+  std::int32_t UnitCount() const override { return CountBelow(header_.NextRecordNumber); }
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 4; }
   std::int32_t GrowthStep() const override { return 64; }

@@ -69,7 +69,8 @@ class TIndexFile : public TBufferedFile {
   std::int32_t UnitSize() const override { return pageSize_; }
   std::int32_t PayloadSize() const override { return pageSize_ - kPageHeaderSize; }
   std::int64_t FirstUnitOffset() const override { return kFirstIndexPageOffset; }
-  std::int32_t UnitCount() const override { return header_.NextPageNumber - 1; }
+  // A damaged header's lowest number counts as it is, not as the largest.
+  std::int32_t UnitCount() const override { return CountBelow(header_.NextPageNumber); }
   std::int32_t HeaderChangeCount() const override { return header_.ChangeCount; }
   std::int32_t ScanDepth() const override { return 2; }
   std::int32_t GrowthStep() const override { return 4; }

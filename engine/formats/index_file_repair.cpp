@@ -78,7 +78,7 @@ bool TIndexFile::RepairHeader(const RepairLog& log, bool verifyOnly,
   if (pageBytes > 0 && pageBytes % pageSize_ != 0) {
     report("Index pages not aligned on even page size boundaries" + suffix);
   }
-  if (header_.NextPageNumber - 1 != std::max<std::int64_t>(pageBytes, 0) / pageSize_) {
+  if (std::int64_t{header_.NextPageNumber} - 1 != std::max<std::int64_t>(pageBytes, 0) / pageSize_) {
     report("Physical index page count not correct" + suffix);
   }
   if (!pointerOk(header_.FirstFreePage)) report("Invalid free index page pointer" + suffix);

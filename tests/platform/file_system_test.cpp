@@ -64,6 +64,29 @@ TEST_F(FileSystemTest, SyncsDirectoriesThatExist) {
   EXPECT_EQ(errno, ENOENT);
 }
 
+// Files and folders synced in one wait, on the threads of the system's
+// file system and one after the other through a wrapper: a failure is
+// reported by its position (files first) with its errno.
+TEST_F(FileSystemTest, SyncAllSyncsEveryFileAndFolderAndNamesTheOneThatFailed) {
+  ForwardingFileSystem forwarding(fs_);
+  for (FileSystem* files : {&fs_, static_cast<FileSystem*>(&forwarding)}) {
+    SCOPED_TRACE(files == &fs_ ? "system" : "forwarding");
+    auto a = files->CreateAlways(dir_ + "a.dat");
+    auto b = files->CreateAlways(dir_ + "b.dat");
+    ASSERT_TRUE(a && b);
+    FileHandle* handles[] = {a.get(), b.get()};
+    const std::string folders[] = {dir_, dir_ + "missing/"};
+    EXPECT_EQ(files->SyncAll(handles, std::span(folders, 1)), -1);
+    EXPECT_EQ(files->SyncAll({}, std::span(folders, 1)), -1);
+    errno = 0;
+    EXPECT_EQ(files->SyncAll(handles, folders), 3);
+    EXPECT_EQ(errno, ENOENT);
+    a.reset();
+    b.reset();
+    ASSERT_TRUE(files->Delete(dir_ + "a.dat") && files->Delete(dir_ + "b.dat"));
+  }
+}
+
 TEST_F(FileSystemTest, DirectoriesAreMadeListedAndRemovedApartFromFiles) {
   EXPECT_TRUE(fs_.CreateDirectory(dir_ + ".work-1"));
   EXPECT_FALSE(fs_.CreateDirectory(dir_ + ".work-1"));

@@ -53,7 +53,7 @@ TEST_F(UpdateCommandTest, ProgressGoesToTheTerminalAndStandardOutputEndsWithTheC
   EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dat"));
   EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dbk"));
 
-  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4"}), 0) << err_.str();
+  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4", "--threads", "2"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "Your data has been updated. You can start your program.\n");
   EXPECT_EQ(err_.str(), "");
 }
@@ -82,6 +82,10 @@ TEST_F(UpdateCommandTest, FailuresAndBadUsageExitWithStatusTwo) {
   for (const char* memory : {"0", "-3", "x"}) {
     EXPECT_EQ(Run({"update", data_.string(), "--memory", memory}), 2) << memory;
     EXPECT_NE(err_.str().find("--memory"), std::string::npos) << err_.str();
+  }
+  for (const char* threads : {"0", "-1", "x"}) {
+    EXPECT_EQ(Run({"update", data_.string(), "--threads", threads}), 2) << threads;
+    EXPECT_NE(err_.str().find("--threads"), std::string::npos) << err_.str();
   }
 }
 

@@ -66,6 +66,7 @@ const FieldDescriptor& TDataCursor::RequireField(std::uint16_t number) const {
 SortedBuildSettings TDataCursor::SortSettingsHere() const {
   SortedBuildSettings settings;
   settings.MemoryBytes = Session().Engine().SortMemory();
+  settings.Threads = Session().Engine().BuildThreads();
   if (directory_.InMemory() || Session().Engine().Options().CreateTempTablesInDatabase) {
     settings.TempDirectory = directory_.Path();
     settings.TempInMemory = directory_.InMemory();

@@ -6,6 +6,17 @@
 // temporary files in the given folder, see ExternalSorter) and builds its
 // tree bottom-up (TIndexTreeBuilder), one slot after the other.
 //
+// Threads. With more than one thread, AddRecord copies the record and its
+// texts and hands them in batches to a thread of the build's own, which
+// makes the keys and fills the sorts while the caller goes on with the next
+// record; Finish sorts what the slots hold in memory side by side before
+// the trees are written one after the other. The keys reach each sort in
+// the order the records were added and the trees are written in slot
+// order, so the index file is the same byte for byte whatever the number
+// of threads. A failure on that thread is raised by the next AddRecord or
+// by Finish. The key hooks of the engine (full-text filters) are then
+// called on that thread.
+//
 // Duplicates. Inserted one by one into a unique index, a record whose key
 // is there already is refused, in record order, and a refused record's keys
 // go into no index. Finish gives the same outcome: in each unique slot the
@@ -41,6 +52,9 @@ struct SortedBuildSettings {
   // and whether it is the memory database's.
   std::string TempDirectory;
   bool TempInMemory = false;
+  // Threads the build may use, the caller's included; 1 keeps all the work
+  // on the caller's thread.
+  int Threads = 1;
 };
 
 class SortedIndexBuild {
@@ -79,7 +93,13 @@ class SortedIndexBuild {
     std::vector<std::uint8_t> Key;
     std::vector<std::int32_t> Records;  // ascending
   };
+  class KeyThread;
+
   std::unique_ptr<ExternalSorter> NewSorter(int slot, std::size_t memoryBytes);
+  // Makes the record's keys and adds them to the sorts.
+  void AddKeys(std::span<const std::uint8_t> record, std::int32_t recordId,
+               std::int32_t recordNumber, std::span<const FieldText> texts);
+  void PrepareSorts();
   void BuildSlot(int slot, std::vector<Group>& groups);
   static Outcome ResolveGroups(std::vector<Group>& groups);
 
@@ -90,6 +110,7 @@ class SortedIndexBuild {
   std::array<bool, kIndexSlotCount> build_{};
   std::array<std::unique_ptr<ExternalSorter>, kIndexSlotCount> sorters_;
   std::vector<std::uint8_t> entry_;
+  std::unique_ptr<KeyThread> keyThread_;  // with more than one thread
 };
 
 }  // namespace strata

@@ -344,8 +344,15 @@ void TableJournal::Append(const std::vector<JournalEntry>& entries) {
   }
   size_ += static_cast<std::int64_t>(bytes.size());
   platform::SetLastErrorNumber(0);
-  if (!handle_->Sync()) RaiseError(STRATA_WRITEERR);
-  if (entries_.empty() && !files_->SyncDirectory(DirectoryOf(path_))) {
+  if (entries_.empty()) {
+    // The first entries and the journal's own name: neither waits for the
+    // other, both are durable before the change begins.
+    platform::FileHandle* handle = handle_.get();
+    const std::string directory = DirectoryOf(path_);
+    if (files_->SyncAll(std::span(&handle, 1), std::span(&directory, 1)) >= 0) {
+      RaiseError(STRATA_WRITEERR);
+    }
+  } else if (!handle_->Sync()) {
     RaiseError(STRATA_WRITEERR);
   }
   entries_.insert(entries_.end(), entries.begin(), entries.end());

@@ -80,11 +80,15 @@ void FinishSwap(const JournalSwap& swap, FileRegistry& registry, bool inMemory) 
     if (files.Exists(file.Final)) RaiseTableError(STRATA_OSEACCES, file.Final);
     files.Move(file.Staged, file.Final);
   }
-  if (!swap.NewFiles.empty()) files.SyncFolderOf(swap.NewFiles.front().Final);
+  // The swap is staged, never undone: the old files set aside are not
+  // needed any more, whichever of the renames above a power cut keeps, so
+  // they go before the folder is synced, and one sync of each folder makes
+  // the renames and the deletions durable together.
   for (const JournalSwap::OldFile& file : swap.OldFiles) {
     if (file.Discard) files.DeleteIfPresent(file.Backup);
   }
   for (const JournalSwap::NewFile& file : swap.NewFiles) files.DeleteIfPresent(file.Temp);
+  if (!swap.NewFiles.empty()) files.SyncFolderOf(swap.NewFiles.front().Final);
   // A journal marked recovered no longer names these files: their removal
   // is durable first.
   files.SyncDeletions();

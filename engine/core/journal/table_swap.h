@@ -7,9 +7,10 @@
 //               directory is synced;
 //   FinishSwap  every old file moves to its backup name (replacing an older
 //               backup) or, when discarded, aside; every staged file takes
-//               its final name; the directory is synced; the files set aside
-//               and any temporary file left by a copy are deleted, and those
-//               deletions are made durable before it returns;
+//               its final name; the files set aside and any temporary file
+//               left by a copy are deleted; then each directory changed is
+//               synced once, which makes the renames and the deletions
+//               durable before it returns;
 //   UndoSwap    the staged and temporary new files are deleted, durably
 //               (the old files have not moved before the swap is staged).
 //

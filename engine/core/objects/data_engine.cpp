@@ -7,6 +7,7 @@
 #include "engine/core/objects/data_session.h"
 #include "engine/crypto/md5.h"
 #include "engine/formats/table_file_owner.h"
+#include "platform/process.h"
 
 namespace strata {
 
@@ -54,6 +55,10 @@ void TDataEngine::Activate(std::string_view lockFileName) {
   limits_ = limits;
   offsets_ = LockOffsets::For(options_.LargeFileSupport);
   active_ = true;
+}
+
+int TDataEngine::BuildThreads() const {
+  return options_.Threads > 0 ? options_.Threads : platform::UsableProcessors();
 }
 
 std::size_t TDataEngine::SortMemory() const {

@@ -55,6 +55,10 @@ struct DataEngineOptions : TableBufferLimits {
   // BLOB caches together (a restructure has two tables open) and half to the
   // sorts of one index build.
   std::int64_t MemoryBudget = 0;
+  // Threads an index build may use (the calling thread's included): 0 for
+  // as many as the process has processors, 1 to keep it on one thread. The
+  // files written are the same whatever the number.
+  int Threads = 0;
   std::int32_t TableFilterIndexThreshhold = 1;
   std::int32_t TableMaxReadLockCount = 100;
   // Table read, write and transaction lock waits and retries.
@@ -88,6 +92,8 @@ class TDataEngine {
   // Bytes for the sorts of one index build (see MemoryBudget).
   std::size_t SortMemory() const;
   static constexpr std::size_t kDefaultSortMemory = std::size_t{16} << 20;
+  // Threads for one index build (see Threads), at least 1.
+  int BuildThreads() const;
   const LockOffsets& Offsets() const { return offsets_; }
 
   // The signature text (at most 255 characters) and its digest: the built-in

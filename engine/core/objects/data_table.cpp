@@ -226,7 +226,7 @@ void TDataTable::OpenBlobFile(bool verifyHeaders) {
   open(usable);
   // The size the file's length and its block count give, when it is
   // another one that a file can have.
-  const std::int64_t blocks = blob_->Header().NextBlockNumber - 1;
+  const std::int64_t blocks = std::int64_t{blob_->Header().NextBlockNumber} - 1;
   const std::int64_t bytes = blob_->GetFileSize() - static_cast<std::int64_t>(kBlobHeaderSize);
   if (blocks < 1 || bytes <= 0 || bytes % blocks != 0) return;
   const std::int64_t fitted = bytes / blocks;
@@ -602,9 +602,11 @@ void TDataTable::Flush(bool trim, FlushHeaders force, bool forceOsFlush) {
   // Other users see a change of the table only through the data header.
   if (otherHeader && !dataHeader) dataHeader = data_->WriteHeader(true);
   if (forceOsFlush || Session().ForceBufferFlush()) {
-    if (dataWritten || dataHeader) data_->Flush();
-    if (indexWritten) index_->Flush();
-    if (blobWritten) blob_->Flush();
+    std::vector<TEngineFile*> files;
+    if (dataWritten || dataHeader) files.push_back(data_.get());
+    if (indexWritten) files.push_back(index_.get());
+    if (blobWritten) files.push_back(blob_.get());
+    TEngineFile::FlushAll(files);
   }
   if (trim) {
     data_->TrimCache();
@@ -625,18 +627,21 @@ void TDataTable::DropCaches(bool trim, bool rereadHeaders) {
   }
 }
 
-void TDataTable::FlushOs() {
+// The files are synced together: nothing orders them among themselves.
+void TDataTable::FlushOs(std::span<const std::string> directories) {
   if (!isOpen_ || readOnly_ || !data_) return;
-  data_->Flush();
-  index_->Flush();
-  if (blob_) blob_->Flush();
+  std::vector<TEngineFile*> files{data_.get(), index_.get()};
+  if (blob_) files.push_back(blob_.get());
+  TEngineFile::FlushAll(files, directories);
 }
 
 void TDataTable::FlushOsWritten() {
   if (!isOpen_ || readOnly_ || !data_) return;
-  if (data_->Unflushed()) data_->Flush();
-  if (index_->Unflushed()) index_->Flush();
-  if (blob_ && blob_->Unflushed()) blob_->Flush();
+  std::vector<TEngineFile*> files;
+  if (data_->Unflushed()) files.push_back(data_.get());
+  if (index_->Unflushed()) files.push_back(index_.get());
+  if (blob_ && blob_->Unflushed()) files.push_back(blob_.get());
+  TEngineFile::FlushAll(files);
 }
 
 bool TDataTable::CheckForChanges() {

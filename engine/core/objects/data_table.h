@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -105,7 +106,9 @@ class TDataTable final : public TableFileOwner {
   // Drops every buffer without writing; optionally trims and re-reads the
   // headers.
   void DropCaches(bool trim = false, bool rereadHeaders = false);
-  void FlushOs();
+  // Syncs the table's files together, and with them the directories given
+  // (one wait on the disk; STRATA_WRITEERR naming what failed).
+  void FlushOs(std::span<const std::string> directories = {});
   // FlushOs for the files this table object wrote to since it opened them
   // or last flushed them: a change of an open table that touched only some
   // of its files.

@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "engine/core/restructure/change_journal.h"
-#include "engine/core/journal/table_swap.h"
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
@@ -77,18 +76,17 @@ void TDataCursor::CreateTableFiles(const TableCreateOptions& options,
                         NewTableFullTextParams(structure.Info.LocaleID, options.StopWords,
                                                options.SpaceChars, options.IncludeChars));
     if (journal) {
+      // The journal goes once the new files' bytes and names are durable:
+      // emptied first, it would otherwise leave a power cut free to keep
+      // one file of the table and lose another. Nothing orders the bytes
+      // and the names among themselves, so they are synced in one wait.
       table.Flush();
-      table.FlushOs();
+      const std::string folder = directory_.Path();
+      table.FlushOs(std::span(&folder, 1));
     }
     directory_.CloseTable(table);
     created = nullptr;
-    if (journal) {
-      // The journal goes once the new files' names are durable: emptied
-      // first, it would otherwise leave a power cut free to keep one file of
-      // the table and lose another.
-      SyncDirectoryOf(Session().Engine().Registry(), directory_.Path(), false);
-      journal->Commit();
-    }
+    if (journal) journal->Commit();
   } catch (...) {
     if (created != nullptr && directory_.FindTable(tableName_) == created) {
       SetAsideError("cleanup after a failure; the first error wins",

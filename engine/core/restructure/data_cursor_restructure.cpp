@@ -823,6 +823,7 @@ void TDataCursor::IndexRebuild(bool suppressBackups, bool textParamsChanged,
 SortedBuildSettings TDataCursor::SortSettings(const TDataDirectory& tempDirectory) const {
   SortedBuildSettings settings;
   settings.MemoryBytes = Session().Engine().SortMemory();
+  settings.Threads = Session().Engine().BuildThreads();
   settings.TempDirectory = tempDirectory.Path();
   settings.TempInMemory = tempDirectory.InMemory();
   return settings;

@@ -9,7 +9,8 @@
 // of entries can be compared without holding them: equal collections give
 // equal sums, and a collection that differs in any entry (a key byte, a
 // record number, an entry more or less) gives another sum but for a chance
-// of 2^-128. The record pass adds the keys the records give; the tree walk
+// of about 2^-128 (each entry's 128-bit hash is made for damage, not for an
+// adversary). The record pass adds the keys the records give; the tree walk
 // adds what the leaves hold.
 //
 // TreeHoldsRecords walks the whole tree: every page is readable, of the
