@@ -12,6 +12,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libcli11-dev nlohmann-json3-dev
+  # The export tests load their SQL into the sqlite3 shell and into a
+  # PostgreSQL server they start themselves (initdb, pg_ctl and psql).
+  postgresql
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)

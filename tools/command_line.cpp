@@ -2,12 +2,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <exception>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -27,12 +30,15 @@
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"
 #include "tools/import_command.h"
+#include "tools/interrupted_changes.h"
 #include "tools/output_sink.h"
 #include "tools/progress_line.h"
 #include "tools/sample_database.h"
 #include "tools/schema_sql.h"
 #include "tools/table_report.h"
 #include "tools/table_report_output.h"
+#include "tools/table_failures.h"
+#include "tools/table_problem.h"
 #include "tools/tables_command.h"
 #include "tools/update_command.h"
 #include "tools/update_plan_output.h"
@@ -47,6 +53,8 @@ namespace strata::tools {
 namespace {
 
 constexpr char kProgram[] = "strata";
+constexpr char kHelpHelp[] =
+    "strata help [COMMAND]\n      print this text, or the options of a command\n";
 
 // Wrong arguments: reported with the command's synopsis, status 2.
 class UsageError : public std::runtime_error {
@@ -62,8 +70,10 @@ struct Arguments {
   std::vector<std::string> Passwords;
   bool Json = false;
   bool DryRun = false;
+  bool NoBackups = false;
   bool Force = false;
   bool Replace = false;
+  bool Strict = false;
   std::string Rows;
   std::optional<std::string> Set;
   std::string Dialect = "sqlite";
@@ -73,6 +83,7 @@ struct Arguments {
   std::string NullText;
   std::string Database;
   std::int64_t MemoryMib = kDefaultMemoryBudget >> 20;
+  std::optional<double> WaitSeconds;  // none: the engine's lock wait time
   int Threads = 0;  // one per processor the process may use
 };
 
@@ -81,7 +92,9 @@ struct Command {
   std::string_view Synopsis;  // arguments after the name
   std::string_view Summary;
   std::function<void(CLI::App&, Arguments&)> Define;
-  std::function<int(Arguments&, std::ostream&)> Run;
+  // Runs the command: out for its output, err for the tables it could not
+  // read; returns the exit status.
+  std::function<int(Arguments&, std::ostream& out, std::ostream& err)> Run;
 };
 
 std::ostream* ProgressStream() {
@@ -96,8 +109,20 @@ class ActiveComponents {
     components_.Engine().SetMemoryBudget(arguments.MemoryMib << 20);
     components_.Engine().SetThreads(arguments.Threads);
     components_.Session().SetActive(true);
-    const std::vector<std::string>& passwords = arguments.Passwords;
-    for (const std::string& password : passwords) DataSession().AddPassword(password);
+    // The other program keys a table with its password's Windows-1252
+    // bytes, as it names tables; a password this engine was given as UTF-8
+    // is kept as well.
+    for (const std::string& password : arguments.Passwords) {
+      DataSession().AddPassword(Utf8ToWindows1252(password));
+      DataSession().AddPassword(password);
+    }
+    // A table another program holds is tried again every LockWaitTime
+    // milliseconds, as often as fits into the time asked for.
+    if (arguments.WaitSeconds) {
+      const double tries = std::ceil(*arguments.WaitSeconds * 1000.0 /
+                                     std::max<std::uint32_t>(DataSession().LockWaitTime(), 1));
+      DataSession().SetLockRetryCount(static_cast<std::int32_t>(tries));
+    }
   }
   TDataSession& DataSession() const { return components_.Session().DataSession(); }
 
@@ -115,15 +140,17 @@ void AddDirAndTable(CLI::App& app, Arguments& a) {
   app.add_option("TABLE", a.Table, "the table")->required();
 }
 
-// DIR and the tables a command works on: every table when none is named,
-// unless a name is required.
-void AddDirAndTables(CLI::App& app, Arguments& a, bool required = false) {
+// DIR and the tables a command works on: every table when none is named.
+void AddDirAndTables(CLI::App& app, Arguments& a) {
   AddDir(app, a);
-  if (required) {
-    app.add_option("TABLE", a.Tables, "tables")->required();
-  } else {
-    app.add_option("TABLE", a.Tables, "tables (default: every table)");
-  }
+  app.add_option("TABLE", a.Tables, "tables (default: every table)");
+}
+
+// --strict for the commands that read several tables.
+void AddStrict(CLI::App& app, Arguments& a) {
+  app.add_flag("--strict", a.Strict,
+               "stop at the first table that cannot be read (status 2) instead of naming it and "
+               "going on (status 1)");
 }
 
 void AddPassword(CLI::App& app, Arguments& a) {
@@ -145,10 +172,38 @@ void AddThreads(CLI::App& app, Arguments& a) {
       ->check(CLI::Range(1, 1024));
 }
 
-int RunInfo(Arguments& a, std::ostream& out) {
+// --wait for the commands that open tables in a session of their own.
+void AddWait(CLI::App& app, Arguments& a) {
+  const SessionSettings defaults;
+  std::ostringstream wait;
+  wait << defaults.LockRetryCount * defaults.LockWaitTime / 1000.0;
+  app.add_option("--wait", a.WaitSeconds,
+                 "seconds to wait for a table that another program is changing or holds "
+                 "(default " + wait.str() + ", the engine's lock wait time)")
+      ->check(CLI::Range(0.0, 86400.0));
+}
+
+// The reason in words when the engine cannot read the one table a
+// command works on.
+template <typename Read>
+auto ReadOneTable(TDataDirectory& directory, const std::string& table, const Arguments& a,
+                  Read read) {
+  try {
+    return read();
+  } catch (const EDatabaseError& error) {
+    const std::optional<std::string> problem =
+        ExplainedTableProblem(error, directory, table, !a.Passwords.empty());
+    if (!problem) throw;
+    throw std::runtime_error(Windows1252ToUtf8(table) + ": " + *problem);
+  }
+}
+
+int RunInfo(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
+  DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
+  const std::string table = Utf8ToWindows1252(a.Table);
   const TableReport report =
-      ReadTableReport(components.DataSession(), DatabaseFolder(a.Dir), a.Table);
+      ReadOneTable(*reference, table, a, [&] { return ReadTableReport(*reference, table); });
   if (a.Json) {
     PrintTableReportJson(report, out);
   } else {
@@ -157,58 +212,70 @@ int RunInfo(Arguments& a, std::ostream& out) {
   return kExitSuccess;
 }
 
-int RunTablesCommand(Arguments& a, std::ostream& out) {
+int RunTablesCommand(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
-  RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Json, out);
+  RunTables(components.DataSession(), DatabaseFolder(a.Dir), a.Dir, a.Json, !a.Passwords.empty(),
+            out);
   return kExitSuccess;
 }
 
-int RunSchema(Arguments& a, std::ostream& out) {
+int RunSchema(Arguments& a, std::ostream& out, std::ostream& err) {
   const SqlDialect dialect = SqlDialectNamed(a.Dialect);
   ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
-  const std::vector<std::string> tables = a.Tables.empty() ? (*reference).ListTables() : a.Tables;
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
   std::string text;
-  for (const std::string& table : tables) {
-    const TableReport report = ReadTableReport(*reference, table);
-    text += CreateTableSql(report, dialect);
-    for (const std::string& index : CreateIndexSql(report, dialect)) text += index;
+  for (const std::string& table : TablesToRead(*reference, a.Tables, a.Dir)) {
+    failures.Read(table, [&] {
+      const TableReport report = ReadTableReport(*reference, table);
+      std::string statements = CreateTableSql(report, dialect);
+      for (const std::string& index : CreateIndexSql(report, dialect)) statements += index;
+      text += statements;
+    });
   }
   out << text;
-  return kExitSuccess;
+  return failures.Status();
 }
 
-int RunCount(Arguments& a, std::ostream& out) {
+int RunCount(Arguments& a, std::ostream& out, std::ostream& err) {
   ActiveComponents components(a);
   DirectoryReference reference(components.DataSession(), DatabaseFolder(a.Dir));
-  std::string text;
-  for (const std::string& table : a.Tables) {
-    const TableReport report = ReadTableReport(*reference, table);
-    text += std::to_string(report.Header.RecordCount) + " " + Windows1252ToUtf8(report.Table) + "\n";
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
+  for (const std::string& table : TablesToRead(*reference, a.Tables, a.Dir)) {
+    failures.Read(table, [&] {
+      const TableReport report = ReadTableReport(*reference, table);
+      out << report.Header.RecordCount << " " << Windows1252ToUtf8(report.Table) << "\n";
+    });
   }
-  out << text;
-  return kExitSuccess;
+  return failures.Status();
 }
 
-int RunExportCommand(Arguments& a, std::ostream& out) {
+int RunExportCommand(Arguments& a, std::ostream& out, std::ostream&) {
   ActiveComponents components(a);
   a.Export.Folder = DatabaseFolder(a.Dir);
   a.Export.Table = Utf8ToWindows1252(a.Table);
   a.Export.Dialect = a.Dialect;
   if (!a.Output.empty()) a.Export.Output = a.Output;
-  RunExport(components.DataSession(), a.Export, out, ProgressStream());
+  DirectoryReference reference(components.DataSession(), a.Export.Folder);
+  ReadOneTable(*reference, a.Export.Table, a, [&] {
+    RunExport(components.DataSession(), a.Export, out, ProgressStream());
+  });
   return kExitSuccess;
 }
 
-int RunExportSqliteCommand(Arguments& a, std::ostream&) {
+int RunExportSqliteCommand(Arguments& a, std::ostream& out, std::ostream& err) {
   ActiveComponents components(a);
   SqliteExportRequest request;
   request.Folder = DatabaseFolder(a.Dir);
+  request.Shown = a.Dir;
   request.Database = a.Database;
-  for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
+  request.Tables = a.Tables;
   request.Replace = a.Replace;
-  RunExportSqlite(components.DataSession(), request, ProgressStream());
-  return kExitSuccess;
+  DirectoryReference reference(components.DataSession(), request.Folder);
+  TableFailures failures(*reference, !a.Tables.empty(), a.Strict, !a.Passwords.empty(), err);
+  request.Failures = &failures;
+  RunExportSqlite(components.DataSession(), request, out, ProgressStream());
+  return failures.Status();
 }
 
 // The update refuses a table whose header disagrees with its files rather
@@ -220,22 +287,23 @@ auto SuggestingRepair(const Arguments& a, Work work) {
     return work();
   } catch (const EStrataEngineError& error) {
     if (error.Code != STRATA_HEADERCORRUPT || error.TableName.empty()) throw;
-    throw EDatabaseError(error.Message() + "; run 'strata repair " + Utf8ToWindows1252(a.Dir) +
-                         " " + error.TableName + "' to repair the table, then the update again");
+    throw std::runtime_error(Windows1252ToUtf8(error.Message()) + "; run 'strata repair " + a.Dir +
+                             " " + Windows1252ToUtf8(error.TableName) +
+                             "' to repair the table, then the update again");
   }
 }
 
-int RunImportCommand(Arguments& a, std::ostream& out) {
+int RunImportCommand(Arguments& a, std::ostream& out, std::ostream& err) {
   ActiveComponents components(a);
   a.Import.Folder = DatabaseFolder(a.Dir);
   a.Import.Table = a.Table;
   if (!a.NullText.empty()) a.Import.NullText = a.NullText;
   if (!a.Output.empty()) a.Import.Rejects = a.Output;
   a.Import.DryRun = a.DryRun;
-  return RunImport(components.DataSession(), a.Import, out, std::cerr, ProgressStream());
+  return RunImport(components.DataSession(), a.Import, out, err, ProgressStream());
 }
 
-int RunUpdateCommand(Arguments& a, std::ostream& out) {
+int RunUpdateCommand(Arguments& a, std::ostream& out, std::ostream&) {
   const std::string folder = DatabaseFolder(a.Dir);
   const std::string first = Catalogue().front().FileName;
   // A journal in its place: an update was interrupted while it swapped the
@@ -249,7 +317,13 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   }
   ActiveComponents components(a);
   if (!a.DryRun) {
-    SuggestingRepair(a, [&] { RunUpdate(folder, out); });
+    SuggestingRepair(a, [&] {
+      // What a killed run left is recovered first, and said.
+      const std::vector<InterruptedChange> interrupted = InterruptedChanges(folder);
+      { const RunFolder recovered(folder); }
+      for (const InterruptedChange& change : interrupted) out << RecoveredLine(change) << '\n';
+      RunUpdate(folder, a.NoBackups, out, ProgressStream());
+    });
     return kExitSuccess;
   }
   ProgressLine line(ProgressStream());
@@ -257,6 +331,7 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   PlanProgress progress;
   progress.OnTable = [&](std::size_t, const CatalogueEntry& entry) { table = entry.FileName; };
   progress.OnPercent = [&](std::uint16_t percent) { line.Show(table, percent); };
+  // The first table the update would stop at stops the dry run too.
   const std::vector<TablePlan> plans =
       SuggestingRepair(a, [&] { return PlanDatabaseUpdate(folder, progress); });
   line.Clear();
@@ -264,21 +339,32 @@ int RunUpdateCommand(Arguments& a, std::ostream& out) {
   return PlanLosesValues(plans) ? kExitFinding : kExitSuccess;
 }
 
-int RunVerifyCommand(Arguments& a, std::ostream& out, bool repair) {
+int RunVerifyCommand(Arguments& a, std::ostream& out, std::ostream& err, bool repair) {
   VerifyRequest request;
   request.Repair = repair;
   request.ForceIndexRebuild = a.Force;
   request.Directory = DatabaseFolder(a.Dir);
+  request.Shown = a.Dir;
+  request.PasswordsGiven = !a.Passwords.empty();
   for (const std::string& table : a.Tables) request.Tables.push_back(Utf8ToWindows1252(table));
   ActiveComponents components(a);
-  if (!repair) return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+  if (!repair) return RunVerify(components.DataSession(), request, out, err, ProgressStream());
+  // A folder without tables gets no lock file and no temporary folder.
+  if (request.Tables.empty()) {
+    DirectoryReference reading(components.DataSession(), request.Directory);
+    if ((*reading).ListTables().empty() && (*reading).TablesWithJournals().empty()) {
+      throw CommandFinding("no tables in '" + a.Dir + "'");
+    }
+  }
   // A repair sorts in a temporary folder of its own inside the database
   // folder, after the interrupted changes of the folder are recovered.
+  const std::vector<InterruptedChange> interrupted = InterruptedChanges(request.Directory);
   const RunFolder folder(request.Directory);
-  return RunVerify(components.DataSession(), request, out, std::cerr, ProgressStream());
+  for (const InterruptedChange& change : interrupted) out << RecoveredLine(change) << '\n';
+  return RunVerify(components.DataSession(), request, out, err, ProgressStream());
 }
 
-int RunSampleDb(Arguments& a, std::ostream& out) {
+int RunSampleDb(Arguments& a, std::ostream& out, std::ostream&) {
   std::int32_t rows = kDefaultSampleRows;
   if (!a.Rows.empty()) {
     long value = -1;
@@ -290,21 +376,20 @@ int RunSampleDb(Arguments& a, std::ostream& out) {
     }
     rows = static_cast<std::int32_t>(value);
   }
-  if (!platform::CreateDirectories(a.Dir)) {
-    throw EDatabaseError("Cannot create the directory '" + a.Dir +
-                         "': " + std::generic_category().message(platform::LastErrorNumber()));
-  }
   DefaultComponents components;
   components.Engine().SetMemoryBudget(a.MemoryMib << 20);
-  WriteSampleDatabase(DatabaseFolder(a.Dir), rows);
+  CreateSampleFolder(a.Dir, rows);
   out << "Wrote " << SampleTables().size() << " tables of " << rows << " rows each to " << a.Dir
       << "\n";
   return kExitSuccess;
 }
 
 // The data directory in the current user's registry, read as the window
-// reads it; with --set DIR, registers DIR when none is registered yet.
-int RunDataPath(Arguments& a, std::ostream& out) {
+// reads it; with --set DIR, registers DIR when none is registered yet (or
+// replaces it with --force). The window resolves a relative path against
+// whatever folder it starts in, so only the absolute path of an existing
+// folder is stored.
+int RunDataPath(Arguments& a, std::ostream& out, std::ostream&) {
   platform::RegistryStore store(platform::RegistryStore::DefaultPath());
   const std::string registered = ReadRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, "");
   if (!a.Set) {
@@ -312,12 +397,13 @@ int RunDataPath(Arguments& a, std::ostream& out) {
     out << registered << "\n";
     return kExitSuccess;
   }
-  if (!registered.empty()) {
-    throw EDatabaseError("A data directory is already registered ('" + registered +
-                         "'); it is left as it is");
-  }
   if (a.Set->empty()) throw UsageError("the directory is empty");
-  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, *a.Set)) {
+  const std::string folder = AbsoluteFolderPath(*a.Set);
+  if (!registered.empty() && !a.Force) {
+    throw EDatabaseError("A data directory is already registered ('" + registered + "' in '" +
+                         store.FilePath() + "'); --force replaces it");
+  }
+  if (!WriteRegistryString(store, HKEY_CURRENT_USER, kDataPathRegistryPath, folder)) {
     throw EDatabaseError("Cannot write the registry file '" + store.FilePath() + "'");
   }
   return kExitSuccess;
@@ -339,38 +425,48 @@ const std::vector<Command>& Commands() {
          app.add_flag("--json", a.Json, "one JSON object");
        },
        RunInfo},
-      {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql]",
+      {"schema", "DIR [TABLE...] [--dialect sqlite|postgresql] [--strict]",
        "print CREATE TABLE and CREATE INDEX statements that reproduce the tables",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTables(app, a);
          app.add_option("--dialect", a.Dialect, "sqlite (default) or postgresql");
+         AddStrict(app, a);
        },
        RunSchema},
-      {"count", "DIR TABLE...", "print the record count of each table",
-       [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a, true); },
+      {"count", "DIR [TABLE...] [--strict]",
+       "print the record count of each table (every table of DIR when none is named)",
+       [](CLI::App& app, Arguments& a) {
+         AddDirAndTables(app, a);
+         AddStrict(app, a);
+       },
        RunCount},
       {"export",
-       "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE] [--fields A,B,...] [--null TEXT] "
-       "[--dialect sqlite|postgresql]",
+       "DIR TABLE [--format csv|json|jsonl|sql] [--output FILE|-] [--fields A,B,...] [--null TEXT] "
+       "[--nul-as TEXT] [--dialect sqlite|postgresql]",
        "write a table's records as CSV, JSON, JSON lines or SQL",
        [](CLI::App& app, Arguments& a) {
          AddDirAndTable(app, a);
          app.add_option("--format", a.Export.Format, "csv (default), json, jsonl or sql");
-         app.add_option("--output", a.Output, "the file to write (default: standard output)");
+         app.add_option("--output", a.Output,
+                        "the file to write (default, or -: standard output)");
          app.add_option("--fields", a.Export.Fields, "the fields to export, in this order")
              ->delimiter(',')
              ->allow_extra_args(false);
          app.add_option("--null", a.Export.NullText, "the CSV text of NULL (default: empty)");
+         app.add_option("--nul-as", a.Export.NulAs,
+                        "what a NUL byte in a text becomes (PostgreSQL text cannot hold one)");
          app.add_option("--dialect", a.Dialect, "the SQL dialect: sqlite (default) or postgresql");
        },
        RunExportCommand},
-      {"export-sqlite", "DIR OUT.db [TABLE...] [--replace]",
+      {"export-sqlite", "DIR OUT.db [TABLE...] [--replace] [--strict]",
        "copy every table (or those named) into a new SQLite database",
        [](CLI::App& app, Arguments& a) {
          AddDir(app, a);
-         app.add_option("OUT.db", a.Database, "the SQLite database to write")->required();
+         app.add_option("OUT.db", a.Database, "the SQLite database to write (-: standard output)")
+             ->required();
          app.add_option("TABLE", a.Tables, "tables (default: every table)");
          app.add_flag("--replace", a.Replace, "replace an existing OUT.db");
+         AddStrict(app, a);
        },
        RunExportSqliteCommand},
       {"import",
@@ -398,19 +494,24 @@ const std::vector<Command>& Commands() {
          AddThreads(app, a);
        },
        RunImportCommand},
-      {"update", "DIR [--dry-run] [--threads N]",
-       "bring every table of the folder to the current structure, as the window does; with "
-       "--dry-run only say what that would do (status 1 when values could be lost)",
+      {"update", "DIR [--dry-run] [--no-backups] [--threads N]",
+       "bring every table of the folder to the current structure, as the window does, and say "
+       "what values were lost or changed; with --dry-run only say what that would do (status 1 "
+       "when values could be lost or changed)",
        [](CLI::App& app, Arguments& a) {
          AddDir(app, a);
          app.add_flag("--dry-run", a.DryRun, "write nothing; list the work per table");
+         app.add_flag("--no-backups", a.NoBackups,
+                      "keep no .dbk, .ibk and .bbk backups of the tables' previous files");
          AddThreads(app, a);
        },
        RunUpdateCommand},
       {"verify", "DIR [TABLE...]",
        "check tables (every table of DIR when none is named) and print each finding",
        [](CLI::App& app, Arguments& a) { AddDirAndTables(app, a); },
-       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, false); }},
+       [](Arguments& a, std::ostream& out, std::ostream& err) {
+         return RunVerifyCommand(a, out, err, false);
+       }},
       {"repair", "DIR [TABLE...] [--force-index-rebuild] [--threads N]",
        "check tables and fix what is found, printing each finding",
        [](CLI::App& app, Arguments& a) {
@@ -418,7 +519,9 @@ const std::vector<Command>& Commands() {
          app.add_flag("--force-index-rebuild", a.Force, "rebuild every index");
          AddThreads(app, a);
        },
-       [](Arguments& a, std::ostream& out) { return RunVerifyCommand(a, out, true); }},
+       [](Arguments& a, std::ostream& out, std::ostream& err) {
+         return RunVerifyCommand(a, out, err, true);
+       }},
       {"sample-db", "DIR [--rows N]",
        "write a database of an earlier structure into DIR, for trying the update",
        [](CLI::App& app, Arguments& a) {
@@ -426,13 +529,14 @@ const std::vector<Command>& Commands() {
          app.add_option("--rows", a.Rows, "rows per table (default 300)");
        },
        RunSampleDb},
-      {"data-path", "[--set DIR]",
-       "print the registered data directory (status 1 when there is none), or register DIR "
-       "when none is registered",
+      {"data-path", "[--set DIR [--force]]",
+       "print the registered data directory (status 1 when there is none), or register the "
+       "absolute path of the folder DIR when none is registered (--force: replace it)",
        [](CLI::App& app, Arguments& a) {
          app.add_option_function<std::string>(
              "--set", [&a](const std::string& folder) { a.Set = folder; },
-             "the folder to register");
+             "the folder to register (an existing folder; stored as an absolute path)");
+         app.add_flag("--force", a.Force, "replace a registered data directory");
        },
        RunDataPath},
   };
@@ -457,6 +561,7 @@ std::unique_ptr<CLI::App> ParserFor(const Command& command, Arguments& arguments
                                         std::string(kProgram) + " " + std::string(command.Name));
   command.Define(*app, arguments);
   if (TakesPassword(command)) AddPassword(*app, arguments);
+  if (TakesPassword(command) && command.Name != "update") AddWait(*app, arguments);
   if (command.Name != "data-path") AddMemory(*app, arguments);
   app->allow_extras();
   return app;
@@ -467,17 +572,6 @@ std::string HelpOf(const Command& command) {
   const auto app = ParserFor(command, arguments);
   return "strata " + std::string(command.Name) + " " + std::string(command.Synopsis) + "\n" +
          app->help();
-}
-
-// The engine's message, and the field it names when the message does not
-// say it (a BLOB refused on write names only the table).
-std::string EngineErrorLine(const EStrataEngineError& error) {
-  std::string line = error.Message();
-  const std::string quoted = "'" + error.FieldName + "'";
-  if (!error.FieldName.empty() && line.find(quoted) == std::string::npos) {
-    line += " (field " + quoted + ")";
-  }
-  return line;
 }
 
 // One line, whatever the message holds.
@@ -498,7 +592,12 @@ void Parse(const Command& command, Arguments& arguments, std::span<const std::st
     app->parse(reversed);
   } catch (const CLI::ParseError& error) {
     std::string message = error.what();
-    if (!message.empty()) message[0] = static_cast<char>(std::tolower(message[0]));
+    // "The following argument ..." reads on after the command's name; an
+    // argument's name ("TABLE is required") stays as it is.
+    if (message.size() > 1 && std::isupper(static_cast<unsigned char>(message[0])) &&
+        std::islower(static_cast<unsigned char>(message[1]))) {
+      message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    }
     throw UsageError(std::string(command.Name) + ": " + message);
   }
   for (const std::string& extra : app->remaining()) {
@@ -518,7 +617,7 @@ std::string UsageText() {
     if (TakesPassword(command)) text += " [--password PW]...";
     text += "\n      " + std::string(command.Summary) + "\n";
   }
-  text += "  strata help [COMMAND]\n      print this text, or the options of a command\n";
+  text += std::string("  ") + kHelpHelp;
   text += "  strata --version\n      print the program's version\n";
   text += "\nDIR is always a folder path, relative to the current directory or absolute.\n";
   text += "exit status: 0 success, 1 a finding, 2 an error or bad usage\n";
@@ -538,6 +637,10 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
   if (name == "help" || name == "--help" || name == "-h") {
     if (args.size() == 1) {
       out << UsageText();
+      return kExitSuccess;
+    }
+    if (args[1] == "help" && args.size() == 2) {
+      out << kHelpHelp;
       return kExitSuccess;
     }
     const Command* command = FindCommand(args[1]);
@@ -560,21 +663,20 @@ int RunStrata(std::span<const std::string> args, std::ostream& out, std::ostream
       return kExitSuccess;
     }
   }
+  Arguments arguments;
   try {
-    Arguments arguments;
     Parse(*command, arguments, rest);
-    return command->Run(arguments, out);
+    return command->Run(arguments, out, err);
   } catch (const UsageError& error) {
     PrintError(err, std::string(error.what()) + " (usage: strata " + std::string(command->Name) +
                         " " + std::string(command->Synopsis) + ")");
+  } catch (const CommandFinding& finding) {
+    PrintError(err, finding.what());
+    return kExitFinding;
   } catch (const std::invalid_argument& error) {
     PrintError(err, std::string(command->Name) + ": " + error.what());
-  } catch (const EStrataEngineError& error) {
-    PrintError(err, Windows1252ToUtf8(EngineErrorLine(error)));
-  } catch (const EDatabaseError& error) {
-    PrintError(err, Windows1252ToUtf8(error.Message()));
   } catch (const std::exception& error) {
-    PrintError(err, error.what());
+    PrintError(err, ErrorMessage(error, !arguments.Passwords.empty()));
   }
   return kExitError;
 }

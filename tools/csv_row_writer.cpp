@@ -9,7 +9,7 @@ using Kind = ExportValue::Kind;
 class CsvWriter final : public RowWriter {
  public:
   CsvWriter(OutputSink& sink, std::optional<std::string> nullText)
-      : sink_(sink), nullText_(std::move(nullText)) {}
+      : sink_(sink), nullText_(std::move(nullText).value_or("")) {}
 
   void Begin(std::span<const std::string> names) override {
     std::string& out = sink_.Buffer();
@@ -26,16 +26,24 @@ class CsvWriter final : public RowWriter {
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) out += ',';
       const ExportValue& value = *values[i];
+      if (value.Type == Kind::Null) {
+        out += nullText_;
+        continue;
+      }
+      const std::size_t start = out.size();
       switch (value.Type) {
-        case Kind::Null:
-          if (nullText_) AppendText(out, *nullText_);
-          break;
         case Kind::Integer:
         case Kind::Float: AppendNumber(out, value); break;
         case Kind::Boolean: out += value.Boolean ? "true" : "false"; break;
         case Kind::Binary: out += Base64(value.Text); break;
         case Kind::Text: AppendText(out, value.Text); break;
         default: out += value.Text; break;  // digits, dates and times need no quotes
+      }
+      // A value that reads like NULL is quoted (the NULL text never holds
+      // a character that needs quotes, so a quoted value never reads so).
+      if (std::string_view(out).substr(start) == nullText_) {
+        out.insert(start, 1, '"');
+        out += '"';
       }
     }
     out += "\r\n";
@@ -46,7 +54,7 @@ class CsvWriter final : public RowWriter {
 
  private:
   static void AppendText(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (text.find_first_of(std::string_view(",\"\r\n\0", 5)) == std::string_view::npos) {
       out += text;
       return;
     }
@@ -59,7 +67,7 @@ class CsvWriter final : public RowWriter {
   }
 
   OutputSink& sink_;
-  std::optional<std::string> nullText_;
+  std::string nullText_;
 };
 
 }  // namespace

@@ -292,7 +292,7 @@ int RunImport(TDataSession& session, const ImportRequest& request, std::ostream&
   }
 
   std::unique_ptr<RejectWriter> writer;
-  if (request.Rejects && !request.DryRun) writer = MakeRejectWriter(*request.Rejects, *source);
+  if (request.Rejects && !request.DryRun) writer = MakeRejectWriter(*request.Rejects, *source, out);
   Refusals refusals(writer.get());
   ValueImporter importer(target);
   ProgressLine line(progress);

@@ -1,32 +1,24 @@
-// OutputSink: where an export writes, buffered. Standard output is written
-// as it comes; a file is written under a temporary name in its own folder
-// and takes its real name only at Commit, so a failed export leaves no
-// partial file (the temporary one is removed when the sink goes without a
-// Commit). Failures raise OutputError naming the file and the reason.
+// OutputSink: where an export writes, buffered: a stream (standard output)
+// written as it comes, or an OutputFile (output_file.h), which keeps a
+// failed export from leaving a partial file where it replaces one. Failures
+// raise OutputError naming the file ("standard output" for a stream) and
+// the reason.
 #pragma once
 
-#include <cstdio>
+#include <memory>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "tools/output_file.h"
+
 namespace strata::tools {
-
-class OutputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// A file name next to path, unique to this process, for writing before the
-// final rename.
-std::string TemporaryNameFor(const std::string& path);
 
 class OutputSink {
  public:
   explicit OutputSink(std::ostream& out);
-  explicit OutputSink(std::string path);
-  ~OutputSink();
+  // path as OutputFile takes it; "-" writes to out.
+  OutputSink(std::string path, std::ostream& out);
   OutputSink(const OutputSink&) = delete;
   OutputSink& operator=(const OutputSink&) = delete;
 
@@ -49,12 +41,8 @@ class OutputSink {
 
  private:
   static constexpr std::size_t kFlushSize = 1 << 16;
-  [[noreturn]] void Fail(const std::string& what) const;
 
-  std::ostream* stream_ = nullptr;
-  std::string path_;
-  std::string temporary_;
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<OutputFile> file_;
   std::string buffer_;
 };
 

@@ -23,7 +23,8 @@ void AppendCsvField(std::string& out, std::string_view text) {
 
 class CsvRejectWriter final : public RejectWriter {
  public:
-  CsvRejectWriter(const std::string& path, const ImportSource& source) : sink_(path) {
+  CsvRejectWriter(const std::string& path, const ImportSource& source, std::ostream& standardOutput)
+      : sink_(path, standardOutput) {
     std::string& out = sink_.Buffer();
     for (const std::string& column : source.Columns()) {
       AppendCsvField(out, column);
@@ -50,8 +51,8 @@ class CsvRejectWriter final : public RejectWriter {
 
 class JsonRejectWriter final : public RejectWriter {
  public:
-  JsonRejectWriter(const std::string& path, bool oneObjectPerLine)
-      : sink_(path), lines_(oneObjectPerLine) {}
+  JsonRejectWriter(const std::string& path, bool oneObjectPerLine, std::ostream& standardOutput)
+      : sink_(path, standardOutput), lines_(oneObjectPerLine) {}
 
   void Row(const SourceRow& row, std::string_view reason) override {
     std::string& out = sink_.Buffer();
@@ -86,12 +87,14 @@ class JsonRejectWriter final : public RejectWriter {
 
 }  // namespace
 
-std::unique_ptr<RejectWriter> MakeRejectWriter(const std::string& path,
-                                               const ImportSource& source) {
+std::unique_ptr<RejectWriter> MakeRejectWriter(const std::string& path, const ImportSource& source,
+                                               std::ostream& standardOutput) {
   switch (source.Format()) {
-    case ImportFormat::Csv: return std::make_unique<CsvRejectWriter>(path, source);
-    case ImportFormat::Json: return std::make_unique<JsonRejectWriter>(path, false);
-    case ImportFormat::JsonLines: return std::make_unique<JsonRejectWriter>(path, true);
+    case ImportFormat::Csv: return std::make_unique<CsvRejectWriter>(path, source, standardOutput);
+    case ImportFormat::Json:
+      return std::make_unique<JsonRejectWriter>(path, false, standardOutput);
+    case ImportFormat::JsonLines:
+      return std::make_unique<JsonRejectWriter>(path, true, standardOutput);
     case ImportFormat::Sqlite: return MakeSqliteRejectWriter(path, source);
   }
   return nullptr;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -37,8 +38,10 @@ class RejectWriter {
 };
 
 // The writer for the source's format (its columns and, for SQLite, its
-// table name).
-std::unique_ptr<RejectWriter> MakeRejectWriter(const std::string& path, const ImportSource& source);
+// table name). A CSV or JSON rejects file goes where OutputFile puts it
+// (output_file.h); "-" writes it to standardOutput.
+std::unique_ptr<RejectWriter> MakeRejectWriter(const std::string& path, const ImportSource& source,
+                                               std::ostream& standardOutput);
 // The SQLite one (sqlite_reject_writer.cpp).
 std::unique_ptr<RejectWriter> MakeSqliteRejectWriter(const std::string& path,
                                                      const ImportSource& source);

@@ -2,9 +2,10 @@
 // field names), then one record at a time, then an end, to an OutputSink.
 //
 // CSV follows RFC 4180: a header line of field names, CRLF line ends, a
-// field quoted when it holds a comma, a quote, CR or LF (quotes doubled);
-// NULL is an empty field unless a NULL text is given; booleans true/false,
-// binary values base64. JSON is one array of objects, JSON lines one object
+// field quoted when it holds a comma, a quote, CR, LF or NUL (quotes
+// doubled); NULL is the NULL text unquoted (empty unless given; it must
+// hold no comma, quote, CR or LF), and a value that would read the same is
+// quoted (an empty text is ""); booleans true/false, binary values base64. JSON is one array of objects, JSON lines one object
 // per line; each object has the field names as keys in field order; BCD
 // values are strings of their exact digits, binary values base64, NULL
 // null. SQL is the dialect's CREATE TABLE, the INSERT statements and the

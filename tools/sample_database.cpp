@@ -1,8 +1,11 @@
 #include "tools/sample_database.h"
 
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
 
 #include "components/default_components.h"
 #include "components/strata_table.h"
@@ -15,6 +18,9 @@
 #include "engine/values/bcd.h"
 #include "engine/values/currency.h"
 #include "engine/values/field_types.h"
+#include "platform/file_system.h"
+#include "platform/os_error.h"
+#include "platform/signal_cleanup.h"
 
 namespace strata::tools {
 
@@ -114,10 +120,9 @@ std::optional<std::vector<std::uint8_t>> RowValue(const FieldDescriptor& field, 
   std::vector<std::uint8_t> value(std::max<std::size_t>(field.PhysicalSize, 8));
   switch (field.EngineType) {
     case kTypeString: {
-      const std::string text = std::to_string(r) + " " + field.Name;
-      const std::size_t length = std::min<std::size_t>(text.size(), field.PhysicalSize - 1u);
+      const std::string text = SampleText(r, field.Name, field.PhysicalSize - 1u);
       std::fill(value.begin(), value.end(), 0);
-      std::copy_n(text.begin(), length, value.begin());
+      std::copy(text.begin(), text.end(), value.begin());
       return value;
     }
     case kTypeInteger:
@@ -202,6 +207,23 @@ void FillTable(TDataDirectory& directory, const std::string& name, std::int32_t 
 
 }  // namespace
 
+std::string SampleText(std::int32_t row, std::string_view fieldName, std::size_t length) {
+  std::string tag;
+  if (length >= kDecimalTagLength) {
+    tag = std::to_string(row);
+  } else {
+    // Base 36 in capitals: three characters reach 46,655, and no letter
+    // case can make two rows alike under a case-insensitive index.
+    static constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (std::int32_t rest = row; tag.empty() || rest > 0; rest /= 36) {
+      tag.insert(tag.begin(), kDigits[rest % 36]);
+    }
+  }
+  std::string text = tag + " " + std::string(fieldName);
+  if (text.size() > length) text.resize(length);
+  return text;
+}
+
 std::vector<SampleTable> SampleTables() {
   std::vector<SampleTable> tables;
   const auto catalogue = Catalogue();
@@ -211,6 +233,55 @@ std::vector<SampleTable> SampleTables() {
     tables.push_back(OlderTable(catalogue[i], i));
   }
   return tables;
+}
+
+void CreateSampleFolder(const std::string& folder, std::int32_t rows) {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::absolute(fs::path(folder)).lexically_normal();
+  std::error_code code;
+  // The folders to make, the deepest first.
+  std::vector<fs::path> made;
+  for (fs::path at = target; !at.empty() && !fs::exists(at, code); at = at.parent_path()) {
+    made.push_back(at);
+    if (at == at.parent_path()) break;
+  }
+  if (made.empty()) {
+    if (!fs::is_directory(target, code)) {
+      throw EDatabaseError("'" + folder + "' is not a folder");
+    }
+    std::vector<std::string> tables;
+    const bool listed = platform::CurrentFileSystem().ListFiles(target.string() + "/", "*.dat", tables);
+    if (listed && !tables.empty()) {
+      throw EDatabaseError("The directory '" + folder +
+                           "' already holds tables; the sample needs an empty directory");
+    }
+    if (!fs::is_empty(target, code)) {
+      throw EDatabaseError("The directory '" + folder +
+                           "' is not empty; the sample needs an empty directory");
+    }
+  }
+  using platform::SignalCleanup;
+  std::vector<std::unique_ptr<SignalCleanup>> cleanups;
+  for (const fs::path& path : made) {
+    cleanups.push_back(std::make_unique<SignalCleanup>(path.string(), SignalCleanup::Kind::Folder));
+  }
+  if (made.empty()) {
+    cleanups.push_back(
+        std::make_unique<SignalCleanup>(target.string(), SignalCleanup::Kind::FolderContents));
+  }
+  try {
+    if (!platform::CreateDirectories(target.string())) {
+      throw EDatabaseError("Cannot create the directory '" + folder +
+                           "': " + std::generic_category().message(platform::LastErrorNumber()));
+    }
+    WriteSampleDatabase(target.string() + "/", rows);
+  } catch (...) {
+    for (const fs::path& path : made) {
+      platform::RemoveRegistered(path.string(), SignalCleanup::Kind::Folder);
+    }
+    if (made.empty()) platform::RemoveRegistered(target.string(), SignalCleanup::Kind::FolderContents);
+    throw;
+  }
 }
 
 void WriteSampleDatabase(const std::string& directory, std::int32_t rows) {

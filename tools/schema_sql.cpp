@@ -1,5 +1,6 @@
 #include "tools/schema_sql.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <stdexcept>
@@ -142,11 +143,87 @@ std::string Quoted(std::string_view text) {
   return out + "'";
 }
 
+// Control characters other than tab and line feed: the clients' line
+// readers may change them (the sqlite3 shell drops a CR before a line feed).
+bool NeedsEscape(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 && c != '\t' && c != '\n';
+}
+
+std::string HexByte(unsigned char byte) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return {kHex[byte >> 4], kHex[byte & 15]};
+}
+
+// The most control characters a SQLite text literal turns back with
+// replace(); a text with more is written in hex.
+constexpr int kMostReplaces = 4;
+
+// The token standing for an escaped character in a SQLite literal.
+std::string SqliteToken(char marker, char c) {
+  if (c == '\r') return {marker, 'r'};
+  return std::string(1, marker) + 'x' + HexByte(static_cast<unsigned char>(c));
+}
+
+std::string SqliteText(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) {
+    return "CAST(X'" + Hex(text) + "' AS TEXT)";
+  }
+  bool escaped[32] = {};
+  int kinds = 0;
+  for (const char c : text) {
+    bool& seen = escaped[static_cast<unsigned char>(c) & 31];
+    if (NeedsEscape(c) && !seen) {
+      seen = true;
+      ++kinds;
+    }
+  }
+  if (kinds == 0) return Quoted(text);
+  // Each kind nests one replace(); SQLite's parser takes only a few levels.
+  if (kinds > kMostReplaces) return "CAST(X'" + Hex(text) + "' AS TEXT)";
+  // A marker the text does not hold, so that every marker in the literal
+  // starts a token.
+  char marker = 0;
+  for (const char candidate : std::string_view("\\~^`|#@$%&")) {
+    if (text.find(candidate) == std::string_view::npos) {
+      marker = candidate;
+      break;
+    }
+  }
+  if (marker == 0) return "CAST(X'" + Hex(text) + "' AS TEXT)";
+  std::string literal;
+  for (const char c : text) literal += NeedsEscape(c) ? SqliteToken(marker, c) : std::string(1, c);
+  std::string sql = Quoted(literal);
+  for (int c = 1; c < 32; ++c) {
+    if (!escaped[c]) continue;
+    sql = "replace(" + sql + ",'" + SqliteToken(marker, static_cast<char>(c)) + "',char(" +
+          std::to_string(c) + "))";
+  }
+  return sql;
+}
+
+std::string PostgresqlText(std::string_view text) {
+  if (std::none_of(text.begin(), text.end(), NeedsEscape)) return Quoted(text);
+  std::string literal = "E'";
+  for (const char c : text) {
+    switch (c) {
+      case '\\': literal += "\\\\"; break;
+      case '\'': literal += "''"; break;
+      case '\r': literal += "\\r"; break;
+      case '\b': literal += "\\b"; break;
+      case '\f': literal += "\\f"; break;
+      default:
+        literal += NeedsEscape(c) ? "\\x" + HexByte(static_cast<unsigned char>(c)) : std::string(1, c);
+    }
+  }
+  return literal + "'";
+}
+
 }  // namespace
 
 SqlDialect SqlDialectNamed(std::string_view name) {
-  if (name == "sqlite") return SqlDialect::Sqlite;
-  if (name == "postgresql") return SqlDialect::Postgresql;
+  if (SameWord(name, "sqlite")) return SqlDialect::Sqlite;
+  if (SameWord(name, "postgresql")) return SqlDialect::Postgresql;
   throw std::invalid_argument("unknown dialect '" + std::string(name) +
                               "' (sqlite or postgresql)");
 }
@@ -193,6 +270,7 @@ std::string SqlLiteral(const ExportValue& value, SqlDialect dialect) {
     case Kind::Decimal: return value.Text;
     case Kind::Boolean: return pg ? (value.Boolean ? "TRUE" : "FALSE") : (value.Boolean ? "1" : "0");
     case Kind::Binary: return pg ? "'\\x" + Hex(value.Text) + "'" : "X'" + Hex(value.Text) + "'";
+    case Kind::Text: return pg ? PostgresqlText(value.Text) : SqliteText(value.Text);
     default: return Quoted(value.Text);
   }
 }

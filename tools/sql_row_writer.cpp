@@ -12,6 +12,11 @@ class SqlRowWriter final : public RowWriter {
       : sink_(sink), table_(table), dialect_(dialect) {}
 
   void Begin(std::span<const std::string> names) override {
+    // The literals are UTF-8, and a backslash in a plain one is itself,
+    // whatever the client and server were set to.
+    if (dialect_ == SqlDialect::Postgresql) {
+      sink_.Append("SET client_encoding = 'UTF8';\nSET standard_conforming_strings = on;\n");
+    }
     sink_.Append("BEGIN;\n");
     sink_.Append(CreateTableSql(table_, dialect_));
     insert_ = "INSERT INTO " + QuoteIdentifier(Windows1252ToUtf8(table_.Table)) + " (";

@@ -1,6 +1,7 @@
 // `strata export-sqlite`: the tables of a folder into one SQLite database.
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -9,9 +10,10 @@
 #include "engine/locale/windows1252.h"
 #include "tools/directory_reference.h"
 #include "tools/export_command.h"
-#include "tools/output_sink.h"
+#include "tools/output_file.h"
 #include "tools/progress_line.h"
 #include "tools/schema_sql.h"
+#include "tools/table_failures.h"
 #include "tools/table_rows.h"
 
 namespace strata::tools {
@@ -20,32 +22,26 @@ namespace {
 
 using Kind = ExportValue::Kind;
 
-// The database under construction: removed again unless it is kept.
+// The database under construction, at the staged path of its OutputFile
+// (which removes it unless it is committed).
 class SqliteFile {
  public:
-  explicit SqliteFile(std::string path) : path_(std::move(path)) {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
+  SqliteFile(std::string path, std::string shown) : path_(std::move(path)), shown_(std::move(shown)) {
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
       Fail("cannot create");
     }
   }
-  ~SqliteFile() {
-    sqlite3_close(db_);
-    if (!kept_) {
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);
-      std::filesystem::remove(path_ + "-journal", ignored);
-    }
-  }
+  ~SqliteFile() { sqlite3_close(db_); }
   SqliteFile(const SqliteFile&) = delete;
   SqliteFile& operator=(const SqliteFile&) = delete;
 
   sqlite3* Handle() const { return db_; }
   [[noreturn]] void Fail(const std::string& what) const {
-    throw OutputError(what + " the SQLite database '" + path_ + "': " +
-                      (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory"));
+    const int code = db_ != nullptr ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
+    std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+    if ((code & 0xFF) == SQLITE_FULL) reason = OsReason(ENOSPC);
+    throw OutputError(what + " the SQLite database '" + shown_ + "': " + reason);
   }
   void Execute(const std::string& sql) {
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail("cannot write");
@@ -54,12 +50,11 @@ class SqliteFile {
     if (sqlite3_close(db_) != SQLITE_OK) Fail("cannot close");
     db_ = nullptr;
   }
-  void Keep() { kept_ = true; }
 
  private:
   std::string path_;
+  std::string shown_;
   sqlite3* db_ = nullptr;
-  bool kept_ = false;
 };
 
 class Insert {
@@ -103,25 +98,33 @@ class Insert {
 
 }  // namespace
 
-void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
+void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request, std::ostream& out,
                      std::ostream* progress) {
+  // A regular file would be lost; a device, a FIFO or standard output is
+  // simply written.
   std::error_code code;
-  if (!request.Replace && std::filesystem::exists(request.Database, code)) {
+  if (!request.Replace && request.Database != "-" &&
+      std::filesystem::is_regular_file(request.Database, code)) {
     throw OutputError("'" + request.Database + "' exists already; --replace replaces it");
   }
   DirectoryReference reference(session, request.Folder);
   TDataDirectory& directory = *reference;
-  const std::vector<std::string> tables =
-      request.Tables.empty() ? directory.ListTables() : request.Tables;
+  const std::vector<std::string> tables = TablesToRead(directory, request.Tables, request.Shown);
 
-  SqliteFile file(TemporaryNameFor(request.Database));
+  OutputFile target(request.Database, OutputFile::Use::Staged, out);
+  SqliteFile file(target.StagedPath(), target.Shown());
   file.Execute("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
   ProgressLine line(progress);
   for (const std::string& table : tables) {
     std::unique_ptr<Insert> insert;
     std::vector<std::string> indexes;
+    bool begun = false;
     RowCallbacks callbacks;
     callbacks.Begin = [&](const TableReport& report, std::span<const std::string> names) {
+      // The table and its rows in one transaction: a table that fails on
+      // the way leaves nothing.
+      file.Execute("BEGIN");
+      begun = true;
       file.Execute(CreateTableSql(report, SqlDialect::Sqlite));
       indexes = CreateIndexSql(report, SqlDialect::Sqlite);
       std::string sql = "INSERT INTO " + QuoteIdentifier(Windows1252ToUtf8(report.Table)) + " (";
@@ -131,21 +134,31 @@ void RunExportSqlite(TDataSession& session, const SqliteExportRequest& request,
         marks += i > 0 ? ", ?" : "?";
       }
       insert = std::make_unique<Insert>(file, sql + ") VALUES (" + marks + ")");
-      file.Execute("BEGIN");
     };
-    callbacks.Row = [&](std::span<const ExportValue* const> values) { insert->Row(values); };
+    callbacks.Row = [&](std::int32_t, std::span<const ExportValue* const> values) {
+      insert->Row(values);
+    };
     callbacks.Progress = [&](std::uint16_t percent) {
       line.Show(Windows1252ToUtf8(table), percent);
     };
-    ReadTableRows(directory, table, {}, callbacks);
+    try {
+      ReadTableRows(directory, table, {}, callbacks);
+    } catch (const OutputError&) {
+      throw;  // the database itself failed: no other table would fare better
+    } catch (const std::exception& error) {
+      if (request.Failures == nullptr) throw;
+      insert.reset();
+      if (begun) file.Execute("ROLLBACK");
+      line.Clear();
+      request.Failures->Report(table, error);
+      continue;
+    }
     insert.reset();
     file.Execute("COMMIT");
     for (const std::string& index : indexes) file.Execute(index);
   }
   file.Close();
-  std::filesystem::rename(TemporaryNameFor(request.Database), request.Database, code);
-  if (code) throw OutputError("cannot write '" + request.Database + "': " + code.message());
-  file.Keep();
+  target.Commit();
 }
 
 }  // namespace strata::tools

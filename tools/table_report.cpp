@@ -6,6 +6,7 @@
 #include "engine/core/objects/data_directory.h"
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/objects/data_table.h"
+#include "engine/errors/engine_error.h"
 #include "engine/formats/index_file.h"
 #include "engine/values/date_time.h"
 #include "platform/file_system.h"
@@ -88,8 +89,17 @@ TableReport ReadTableReport(TDataDirectory& dir, std::string_view table) {
   // for reading only.
   auto opened = std::make_unique<TDataTable>(dir, report.Table, report.Table, false, false,
                                              /*readOnly=*/true);
+  try {
+    opened->Open();
+  } catch (const EStrataEngineError&) {
+    // A missing or cut index file is said in words of its own, unless the
+    // open met another program's change (which renames files).
+    if (dir.ChangeState(report.Table) != JournalState::InProgress) {
+      RequireIndexFile(dir, report.Table);
+    }
+    throw;
+  }
   RequireIndexFile(dir, report.Table);
-  opened->Open();
 
   const TDataFile& data = *opened->DataFile();
   const TIndexFile& index = *opened->IndexFile();

@@ -60,14 +60,23 @@ TableReport SelectedReport(const TableReport& report, const std::vector<std::siz
 
 void ReadTableRows(TDataDirectory& directory, std::string_view table,
                    std::span<const std::string> fields, const RowCallbacks& callbacks) {
+  // The cursor first: while it holds the table no other program changes it,
+  // so the report read next describes the records it reads.
+  TDataCursor cursor(directory, directory.TableNameFor(table),
+                     CursorModes{.ReadOnly = true, .SequentialScan = true});
+  try {
+    cursor.Open(true);
+  } catch (const std::exception&) {
+    // The report says in words of its own what it finds wrong.
+    static_cast<void>(ReadTableReport(directory, table));
+    throw;
+  }
   const TableReport report = ReadTableReport(directory, table);
   const std::vector<std::size_t> selected = SelectFields(report, fields);
   const TableReport reduced = SelectedReport(report, selected);
   std::vector<std::string> names;
   for (const FieldDescriptor& field : reduced.Fields) names.push_back(Windows1252ToUtf8(field.Name));
 
-  TDataCursor cursor(directory, report.Table, CursorModes{.ReadOnly = true, .SequentialScan = true});
-  cursor.Open(true);
   RecordValueReader reader(cursor, report.Table);
   if (callbacks.Begin) callbacks.Begin(reduced, names);
   std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
@@ -79,7 +88,7 @@ void ReadTableRows(TDataDirectory& directory, std::string_view table,
     if (cursor.ReadRecord(n, record)) {
       reader.Read(record, n, values);
       for (std::size_t i = 0; i < selected.size(); ++i) row[i] = &values[selected[i]];
-      callbacks.Row(row);
+      callbacks.Row(n, row);
     }
     if (callbacks.Progress) {
       const auto percent = static_cast<std::uint16_t>(std::int64_t{n} * 100 / total);

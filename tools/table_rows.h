@@ -27,7 +27,8 @@ namespace strata::tools {
 
 struct RowCallbacks {
   std::function<void(const TableReport& selected, std::span<const std::string> names)> Begin;
-  std::function<void(std::span<const ExportValue* const> values)> Row;
+  // record: the record's physical number, for messages about it.
+  std::function<void(std::int32_t record, std::span<const ExportValue* const> values)> Row;
   // Whole percent of the physical records read.
   std::function<void(std::uint16_t percent)> Progress;
 };

@@ -1,6 +1,7 @@
 #include "tools/verify_command.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -16,6 +17,8 @@
 #include "tools/command_line.h"
 #include "tools/directory_reference.h"
 #include "tools/progress_line.h"
+#include "tools/table_failures.h"
+#include "tools/table_problem.h"
 #include "tools/table_report.h"
 
 namespace strata::tools {
@@ -90,7 +93,11 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
     if (request.Repair) {
       directory.RecoverTables();
     } else {
-      interrupted = directory.TablesWithJournals();
+      // A change another program is running is waited for as the table
+      // opens; a journal that records nothing is no change.
+      for (const std::string& table : directory.TablesWithJournals()) {
+        if (directory.ChangeState(table) == JournalState::Interrupted) interrupted.push_back(table);
+      }
     }
   } catch (const EDatabaseError& error) {
     err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
@@ -98,6 +105,10 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
   }
   const std::vector<std::string> tables =
       request.Tables.empty() ? directory.ListTables() : request.Tables;
+  if (tables.empty() && interrupted.empty()) {
+    throw CommandFinding("no tables in '" +
+                         (request.Shown.empty() ? request.Directory : request.Shown) + "'");
+  }
   const bool hearthbook = directory.TableExists(Catalogue().front().FileName);
   for (const std::string& table : interrupted) {
     if (!request.Tables.empty() &&
@@ -132,7 +143,11 @@ int RunVerify(TDataSession& session, const VerifyRequest& request, std::ostream&
       }
     } catch (const EDatabaseError& error) {
       progress.Clear();
-      err << "strata: " << Windows1252ToUtf8(error.Message()) << '\n';
+      const std::optional<std::string> problem =
+          ExplainedTableProblem(error, directory, table, request.PasswordsGiven);
+      err << "strata: "
+          << (problem ? Windows1252ToUtf8(table) + ": " + *problem : ErrorMessage(error, request.PasswordsGiven))
+          << '\n';
       failed = true;
     } catch (const TableReportError& error) {
       progress.Clear();

@@ -5,9 +5,11 @@
 // Each table's log lines go to out as they are logged (converted to UTF-8),
 // its progress (when a progress stream is given) as one line rewritten in
 // place. A table that cannot be checked is reported on err as
-// "strata: <message>" and the others are checked all the same. The exit
+// "strata: <message>" (in the words of table_problem.h) and the others are
+// checked all the same. The exit
 // status is 2 when a table could not be checked, else 1 when a verification
-// found anything or a repair had to fix anything, else 0.
+// found anything or a repair had to fix anything, else 0. A folder without
+// tables raises CommandFinding "no tables in '<DIR>'".
 #pragma once
 
 #include <ostream>
@@ -26,6 +28,8 @@ struct VerifyRequest {
   bool ForceIndexRebuild = false;
   std::string Directory;
   std::vector<std::string> Tables;  // none: every table of the directory
+  std::string Shown;  // the directory as typed, for messages
+  bool PasswordsGiven = false;  // for the words of a table that needs one
 };
 
 // The arguments after the subcommand's name; std::invalid_argument with

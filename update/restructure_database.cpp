@@ -24,6 +24,12 @@ void ShowText(TextDisplay* label, std::string_view text) {
 
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
                          ProgressDisplay* restructureBar, TextDisplay* tableLabel) {
+  RunDatabaseUpdate(directory, overallBar, restructureBar, tableLabel, false);
+}
+
+void RunDatabaseUpdate(const std::string& directory, ProgressDisplay* overallBar,
+                       ProgressDisplay* restructureBar, TextDisplay* tableLabel,
+                       bool suppressBackups) {
   DefaultSession().SetActive(true);
   {
     const RunFolder folder(directory);
@@ -51,7 +57,7 @@ void RestructureDatabase(const std::string& directory, ProgressDisplay* overallB
       TakeCatalogueDefinitions(table, entry);
       table.AlterTable(static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0,
                        false, "", entry.Description, kIndexPageSize, kBlobBlockSize,
-                       kNoAutoIncValue, "", noStopWords, "", "", false);
+                       kNoAutoIncValue, "", noStopWords, "", "", suppressBackups);
       if (i + 1 < catalogue.size() && overallBar != nullptr) overallBar->StepIt();
     }
   }

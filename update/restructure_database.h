@@ -29,4 +29,12 @@ inline constexpr std::int64_t kDefaultMemoryBudget = std::int64_t{32} << 20;
 void RestructureDatabase(const std::string& directory, ProgressDisplay* overallBar,
                          ProgressDisplay* restructureBar, TextDisplay* tableLabel);
 
+// The same run; with suppressBackups the restructures keep no backup files
+// (.dbk, .ibk, .bbk) of the tables' previous files. The window always keeps
+// them; the command line leaves them out on request, for those who keep
+// backups of their own.
+void RunDatabaseUpdate(const std::string& directory, ProgressDisplay* overallBar,
+                       ProgressDisplay* restructureBar, TextDisplay* tableLabel,
+                       bool suppressBackups);
+
 }  // namespace strata

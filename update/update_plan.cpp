@@ -29,7 +29,7 @@ class ReadingScope {
 }  // namespace
 
 std::vector<TablePlan> PlanDatabaseUpdate(const std::string& directory,
-                                          const PlanProgress& progress) {
+                                          const PlanProgress& progress, bool keepGoing) {
   DefaultSession().SetActive(true);
   ReadingScope reading(DefaultSession().DataSession(), directory);
   TStrataTable table;
@@ -46,12 +46,18 @@ std::vector<TablePlan> PlanDatabaseUpdate(const std::string& directory,
     table.SetTableName(entry.FileName);
     TablePlan plan;
     plan.Entry = &entry;
-    if (table.Exists()) {
-      TakeCatalogueDefinitions(table, entry);
-      plan.Preview = table.PreviewAlterTable(
-          static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0, false, "",
-          entry.Description, kIndexPageSize, kBlobBlockSize, kNoAutoIncValue, "", noStopWords,
-          "", "");
+    try {
+      if (table.Exists()) {
+        TakeCatalogueDefinitions(table, entry);
+        plan.Preview = table.PreviewAlterTable(
+            static_cast<std::int32_t>(entry.LocaleId), entry.UserMajorVersion, 0, false, "",
+            entry.Description, kIndexPageSize, kBlobBlockSize, kNoAutoIncValue, "", noStopWords,
+            "", "");
+      }
+    } catch (const std::exception&) {
+      if (!keepGoing) throw;
+      // Kept for the caller, who reports it with the other tables' plans.
+      plan.Error = std::current_exception();
     }
     plans.push_back(std::move(plan));
   }

@@ -5,9 +5,10 @@
 // engine code); a missing table is one the run creates. The directory is
 // opened for reading only: no file of it changes and no lock file appears.
 // The first error (a damaged table, a table another program holds
-// exclusively) is raised unchanged.
+// exclusively) is raised unchanged, unless the plan is asked to go on.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,8 +21,12 @@ namespace strata {
 
 struct TablePlan {
   const CatalogueEntry* Entry = nullptr;
-  // None: the table is missing and the run creates it.
+  // None: the table is missing and the run creates it, or (with Error) it
+  // could not be previewed.
   std::optional<RestructurePreview> Preview;
+  // Why the table could not be previewed, when the plan goes on past such
+  // tables.
+  std::exception_ptr Error;
 };
 
 // Called before each table with its entry, and with the table's progress
@@ -31,7 +36,11 @@ struct PlanProgress {
   std::function<void(std::uint16_t percent)> OnPercent;
 };
 
+// keepGoing: a table that cannot be previewed gets its error in its plan
+// and the plan goes on with the next (the update itself would stop there);
+// otherwise the first error is raised.
 std::vector<TablePlan> PlanDatabaseUpdate(const std::string& directory,
-                                          const PlanProgress& progress = {});
+                                          const PlanProgress& progress = {},
+                                          bool keepGoing = false);
 
 }  // namespace strata

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -74,14 +75,14 @@ double Timed(const std::string& command) {
 template <typename Make>
 double TimedJson(strata::TDataDirectory& directory, const std::string& path, Make make) {
   const auto start = Clock::now();
-  strata::tools::OutputSink sink(path);
+  strata::tools::OutputSink sink(path, std::cout);
   std::unique_ptr<strata::tools::RowWriter> writer;
   strata::tools::RowCallbacks callbacks;
   callbacks.Begin = [&](const strata::tools::TableReport&, std::span<const std::string> names) {
     writer = make(sink);
     writer->Begin(names);
   };
-  callbacks.Row = [&](std::span<const strata::tools::ExportValue* const> values) {
+  callbacks.Row = [&](std::int32_t, std::span<const strata::tools::ExportValue* const> values) {
     writer->Row(values);
   };
   strata::tools::ReadTableRows(directory, "people", {}, callbacks);

@@ -24,6 +24,9 @@ EngineErrorContext g_context;
 // OS error that another thread's file operation recorded.
 thread_local std::int32_t t_recorded_os_error = 0;
 thread_local std::int32_t t_recorded_socket_error = 0;
+// The words for a recorded OS error that the engine code alone does not
+// tell (a full disk maps to STRATA_OSUNKNOWN); empty for the others.
+thread_local const char* t_recorded_os_detail = "";
 
 std::string Cut(std::string_view text, std::size_t limit) {
   return std::string(text.substr(0, limit));
@@ -123,13 +126,15 @@ void RaiseEngineError(ErrorCode code, std::string_view serverAddress, std::strin
   g_context.TableName = Cut(tableName, kMaxContextText);
   g_context.FieldName = Cut(fieldName, kMaxContextText);
   g_context.IndexName = Cut(indexName, kMaxContextText);
-  g_context.Detail = Cut(detail, kMaxContextText);
+  g_context.Detail = Cut(detail.empty() ? std::string_view(t_recorded_os_detail) : detail,
+                         kMaxContextText);
   g_context.ProcedureName = Cut(procedureName, kMaxContextText);
   g_context.EventName = Cut(eventName, kMaxContextText);
   g_context.Line = line;
   g_context.Column = column;
   t_recorded_os_error = 0;
   t_recorded_socket_error = 0;
+  t_recorded_os_detail = "";
   throw EStrataEngineError(g_context);
 }
 
@@ -174,6 +179,8 @@ ErrorCode RecordOsError() {
       break;
   }
   t_recorded_os_error = code;
+  const int number = platform::LastErrorNumber();
+  t_recorded_os_detail = number == ENOSPC || number == EDQUOT ? kNoSpaceDetail : "";
   return code;
 }
 

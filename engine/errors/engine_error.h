@@ -76,7 +76,12 @@ class EStrataEngineError : public EDatabaseError, public EngineErrorContext {
 
 // Maps the calling thread's last operating-system error to an engine code
 // (STRATA_OSENOENT ... STRATA_OSUNKNOWN), records it for the next raise and returns it.
+// A full disk (ENOSPC, EDQUOT) also gives the next raise that names no detail of
+// its own the Detail kNoSpaceDetail.
 ErrorCode RecordOsError();
+
+// The Detail of an error raised because the disk was full.
+inline constexpr char kNoSpaceDetail[] = "no space left on the device";
 
 // Records a socket error number for the next raise (remote transport).
 void RecordSocketError(std::int32_t socketError);

@@ -1,6 +1,7 @@
 #include "engine/files/engine_file.h"
 
 #include <cerrno>
+#include <string_view>
 #include <vector>
 
 #include "engine/errors/engine_error.h"
@@ -18,6 +19,13 @@ TEngineFile::~TEngineFile() {
 }
 
 void TEngineFile::RaiseFileError(ErrorCode code) const { RaiseTableError(code, GetName()); }
+
+void TEngineFile::RaiseWriteError() const {
+  const int error = platform::LastErrorNumber();
+  // The message names only the file; a full disk is what the user must fix.
+  const std::string_view detail = error == ENOSPC || error == EDQUOT ? kNoSpaceDetail : "";
+  RaiseEngineError(STRATA_WRITEERR, {}, {}, {}, GetName(), {}, {}, detail);
+}
 
 void TEngineFile::Open() {
   if (isOpen_) Close();
@@ -56,13 +64,15 @@ void TEngineFile::Close() {
   bool written = false;
   if (handleId_ > 0 && store_ != nullptr) {
     written = store_->Written();
+    platform::SetLastErrorNumber(0);
     result = registry_.CloseStoreFile(store_, inMemory_, handleId_);
   }
   store_ = nullptr;
   handleId_ = 0;
   isOpen_ = false;
   // A failed close of a file that was written may have lost data.
-  if (result < 0) RaiseFileError(written ? ErrorCode{STRATA_WRITEERR} : static_cast<ErrorCode>(-result));
+  if (result < 0 && written) RaiseWriteError();
+  if (result < 0) RaiseFileError(static_cast<ErrorCode>(-result));
 }
 
 void TEngineFile::Delete() {
@@ -85,13 +95,15 @@ std::int64_t TEngineFile::Read(std::span<std::byte> buffer, bool allowShort) {
 }
 
 void TEngineFile::Write(std::span<const std::byte> data) {
+  platform::SetLastErrorNumber(0);
   const std::int64_t put = store_ != nullptr ? store_->Write(handleId_, data) : -1;
-  if (put != static_cast<std::int64_t>(data.size())) RaiseFileError(STRATA_WRITEERR);
+  if (put != static_cast<std::int64_t>(data.size())) RaiseWriteError();
   unflushed_ = true;
 }
 
 void TEngineFile::Flush() {
-  if (store_ == nullptr || !store_->Flush()) RaiseFileError(STRATA_WRITEERR);
+  platform::SetLastErrorNumber(0);
+  if (store_ == nullptr || !store_->Flush()) RaiseWriteError();
   unflushed_ = false;
 }
 

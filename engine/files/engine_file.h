@@ -67,9 +67,11 @@ class TEngineFile : public FileModes {
   // allowShort.
   virtual std::int64_t Read(std::span<std::byte> buffer, bool allowShort);
   // Raises STRATA_WRITEERR unless every byte was written. Writing no bytes sets the end
-  // of the file at the position.
+  // of the file at the position. A write that failed for want of room (ENOSPC,
+  // EDQUOT) carries "no space left on the device" as the error's Detail.
   virtual void Write(std::span<const std::byte> data);
-  // Flushes the OS buffers of the file; a failure raises STRATA_WRITEERR.
+  // Flushes the OS buffers of the file; a failure raises STRATA_WRITEERR, with the
+  // same Detail as Write.
   virtual void Flush();
   // Flush of each file, the files on disk synced together (one wait on the
   // disk for them all, see platform::FileSystem::SyncAll); a failure raises
@@ -125,6 +127,9 @@ class TEngineFile : public FileModes {
 
  protected:
   [[noreturn]] void RaiseFileError(ErrorCode code) const;
+  // STRATA_WRITEERR naming the file, with the reason of the failed operation
+  // when the disk is full.
+  [[noreturn]] void RaiseWriteError() const;
   void SetPath(std::string path) { path_ = std::move(path); }
 
  private:

@@ -42,24 +42,49 @@ class DataPathCommandTest : public ::testing::Test {
   std::ostringstream out_, err_;
 };
 
-TEST_F(DataPathCommandTest, RegistersOnlyWhenNothingIsRegistered) {
+TEST_F(DataPathCommandTest, RegistersTheAbsolutePathOfAnExistingFolderAndReplacesOnlyWithForce) {
   EXPECT_EQ(Run({"data-path"}), tools::kExitFinding);
   EXPECT_EQ(out_.str(), "");
 
-  EXPECT_EQ(Run({"data-path", "--set", "/srv/home \"data\""}), tools::kExitSuccess) << err_.str();
+  // A relative path is stored as the absolute path it names now: the window
+  // starts in another folder.
+  const std::filesystem::path data = root_ / "home \"data\"";
+  std::filesystem::create_directories(data / "sub");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(root_);
+  EXPECT_EQ(Run({"data-path", "--set", "home \"data\"/sub/../"}), tools::kExitSuccess)
+      << err_.str();
+  std::filesystem::current_path(before);
   EXPECT_EQ(Run({"data-path"}), tools::kExitSuccess);
-  EXPECT_EQ(out_.str(), "/srv/home \"data\"\n");
+  EXPECT_EQ(out_.str(), data.string() + "\n");
 
-  const std::string before = Registry();
-  EXPECT_EQ(Run({"data-path", "--set", "/elsewhere"}), tools::kExitError);
-  EXPECT_NE(err_.str().find("already registered"), std::string::npos) << err_.str();
-  EXPECT_EQ(Registry(), before);
-
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"data-path", "--set"}, {"data-path", "/x"},
-        {"data-path", "--set", ""}}) {
-    EXPECT_EQ(Run(bad), tools::kExitError);
+  const std::string registered = Registry();
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  std::ofstream(root_ / "file") << "x";
+  const Case refused[] = {
+      {{"data-path", "--set", (root_ / "missing").string()}, "does not exist"},
+      {{"data-path", "--set", (root_ / "file").string()}, "is not a folder"},
+      {{"data-path", "--set", (data / "sub").string()},
+       "already registered ('" + data.string() + "' in '" + registry_ + "'); --force replaces it"},
+      {{"data-path", "--set", (root_ / "missing").string(), "--force"}, "does not exist"},
+      {{"data-path", "--set"}, "--set"},
+      {{"data-path", "/x"}, "unexpected argument '/x'"},
+      {{"data-path", "--set", ""}, "the directory is empty"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.args.back());
+    EXPECT_EQ(Run(c.args), tools::kExitError);
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+    EXPECT_EQ(Registry(), registered);
   }
+
+  EXPECT_EQ(Run({"data-path", "--set", (data / "sub").string(), "--force"}), tools::kExitSuccess)
+      << err_.str();
+  EXPECT_EQ(Run({"data-path"}), tools::kExitSuccess);
+  EXPECT_EQ(out_.str(), (data / "sub").string() + "\n");
 }
 
 TEST_F(DataPathCommandTest, ValueOfAnotherTypeOrADamagedFileIsAnError) {
@@ -70,7 +95,7 @@ TEST_F(DataPathCommandTest, ValueOfAnotherTypeOrADamagedFileIsAnError) {
   EXPECT_EQ(err_.str(), "strata: Invalid data type for 'DataPath'\n");
 
   std::ofstream(registry_) << "not a registry file\n";
-  EXPECT_EQ(Run({"data-path", "--set", "/x"}), tools::kExitError);
+  EXPECT_EQ(Run({"data-path", "--set", root_.string()}), tools::kExitError);
   EXPECT_EQ(Registry(), "not a registry file\n");
 }
 

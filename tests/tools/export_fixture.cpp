@@ -1,5 +1,7 @@
 #include "tests/tools/export_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -287,6 +289,49 @@ std::string Base64Decoded(std::string_view text) {
     }
   }
   return out;
+}
+
+void ExpectSqliteRows(sqlite3* db, const std::string& name, const EngineTable& table) {
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\" ORDER BY rowid").c_str(), -1,
+                               &statement, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  std::size_t r = 0;
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    ASSERT_LT(r, table.Rows.size());
+    for (std::size_t f = 0; f < table.Names.size(); ++f) {
+      const int column = static_cast<int>(f);
+      const Cell& engine = table.Rows[r][f];
+      SCOPED_TRACE("row " + std::to_string(r) + " " + table.Names[f]);
+      const int type = sqlite3_column_type(statement, column);
+      if (type == SQLITE_NULL) {
+        EXPECT_FALSE(engine.has_value());
+        continue;
+      }
+      ASSERT_TRUE(engine.has_value());
+      if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
+        const void* bytes = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(statement, column))
+                                                : sqlite3_column_blob(statement, column);
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        EXPECT_EQ(std::string(static_cast<const char*>(bytes), size), *engine);
+        continue;
+      }
+      const double stored = sqlite3_column_double(statement, column);
+      const double expected = *engine == "true"    ? 1
+                              : *engine == "false" ? 0
+                                                   : std::strtod(engine->c_str(), nullptr);
+      if (type == SQLITE_INTEGER && table.EngineTypes[f] != kTypeBcd &&
+          table.EngineTypes[f] != kTypeBoolean) {
+        EXPECT_EQ(std::to_string(sqlite3_column_int64(statement, column)), *engine);
+      } else {
+        EXPECT_EQ(stored, expected);
+      }
+    }
+    ++r;
+  }
+  EXPECT_EQ(r, table.Rows.size());
+  sqlite3_finalize(statement);
 }
 
 }  // namespace strata::testing

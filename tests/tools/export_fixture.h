@@ -8,6 +8,8 @@
 // wrote.
 #pragma once
 
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,5 +49,10 @@ void WriteExportDatabase(const std::string& directory);
 std::string FolderSnapshot(const std::string& directory);
 
 std::string Base64Decoded(std::string_view text);
+
+// Every row of the table in a SQLite database, in rowid order, against the
+// engine's values: texts and bytes byte for byte (NUL included), numbers
+// by value.
+void ExpectSqliteRows(sqlite3* db, const std::string& table, const EngineTable& engine);
 
 }  // namespace strata::testing

@@ -10,6 +10,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -170,7 +171,7 @@ TEST_F(ImportCommandsTest, EveryTableRoundTripsByteForByteInEveryFormat) {
     tools::SqliteExportRequest request;
     request.Folder = folder;
     request.Database = database.string();
-    tools::RunExportSqlite(DefaultSession().DataSession(), request, nullptr);
+    tools::RunExportSqlite(DefaultSession().DataSession(), request, std::cout, nullptr);
   };
   const std::vector<std::string> tables = Tables();
   const std::array<const char*, 4> formats = {"csv", "json", "jsonl", "sqlite"};

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -114,6 +115,42 @@ TEST_F(SampleUpdateTest, EveryTableTakesItsCatalogueShapeAndKeepsEveryRow) {
   // A second run finds every table current: the same structure and rows.
   RestructureDatabase(data_.string(), nullptr, nullptr, nullptr);
   EXPECT_TRUE(ReadAll() == updated);
+}
+
+// Every N the command allows gives each row its own key: string fields of
+// a primary or unique index, cut to the sample's size and then to the
+// catalogue's, in capitals (a case-insensitive index), differ in every row
+// (the 4-character LocationRef once repeated itself from row 10,000 on).
+TEST(SampleTextTest, KeyTextsDifferInEveryRowUpToTheLargestCount) {
+  const auto catalogue = Catalogue();
+  for (const tools::SampleTable& table : tools::SampleTables()) {
+    const CatalogueEntry& entry = *std::find_if(catalogue.begin(), catalogue.end(), [&](const CatalogueEntry& e) {
+      return table.FileName == e.FileName;
+    });
+    std::set<std::string> keyFields;
+    for (const CatalogueIndex& index : entry.Indexes) {
+      if (!index.Options.Contains(ixPrimary) && !index.Options.Contains(ixUnique)) continue;
+      std::string_view fields = index.Fields;
+      while (!fields.empty()) {
+        const std::size_t end = fields.find(';');
+        keyFields.emplace(fields.substr(0, end));
+        fields = end == std::string_view::npos ? std::string_view{} : fields.substr(end + 1);
+      }
+    }
+    for (std::size_t f = 0; f < table.Fields.size(); ++f) {
+      const tools::SampleField& field = table.Fields[f];
+      if (field.DataType != ftString || !keyFields.contains(field.Name)) continue;
+      SCOPED_TRACE(table.FileName + " " + field.Name);
+      const auto now = static_cast<std::size_t>(entry.Fields[f].Size);
+      std::set<std::string> seen;
+      for (std::int32_t r = 1; r <= tools::kMaxSampleRows; ++r) {
+        std::string text =
+            tools::SampleText(r, field.Name, static_cast<std::size_t>(field.Size)).substr(0, now);
+        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        ASSERT_TRUE(seen.insert(text).second) << "row " << r << ": " << text;
+      }
+    }
+  }
 }
 
 // The sample-db subcommand without the components of the fixture: it makes

@@ -231,13 +231,26 @@ TEST_F(TableInfoTest, ErrorsAndBadUsageExitWithStatusTwoAndOneLine) {
     int status;
     std::string message;  // part of the stderr line
   };
+  const std::string file = Put("file", "x");
+  const std::string empty = dir_ + "empty";
+  std::filesystem::create_directories(empty);
   const std::vector<Case> cases = {
       {"info '" + dir_ + "' Missing", 2,
        "strata: Strata Engine Error # 11010 Table or backup file '"},
       {"", 2, "strata: no command given"},
       {"frobnicate", 2, "unknown command 'frobnicate'"},
-      {"info '" + dir_ + "'", 2, "usage: strata info DIR TABLE [--json]"},
+      {"info '" + dir_ + "'", 2, "strata: info: TABLE is required (usage: strata info DIR TABLE [--json])"},
       {"info '" + dir_ + "' Orders --xml", 2, "unknown option '--xml'"},
+      {"info '" + file + "' Orders", 2, "strata: '" + file + "' is not a folder\n"},
+      {"count '" + dir_ + "nowhere'", 2, "strata: the folder '" + dir_ + "nowhere' does not exist\n"},
+      // A folder without tables says so instead of printing nothing.
+      {"schema '" + empty + "'", 1, "strata: no tables in '" + empty + "'\n"},
+      {"verify '" + empty + "'", 1, "strata: no tables in '" + empty + "'\n"},
+      {"repair '" + empty + "'", 1, "strata: no tables in '" + empty + "'\n"},
+      {"tables '" + empty + "'", 1, "strata: no tables in '" + empty + "'\n"},
+      {"export-sqlite '" + empty + "' '" + dir_ + "none.db'", 1,
+       "strata: no tables in '" + empty + "'\n"},
+      {"export '" + dir_ + "' Orders --format xml", 2, "unknown format 'xml'"},
   };
   for (const Case& c : cases) {
     const RunResult result = RunProgram(c.args);
@@ -246,9 +259,20 @@ TEST_F(TableInfoTest, ErrorsAndBadUsageExitWithStatusTwoAndOneLine) {
     EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << ": " << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
   }
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "none.db"));
+  EXPECT_TRUE(std::filesystem::is_empty(empty));
   const RunResult help = RunProgram("help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("strata info DIR TABLE [--json]"), std::string::npos);
+  const RunResult helpHelp = RunProgram("help help");
+  EXPECT_EQ(helpHelp.status, 0) << helpHelp.err;
+  EXPECT_TRUE(helpHelp.out.starts_with("strata help [COMMAND]\n")) << helpHelp.out;
+  // Format and dialect names in any letter case.
+  const RunResult upper = RunProgram("export '" + dir_ + "' Orders --format JSON --fields ID");
+  EXPECT_EQ(upper.status, 0) << upper.err;
+  EXPECT_TRUE(upper.out.starts_with("[\n{\"ID\":")) << upper.out;
+  const RunResult dialect = RunProgram("schema '" + dir_ + "' Orders --dialect PostgreSQL");
+  EXPECT_EQ(dialect.status, 0) << dialect.err;
 }
 
 TEST_F(TableInfoTest, LeavesEveryFileByteIdentical) {

@@ -10,6 +10,7 @@
 #include "components/default_components.h"
 #include "components/strata_table.h"
 #include "tools/command_line.h"
+#include "tools/update_command.h"
 #include "tests/update/update_test_support.h"
 #include "update/catalogue.h"
 
@@ -33,20 +34,40 @@ class UpdateCommandTest : public strata::testing::DataDirectoryTest {
   std::ostringstream out_, err_;
 };
 
-TEST_F(UpdateCommandTest, UpdatesEveryTableAndEndsWithTheFinalMessage) {
+// Standard output holds the result alone (a file or a pipe gets no progress
+// lines); the progress goes to the terminal, one line rewritten in place.
+TEST_F(UpdateCommandTest, ProgressGoesToTheTerminalAndStandardOutputEndsWithTheClosingLine) {
   CreateAccents();
-  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4", "--threads", "2"}), 0) << err_.str();
-  const std::string out = out_.str();
-  EXPECT_NE(out.find("[1/63] accents.dat"), std::string::npos) << out;
-  EXPECT_NE(out.find("[63/63] xmas.dat"), std::string::npos) << out;
-  EXPECT_NE(out.find("Restructure done.\n"
-                     "Your data has been updated.  Close this\n"
-                     "popup and the Update Utility and you\n"
-                     "can start your Program.\n"),
-            std::string::npos)
-      << out;
+  std::ostringstream out, terminal;
+  {
+    DefaultComponents components;
+    tools::RunUpdate(data_.string() + "/", false, out, &terminal);
+  }
+  EXPECT_EQ(out.str(), "Your data has been updated. You can start your program.\n");
+  const std::string shown = terminal.str();
+  EXPECT_NE(shown.find("\r[1/63] accents.dat 0%"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\r[63/63] xmas.dat 100%"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find('\n'), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("Restructure done."), std::string::npos) << shown;
+  EXPECT_TRUE(shown.ends_with("\r")) << shown;  // blanked at the end
   EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dat"));
+  EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dbk"));
+
+  ASSERT_EQ(Run({"update", data_.string(), "--memory", "4", "--threads", "2"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "Your data has been updated. You can start your program.\n");
   EXPECT_EQ(err_.str(), "");
+}
+
+// --no-backups: the tables' previous files are not kept.
+TEST_F(UpdateCommandTest, NoBackupsLeavesNoBackupFiles) {
+  CreateAccents();
+  ASSERT_EQ(Run({"update", data_.string(), "--no-backups"}), 0) << err_.str();
+  for (const auto& entry : std::filesystem::directory_iterator(data_)) {
+    const std::string extension = entry.path().extension().string();
+    EXPECT_TRUE(extension != ".dbk" && extension != ".ibk" && extension != ".bbk")
+        << entry.path();
+  }
+  EXPECT_TRUE(std::filesystem::exists(data_ / "xmas.dat"));
 }
 
 TEST_F(UpdateCommandTest, FailuresAndBadUsageExitWithStatusTwo) {

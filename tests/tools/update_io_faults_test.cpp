@@ -8,12 +8,15 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "tests/engine/core/faulting_file_system.h"
 #include "tests/tools/stored_tables.h"
 #include "tests/update/update_test_support.h"
+#include "tools/command_line.h"
 #include "tools/sample_database.h"
 #include "update/restructure_database.h"
 
@@ -127,6 +130,36 @@ TEST_F(UpdateIoFaultsTest, FailingDiskLosesNoRowAndARerunCompletes) {
     EXPECT_TRUE(ReadAll(data_) == expected);
     strata::testing::ExpectCatalogueStructure(data_.string());
   }
+}
+
+// A write refused for want of room is named as such in the one line the
+// command prints; another failure is not.
+TEST_F(UpdateIoFaultsTest, AFullDiskIsNamedInTheMessage) {
+  tools::WriteSampleDatabase(data_.string(), 4);
+  components_.reset();  // the command makes its own
+  sample_ = root_ / "sample";
+  std::filesystem::copy(data_, sample_, std::filesystem::copy_options::recursive);
+  for (const int error : {ENOSPC, EDQUOT, EIO}) {
+    SCOPED_TRACE(error);
+    Restore(data_);
+    FaultingFileSystem faults;
+    faults.error = error;
+    faults.failWrite = [](const std::string& path, std::int64_t) {
+      return path.find("/asset.") != std::string::npos ||
+             path.find("asset.dat.new~") != std::string::npos;
+    };
+    std::ostringstream out, err;
+    {
+      platform::ScopedFileSystem scope(faults);
+      const std::vector<std::string> args = {"update", data_.string()};
+      EXPECT_EQ(tools::RunStrata(args, out, err), tools::kExitError);
+    }
+    const std::string text = err.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(text.find(": no space left on the device\n") != std::string::npos, error != EIO)
+        << text;
+  }
+  components_.emplace();
 }
 
 }  // namespace

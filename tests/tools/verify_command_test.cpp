@@ -12,6 +12,7 @@
 #include "engine/core/objects/data_engine.h"
 #include "engine/core/objects/data_session.h"
 #include "engine/core/journal/table_journal.h"
+#include "engine/formats/table_file_header.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/tools/program_run.h"
 #include "tools/verify_command.h"
@@ -127,7 +128,7 @@ TEST_F(VerifyCommandTest, ProgressGoesToTheTerminalLineAndIsBlankedAfterwards) {
   UseQuickLocks(engine);
   engine.Activate();
   std::ostringstream out, err, terminal;
-  const tools::VerifyRequest request{true, true, dir_, {"Good"}};
+  const tools::VerifyRequest request{true, true, dir_, {"Good"}, {}, false};
   EXPECT_EQ(tools::RunVerify(QuickSession(engine), request, out, err, &terminal), 0);
   EXPECT_EQ(err.str(), "");
   const std::string shown = terminal.str();
@@ -175,6 +176,53 @@ TEST_F(VerifyCommandTest, ALostIndexFileOfACatalogueTableIsRestoredFromTheCatalo
   EXPECT_EQ(RunStrataProgram("verify '" + data + "' accents", dir_).status, 0);
   const RunResult info = RunStrataProgram("info '" + data + "' accents", dir_);
   EXPECT_EQ(info.status, 0) << info.err;
+}
+
+// A header this engine does not read (its version and the start of its
+// signature zeroed): every command names the file and what is wrong with
+// it; repair rebuilds an index file so damaged as it does a missing one.
+TEST_F(VerifyCommandTest, AHeaderOfAnotherVersionIsNamedAndAnIndexFileSoDamagedIsRebuilt) {
+  {
+    TDataEngine engine;
+    UseQuickLocks(engine);
+    engine.Activate();
+    TDataDirectory& directory = QuickSession(engine).OpenDirectory("shop", dir_);
+    CreateSample(directory, "Blobs", /*withBlob=*/true);
+  }
+  const auto zeroVersion = [&](const std::string& file) {
+    std::fstream stream(dir_ + file, std::ios::in | std::ios::out | std::ios::binary);
+    stream.seekp(table_file_header_layout::kFormatVersion);
+    stream.write(std::string(8, '\0').data(), 8);
+  };
+  const std::string expected = "has format version 0 where 6 is expected\n";
+  std::filesystem::copy_file(dir_ + "Blobs.blb", dir_ + "Blobs.blb.kept");
+  zeroVersion("Good.dat");
+  zeroVersion("Blobs.blb");
+  for (const std::string table : {"Good", "Blobs"}) {
+    const std::string file = dir_ + table + (table == "Good" ? ".dat" : ".blb");
+    for (const std::string command : {"count", "verify", "schema"}) {
+      SCOPED_TRACE(command + " " + table);
+      const RunResult run = Run(command + " " + Dir() + " " + table);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.err, "strata: " + table + ": '" + file + "' " + expected);
+    }
+  }
+
+  // The BLOB file whole again; now the index file.
+  std::filesystem::copy_file(dir_ + "Blobs.blb.kept", dir_ + "Blobs.blb",
+                             std::filesystem::copy_options::overwrite_existing);
+  zeroVersion("Blobs.idx");
+  const RunResult count = Run("count " + Dir() + " Blobs");
+  EXPECT_EQ(count.status, 2);
+  EXPECT_EQ(count.err, "strata: Blobs: '" + dir_ + "Blobs.idx' " + expected);
+  const RunResult verify = Run("verify " + Dir() + " Blobs");
+  EXPECT_EQ(verify.status, 1) << verify.err;
+  EXPECT_NE(verify.out.find("Index file " + dir_ + "Blobs.idx unreadable"), std::string::npos)
+      << verify.out;
+  const RunResult repair = Run("repair " + Dir() + " Blobs");
+  EXPECT_EQ(repair.status, 1) << repair.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "Blobs.idx.damaged~"));
+  EXPECT_EQ(Run("count " + Dir() + " Blobs").out, "0 Blobs\n");
 }
 
 TEST_F(VerifyCommandTest, ErrorsAndBadUsageExitWithStatusTwo) {

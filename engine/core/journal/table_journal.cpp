@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <span>
 #include <type_traits>
@@ -15,6 +16,10 @@
 namespace strata {
 
 namespace {
+
+// Further tries of a journal's delete that a reader's look refuses, 1 ms
+// apart.
+constexpr int kRemoveRetries = 20;
 
 enum class EntryKind : std::uint8_t {
   RemoveFile = 1,
@@ -295,6 +300,36 @@ std::optional<TableJournal> TableJournal::OpenLeftover(platform::FileSystem& fs,
   }
 }
 
+JournalState TableJournal::Inspect(platform::FileSystem& fs, const std::string& path,
+                                   std::vector<JournalEntry>* recorded) {
+  if (!fs.FileExists(path)) return JournalState::None;
+  platform::SetLastErrorNumber(0);
+  platform::OpenedFile opened = fs.Open(path, platform::OpenRequest{.readOnly = true});
+  if (!opened.handle) {
+    if (platform::LastErrorNumber() == ENOENT) return JournalState::None;  // removed in between
+    // Its writer holds it exclusively from creation to removal.
+    if (platform::LastErrorNumber() == EAGAIN) return JournalState::InProgress;
+    return JournalState::Interrupted;
+  }
+  const std::int64_t size = opened.handle->Size();
+  std::vector<std::uint8_t> image(size > 0 ? static_cast<std::size_t>(size) : 0);
+  const bool read =
+      size >= 0 && opened.handle->ReadAt(0, std::as_writable_bytes(std::span(image))) == size;
+  opened.handle->Close();
+  if (!read) return JournalState::Interrupted;
+  const std::vector<std::uint8_t>& magic = Magic();
+  for (std::size_t i = 0; i < std::min(image.size(), magic.size()); ++i) {
+    if (image[i] != magic[i] && image[i] != 0) return JournalState::Complete;  // not this engine's
+  }
+  std::vector<JournalEntry> entries = Decode(image);
+  const bool recovered = std::any_of(entries.begin(), entries.end(), [](const JournalEntry& entry) {
+    return std::holds_alternative<JournalRecovered>(entry);
+  });
+  if (entries.empty() || recovered) return JournalState::Complete;
+  if (recorded != nullptr) *recorded = std::move(entries);
+  return JournalState::Interrupted;
+}
+
 void TableJournal::Append(const std::vector<JournalEntry>& entries) {
   if (!handle_) RaiseError(STRATA_WRITEERR);
   std::vector<std::uint8_t> bytes;
@@ -334,10 +369,18 @@ void TableJournal::Remove(bool syncDirectory) {
     handle_.reset();
     if (!closed) RaiseError(STRATA_WRITEERR);
   }
-  platform::SetLastErrorNumber(0);
-  // Refused only while someone who found the file empty holds it; they
-  // remove it.
-  if (!fs.Delete(path_) && platform::LastErrorNumber() != ENOENT && platform::LastErrorNumber() != EAGAIN) RaiseError(STRATA_WRITEERR);
+  // Refused only while someone who found the file empty holds it: a writer
+  // that recovers removes it; a reader looks for a moment, so the delete is
+  // tried a few more times. A journal left empty records no change.
+  bool deleted = false;
+  for (int attempt = 0; !deleted; ++attempt) {
+    platform::SetLastErrorNumber(0);
+    deleted = fs.Delete(path_);
+    if (deleted || platform::LastErrorNumber() == ENOENT) break;
+    if (platform::LastErrorNumber() != EAGAIN) RaiseError(STRATA_WRITEERR);
+    if (attempt >= kRemoveRetries) break;
+    platform::SleepMilliseconds(1);
+  }
   platform::SetLastErrorNumber(0);
   if (syncDirectory && !fs.SyncDirectory(DirectoryOf(path_))) RaiseError(STRATA_WRITEERR);
 }

@@ -95,6 +95,16 @@ struct JournalRecovered {
 using JournalEntry = std::variant<JournalRemoveFile, JournalRestoreCopy, JournalRestoreBytes,
                                   JournalSwap, JournalSwapStaged, JournalRecovered>;
 
+// What a journal beside a table says to a reader that may not change it.
+enum class JournalState {
+  None,         // no journal: the table is as its files are
+  Complete,     // it records no change still to finish or undo (empty,
+                // cut short before its first entry, marked recovered, or
+                // another program's file)
+  InProgress,   // another user holds it: its change is running
+  Interrupted,  // it records a change that nobody is running
+};
+
 class TableJournal {
  public:
   static constexpr const char* kExtension = ".journal";
@@ -111,6 +121,13 @@ class TableJournal {
   static std::optional<TableJournal> OpenLeftover(platform::FileSystem& files,
                                                   const std::string& path, int retryCount,
                                                   std::uint32_t waitMs);
+
+  // Looks at the journal at path without taking it over or changing it
+  // (its share lock is taken shared for the moment of reading). A journal
+  // that cannot be read is Interrupted: only a writer can tell more.
+  // entries, when given, receives what an Interrupted journal records.
+  static JournalState Inspect(platform::FileSystem& files, const std::string& path,
+                              std::vector<JournalEntry>* entries = nullptr);
 
   TableJournal(TableJournal&&) noexcept;
   TableJournal& operator=(TableJournal&&) noexcept;

@@ -113,6 +113,16 @@ void RecoverFromEntries(const std::vector<JournalEntry>& entries, FileRegistry& 
   Recovery(registry, inMemory).Run(entries, journal);
 }
 
+bool RecoveryFinishes(const std::vector<JournalEntry>& entries) {
+  bool swap = false;
+  bool staged = false;
+  for (const JournalEntry& entry : entries) {
+    swap = swap || std::holds_alternative<JournalSwap>(entry);
+    staged = staged || std::holds_alternative<JournalSwapStaged>(entry);
+  }
+  return swap && staged;
+}
+
 void RecoverTableJournal(TableJournal& journal, FileRegistry& registry) {
   const std::vector<JournalEntry> entries = journal.Entries();
   RecoverFromEntries(entries, registry, false, &journal);

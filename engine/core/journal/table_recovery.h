@@ -32,5 +32,8 @@ void RecoverFromEntries(const std::vector<JournalEntry>& entries, FileRegistry& 
                         bool inMemory, TableJournal* journal);
 // Recovers from a journal left on disk and removes it.
 void RecoverTableJournal(TableJournal& journal, FileRegistry& registry);
+// Whether recovery from these entries finishes the change (a swap whose new
+// files were all staged) rather than undoing it.
+bool RecoveryFinishes(const std::vector<JournalEntry>& entries);
 
 }  // namespace strata

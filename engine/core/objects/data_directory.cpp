@@ -218,13 +218,22 @@ void TDataDirectory::RecoverTable(std::string_view name) {
     return;
   }
   const std::string path = JournalPath(name);
-  if (!Engine().Files().FileExists(path)) return;
-  // A read-only database cannot finish or undo the change: the table is
-  // not used in its half-changed state.
-  if (readOnlyDatabase_) RaiseTableError(STRATA_OSEACCES, path);
+  // A read-only database cannot finish or undo the change: the table's
+  // open refuses the table while the journal records one.
+  if (readOnlyDatabase_ || !Engine().Files().FileExists(path)) return;
   std::optional<TableJournal> journal =
       TableJournal::OpenLeftover(Engine().Files(), path, session_.LockRetryCount(), session_.LockWaitTime());
   if (journal) RecoverTableJournal(*journal, Engine().Registry());
+}
+
+JournalState TDataDirectory::ChangeState(std::string_view name) const {
+  if (inMemory_) return JournalState::None;
+  const std::string tableName = TableNameFor(name);
+  if (std::any_of(journalsInUse_.begin(), journalsInUse_.end(),
+                  [&](const std::string& n) { return SameTableName(n, tableName); })) {
+    return JournalState::None;
+  }
+  return TableJournal::Inspect(Engine().Files(), JournalPath(name));
 }
 
 void TDataDirectory::RecoverTables() {

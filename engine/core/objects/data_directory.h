@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/core/journal/table_journal.h"
 #include "engine/core/locking/data_directory_locks.h"
 #include "engine/core/schema/table_structure.h"
 
@@ -100,10 +101,15 @@ class TDataDirectory {
   // (see table_journal.h) is recovered: the change it records is finished or
   // undone. Opening, creating, deleting or renaming a table and asking
   // whether it exists do this first. A journal that another user still holds
-  // is waited for (the session's lock retries) and then refused with STRATA_OSEACCES;
-  // in a read-only database a journal cannot be recovered and the table is
-  // refused with STRATA_OSEACCES. Nothing happens for the in-memory database.
+  // is waited for (the session's lock retries) and then refused with STRATA_OSEACCES.
+  // A read-only database cannot recover a journal: it leaves it, and the
+  // table's open waits for a change under way and refuses a table whose
+  // change was interrupted (see TDataTable::Open and ChangeState). Nothing
+  // happens for the in-memory database.
   void RecoverTable(std::string_view name);
+  // What the table's journal says to a reader (see JournalState): None for
+  // the in-memory database and for a journal of this directory's own change.
+  JournalState ChangeState(std::string_view name) const;
   // RecoverTable for every journal of the directory.
   void RecoverTables();
   // The names of the tables that have a journal next to them.

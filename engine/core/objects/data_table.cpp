@@ -1,5 +1,6 @@
 #include "engine/core/objects/data_table.h"
 
+#include <cerrno>
 #include <exception>
 
 #include "engine/core/objects/data_directory.h"
@@ -11,6 +12,8 @@
 #include "engine/formats/record_values.h"
 #include "engine/values/field_types.h"
 #include "platform/file_system.h"
+#include "platform/os_error.h"
+#include "platform/process.h"
 
 namespace strata {
 
@@ -109,12 +112,38 @@ void TDataTable::SetOpenMode(bool exclusive, bool temporary) {
 void TDataTable::Open(bool uncounted, bool verifyHeaders, bool rebuildLostIndex) {
   if (!uncounted) ++openCount_;
   if (isOpen_) return;
+  const TDataSession& session = directory_.Session();
+  // Another program changing the table, or using it while this one wants
+  // it exclusively, is waited for as a refused lock is.
+  for (std::int32_t attempt = 0;; ++attempt) {
+    try {
+      OpenOnce(verifyHeaders, rebuildLostIndex);
+      return;
+    } catch (const EStrataEngineError&) {
+      if (attempt >= session.LockRetryCount() || !HeldByAnotherUser()) {
+        if (!uncounted && openCount_ > 0) --openCount_;
+        throw;
+      }
+    } catch (...) {
+      if (!uncounted && openCount_ > 0) --openCount_;
+      throw;
+    }
+    platform::SleepMilliseconds(session.LockWaitTime());
+  }
+}
+
+void TDataTable::OpenOnce(bool verifyHeaders, bool rebuildLostIndex) {
   indexRecreated_ = false;
   lostIndex_ = LostIndexFile::None;
   lostIndexKeptAs_.clear();
   isOpen_ = true;
   try {
+    // A reader never opens a table in the middle of a change: before, and
+    // again once it holds the files (a swap may have begun in between; it
+    // cannot go on while they are held).
+    RefuseChangedTable();
     OpenFiles(verifyHeaders, rebuildLostIndex);
+    RefuseChangedTable();
   } catch (...) {
     ReleaseLocks();
     SetAsideError("cleanup after a failure; the first error wins", [&] { CloseFiles(); });
@@ -122,9 +151,39 @@ void TDataTable::Open(bool uncounted, bool verifyHeaders, bool rebuildLostIndex)
     cipher_.reset();
     indexRecreated_ = false;
     isOpen_ = false;
-    if (!uncounted && openCount_ > 0) --openCount_;
     throw;
   }
+}
+
+void TDataTable::RefuseChangedTable() const {
+  if (!directory_.ReadOnlyDatabase() || InMemory()) return;
+  const JournalState state = directory_.ChangeState(name_);
+  if (state == JournalState::InProgress || state == JournalState::Interrupted) {
+    RaiseTableError(STRATA_OSEACCES, directory_.JournalPath(name_));
+  }
+}
+
+bool TDataTable::HeldByAnotherUser() const {
+  if (InMemory()) return false;
+  // The journal of a change under way is held by its writer; whatever a
+  // reader met then (a file renamed away, a header half written) may be gone
+  // once the change is over.
+  if (directory_.ReadOnlyDatabase() && directory_.ChangeState(name_) == JournalState::InProgress) {
+    return true;
+  }
+  // A share lock another program holds refuses the open this one asks for.
+  platform::FileSystem& files = Engine().Files();
+  for (const TableFileKind kind : kFileKinds) {
+    platform::SetLastErrorNumber(0);
+    const platform::OpenRequest request{.exclusive = exclusive_, .readOnly = true};
+    platform::OpenedFile probe = files.Open(FilePath(kind), request);
+    if (probe.handle) {
+      probe.handle->Close();
+    } else if (platform::LastErrorNumber() == EAGAIN) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void TDataTable::OpenFiles(bool verifyHeaders, bool rebuildLostIndex) {
@@ -237,7 +296,7 @@ void TDataTable::OpenIndexFile(bool verifyHeaders, bool rebuildLostIndex) {
   try {
     index_->Open();
   } catch (const EStrataEngineError& error) {
-    if (error.Code != STRATA_OSENOENT && error.Code != STRATA_READERR) throw;
+    if (!LosesIndexFile(error.Code)) throw;
     // Named by its path: the message must point at the file that is lost.
     if (!rebuildLostIndex) RaiseTableError(error.Code, path, ErrorDatabaseName());
     if (error.Code == STRATA_OSENOENT) {

@@ -67,7 +67,14 @@ class TDataTable final : public TableFileOwner {
   TDataTable& operator=(const TDataTable&) = delete;
 
   // A counted open increases OpenCount; an open table only counts. Any
-  // failure leaves the table closed.
+  // failure leaves the table closed. A table that another program holds
+  // (its files' share locks refuse this open, or, in a read-only database,
+  // it is in the middle of a change that the program's journal records) is
+  // tried again for as long as the session waits for a lock
+  // (LockRetryCount tries, LockWaitTime apart); the last failure is then
+  // raised as it was met (STRATA_OSEACCES naming the file, or the journal).
+  // In a read-only database a table whose change was interrupted is
+  // refused at once with STRATA_OSEACCES naming its journal.
   void Open(bool uncounted = false, bool verifyHeaders = false, bool rebuildLostIndex = false);
   // A counted close decreases OpenCount. The table stays open inside a
   // transaction, while counted opens remain, or (counted close, shared table)
@@ -195,6 +202,13 @@ class TDataTable final : public TableFileOwner {
   bool InMemory() const;
   bool LocksDisabled() const;
   std::string Extension(TableFileKind kind, bool backup) const;
+  void OpenOnce(bool verifyHeaders, bool rebuildLostIndex);
+  // Read-only database: STRATA_OSEACCES naming the journal of a change under
+  // way or interrupted.
+  void RefuseChangedTable() const;
+  // Whether the failure of an open may be another program's doing that
+  // ends: a change under way, or a share lock that refuses this open.
+  bool HeldByAnotherUser() const;
   void OpenFiles(bool verifyHeaders, bool rebuildLostIndex);
   // Without the header checks (verification and repair) the index and BLOB
   // files are opened even when the header's page or block size is not

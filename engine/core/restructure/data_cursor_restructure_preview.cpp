@@ -94,6 +94,11 @@ std::size_t TextLength(std::span<const std::uint8_t> bytes) {
   return static_cast<std::size_t>(std::find(bytes.begin(), bytes.end(), 0) - bytes.begin());
 }
 
+// A string or a memo: the restructure carries text between the two.
+bool HoldsText(const FieldDescriptor& field) {
+  return field.EngineType == kTypeString || IsMemo(field.EngineType, field.SubType);
+}
+
 // Whether a value is cut when it moves to a field of newSize bytes: a text
 // longer than the new field holds, or bytes beyond the new size that are
 // not zero.
@@ -107,6 +112,28 @@ bool ValueCut(const FieldDescriptor& oldField, const FieldDescriptor& newField,
   if (!bytes || oldValue.size() <= newField.PhysicalSize) return false;
   return std::any_of(oldValue.begin() + newField.PhysicalSize, oldValue.end(),
                      [](std::uint8_t b) { return b != 0; });
+}
+
+// Whether a converted value reads back as the stored one: taken back to the
+// old field's type it must give the old bytes (a text up to its end). The
+// new value is first cut as the field write cuts it. `value` holds the
+// converted value and is used up.
+bool ConvertsBack(const FieldDescriptor& oldField, const FieldDescriptor& newField,
+                  std::span<const std::uint8_t> oldValue, std::span<std::uint8_t> value) {
+  if (newField.EngineType == kTypeString && newField.PhysicalSize > 0) {
+    value[newField.PhysicalSize - 1u] = 0;
+  }
+  std::fill(value.begin() + newField.PhysicalSize, value.end(), 0);
+  if (!ConvertFieldValue(newField.EngineType, newField.PhysicalSize, value,
+                         oldField.PhysicalDecimals, oldField.PhysicalSize, oldField.EngineType)) {
+    return false;
+  }
+  if (oldField.EngineType == kTypeString) {
+    const std::size_t length = TextLength(oldValue);
+    return TextLength(value) == length && std::equal(oldValue.begin(), oldValue.begin() + length,
+                                                     value.begin());
+  }
+  return std::equal(oldValue.begin(), oldValue.end(), value.begin());
 }
 
 bool HeaderChanges(const TDataTable& table, const TableProperties& options,
@@ -242,6 +269,7 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
   for (const FieldDescriptor& field : stored) widest = std::max<std::size_t>(widest, field.PhysicalSize);
   for (const FieldDescriptor& field : fields) widest = std::max<std::size_t>(widest, field.PhysicalSize);
   std::vector<std::uint8_t> value(widest + kValueBufferSlack);
+  std::vector<std::uint8_t> roundTrip(value.size());
   // A NULL AutoInc value gets a number that no record holds: counted down
   // from the top of the range.
   std::int32_t freshAutoInc = std::numeric_limits<std::int32_t>::max();
@@ -273,10 +301,16 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
         continue;
       }
       if (old.EngineType == kTypeBlob || target->EngineType == kTypeBlob) {
-        if (old.EngineType != target->EngineType) {
-          ++change->Lost;
-        } else {
+        if (old.EngineType == target->EngineType) {
           WriteBlobReference(newRecord, *target, ReadBlobReference(oldRecord, old));
+        } else if (!HoldsText(old) || !HoldsText(*target)) {
+          ++change->Lost;
+        } else if (old.EngineType == kTypeBlob) {
+          // A memo's text goes into the string, cut to its size.
+          const auto position = static_cast<std::uint16_t>(i + 1);
+          OpenBlob(oldRecord, position);
+          if (TextLength(BlobValue(oldRecord, position)) > target->DeclaredLength) ++change->Cut;
+          CloseBlob(oldRecord, position);
         }
         continue;
       }
@@ -288,7 +322,14 @@ RestructurePreview TDataCursor::PreviewRestructure(const RestructureOptions& opt
         ++change->Lost;
         continue;
       }
-      if (change != nullptr && ValueCut(old, *target, oldValue)) ++change->Cut;
+      if (change != nullptr) {
+        if (ValueCut(old, *target, oldValue)) {
+          ++change->Cut;
+        } else {
+          std::copy(value.begin(), value.end(), roundTrip.begin());
+          if (!ConvertsBack(old, *target, oldValue, roundTrip)) ++change->Changed;
+        }
+      }
       WriteFieldBytes(newRecord, *target, value, collation);
     }
     for (const FieldDescriptor& field : fields) {

@@ -27,11 +27,15 @@ struct FieldChangePreview {
   std::uint8_t NewType = 0;
   std::uint16_t NewSize = 0;
   // Records holding a value in the field; of those, the values not carried
-  // over (dropped, or failing the conversion) and the texts or bytes cut to
-  // the smaller size.
+  // over (dropped, or failing the conversion), the texts or bytes cut to
+  // the smaller size, and the other values the conversion changes: those
+  // that do not convert back to the stored value (a time of day dropped, a
+  // number rounded or out of the new range, a text written in another
+  // form).
   std::int64_t Values = 0;
   std::int64_t Lost = 0;
   std::int64_t Cut = 0;
+  std::int64_t Changed = 0;
 };
 
 struct RestructurePreview {
@@ -55,7 +59,7 @@ struct RestructurePreview {
   bool LosesValues() const {
     if (KeyViolations > 0 || ValidityFailures > 0) return true;
     for (const FieldChangePreview& field : Fields) {
-      if (field.Lost > 0 || field.Cut > 0) return true;
+      if (field.Lost > 0 || field.Cut > 0 || field.Changed > 0) return true;
     }
     return false;
   }

@@ -27,10 +27,7 @@ bool TDataCursor::VerifyOrRepairTable(bool repair, bool forceIndexRebuild) {
     const std::string indexPath =
         directory_.Path() +
         TableFileName(tableName_, options.TableDataExtension, options.TableIndexExtension);
-    if (repair || error.TableName != indexPath ||
-        (error.Code != STRATA_OSENOENT && error.Code != STRATA_READERR)) {
-      throw;
-    }
+    if (repair || error.TableName != indexPath || !LosesIndexFile(error.Code)) throw;
     lostIndex_ = error.Code == STRATA_OSENOENT ? LostIndexFile::Missing : LostIndexFile::Unreadable;
     Log("Index file " + indexPath + (error.Code == STRATA_OSENOENT ? " missing" : " unreadable") +
         ": the table's index definitions are lost; a repair rebuilds the default primary index");

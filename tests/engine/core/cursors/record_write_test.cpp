@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "engine/core/objects/data_engine.h"
 #include "engine/formats/record_layout.h"
 #include "engine/formats/record_values.h"
+#include "engine/formats/table_file_header_layout.h"
 #include "engine/values/date_time.h"
 #include "engine/values/engine_text.h"
 #include "tests/engine/core/write_test_support.h"
@@ -464,6 +466,15 @@ TEST_F(RecordWriteTest, LostIndexFileFailsTheOpenAndRepairRebuildsThePrimaryInde
        LostIndexFile::Missing},
       {"cut to 100 bytes", [](const std::string& path) { std::filesystem::resize_file(path, 100); },
        STRATA_READERR, LostIndexFile::Unreadable},
+      // A header this engine does not read at all: its version and the
+      // start of its signature zeroed.
+      {"version zeroed",
+       [](const std::string& path) {
+         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(table_file_header_layout::kFormatVersion);
+         file.write(std::string(8, '\0').data(), 8);
+       },
+       STRATA_OLDVERSION, LostIndexFile::Unreadable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,14 +1,19 @@
 // Table journals: the file reads back up to its first damaged entry, a
 // journal held by its writer is left alone, and a journal left behind is
 // recovered before a table is opened, asked for or created, or refused with
-// the missing file's name when it cannot be.
+// the missing file's name when it cannot be; a reader that cannot recover
+// tells a change under way, which it waits for, from an interrupted one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "engine/core/cursors/data_cursor.h"
 #include "engine/core/journal/table_journal.h"
+#include "engine/core/journal/table_recovery.h"
 #include "tests/engine/core/core_test_support.h"
 #include "tests/engine/core/write_test_support.h"
 
@@ -268,6 +273,88 @@ TEST_F(TableJournalTest, AReadOnlyDatabaseRefusesATableThatNeedsRecovery) {
   std::string message;
   EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSEACCES);
   EXPECT_NE(message.find("t.journal"), std::string::npos) << message;
+}
+
+// What a reader that may not recover learns from a journal, and what the
+// next writer's recovery will do with it.
+TEST_F(TableJournalTest, AReaderTellsAChangeUnderWayFromAnInterruptedOne) {
+  platform::FileSystem& files = platform::CurrentFileSystem();
+  const std::string path = dir_ + "t.journal";
+  EXPECT_EQ(TableJournal::Inspect(files, path), JournalState::None);
+  {
+    TableJournal held = TableJournal::Create(files, path);
+    held.Append({JournalRemoveFile{dir_ + "gone"}});
+    EXPECT_EQ(TableJournal::Inspect(files, path), JournalState::InProgress);
+  }  // its writer gone, the journal stays
+  std::vector<JournalEntry> recorded;
+  EXPECT_EQ(TableJournal::Inspect(files, path, &recorded), JournalState::Interrupted);
+  EXPECT_EQ(recorded.size(), 1u);
+  EXPECT_FALSE(RecoveryFinishes(recorded));
+
+  const struct {
+    const char* name;
+    std::vector<JournalEntry> entries;
+    JournalState state;
+    bool finishes;
+  } cases[] = {
+      {"nothing recorded", {}, JournalState::Complete, false},
+      {"marked recovered", {JournalRemoveFile{dir_ + "gone"}, JournalRecovered{}},
+       JournalState::Complete, false},
+      {"swap staged", {SwapOfT(), JournalSwapStaged{}}, JournalState::Interrupted, true},
+      {"swap not staged", {SwapOfT()}, JournalState::Interrupted, false},
+      {"undo", {JournalRestoreBytes{dir_ + "t.dat", 0, {1}}}, JournalState::Interrupted, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteJournal(c.entries);
+    recorded.clear();
+    EXPECT_EQ(TableJournal::Inspect(files, path, &recorded), c.state);
+    if (c.state == JournalState::Interrupted) {
+      EXPECT_EQ(RecoveryFinishes(recorded), c.finishes);
+    }
+  }
+  Put("t.journal", "notes of somebody else");
+  EXPECT_EQ(TableJournal::Inspect(files, path), JournalState::Complete);
+  EXPECT_EQ(Slurp("t.journal"), "notes of somebody else");
+}
+
+// A reader of a read-only database waits while another user's change holds
+// the table's journal, then reads the table; a journal that records nothing
+// is no change at all.
+TEST_F(TableJournalTest, AReadOnlyDatabaseWaitsForAChangeUnderWay) {
+  CreateTable();
+  session_->CloseDirectory(*directory_);
+  std::filesystem::permissions(dir_ + "strata.lck", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  directory_ = &session_->OpenDirectory("journals", dir_);
+  ASSERT_TRUE(directory_->ReadOnlyDatabase());
+  session_->SetLockWaitTime(20);
+  session_->SetLockRetryCount(50);
+
+  std::optional<TableJournal> change =
+      TableJournal::Create(platform::CurrentFileSystem(), dir_ + "t.journal");
+  change->Append({JournalRemoveFile{dir_ + "gone"}});
+  std::thread ends([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    change->Remove();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RecordCount(), 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  ends.join();
+
+  // Given up after the session's retries, naming the journal.
+  TableJournal again = TableJournal::Create(platform::CurrentFileSystem(), dir_ + "t.journal");
+  again.Append({JournalRemoveFile{dir_ + "gone"}});
+  session_->SetLockRetryCount(2);
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { directory_->OpenTable("t", "t"); }, &message), STRATA_OSEACCES);
+  EXPECT_NE(message.find("t.journal"), std::string::npos) << message;
+  again.Remove();
+
+  Put("t.journal", "");
+  EXPECT_EQ(RecordCount(), 3);
+  EXPECT_TRUE(Exists("t.journal"));  // a reader changes nothing
 }
 
 }  // namespace

@@ -736,20 +736,29 @@ TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
     bool headerChanges;
     std::int64_t keyViolations;
     std::int64_t validityFailures;
-    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> fields;  // name, dropped, lost, cut
+    // name, dropped, lost, cut, changed
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t, std::int64_t>> fields;
   };
   const std::vector<Case> cases = {
       {"same structure", [] {}, RestructureLevel::HeaderOnly, false, 0, 0, {}},
       {"renamed field", [this] { fields_[1].Name = "FullName"; },
        RestructureLevel::HeaderOnly, true, 0, 0, {}},
       {"text to integer", [this] { fields_[2] = FieldDef(3, "Code").Integer(); },
-       RestructureLevel::Full, false, 0, 0, {{"Code", false, 2, 0}}},
+       RestructureLevel::Full, false, 0, 0, {{"Code", false, 2, 0, 0}}},
+      // Converted without a failure, yet 2 and 3 come back as 1.
+      {"integer to boolean", [this] { fields_[0] = FieldDef(1, "ID").Boolean(); },
+       RestructureLevel::Full, false, 0, 0, {{"ID", false, 0, 0, 2}}},
+      {"integer to text", [this] { fields_[0] = FieldDef(1, "ID").String(4); },
+       RestructureLevel::Full, false, 0, 0, {{"ID", false, 0, 0, 0}}},
+      // The memo's text goes into the string; one of three is too long.
+      {"memo to short text", [this] { fields_[3] = FieldDef(4, "Notes").String(11); },
+       RestructureLevel::Full, false, 0, 0, {{"Notes", false, 0, 1, 0}}},
       {"dropped memo, shorter name",
        [this] {
          fields_.pop_back();
          fields_[1] = FieldDef(2, "Name").String(2);
        },
-       RestructureLevel::Full, false, 0, 0, {{"Name", false, 0, 1}, {"Notes", true, 3, 0}}},
+       RestructureLevel::Full, false, 0, 0, {{"Name", false, 0, 1, 0}, {"Notes", true, 3, 0, 0}}},
       {"required code", [this] { fields_[2].Required = 1; },
        RestructureLevel::Full, false, 0, 1, {}},
       {"unique index on code",
@@ -785,9 +794,9 @@ TEST_F(RestructureTest, PreviewCountsWhatTheRestructureThenDoes) {
     EXPECT_EQ(preview.HeaderChanges, c.headerChanges);
     EXPECT_EQ(preview.KeyViolations, c.keyViolations);
     EXPECT_EQ(preview.ValidityFailures, c.validityFailures);
-    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t>> changes;
+    std::vector<std::tuple<std::string, bool, std::int64_t, std::int64_t, std::int64_t>> changes;
     for (const FieldChangePreview& f : preview.Fields) {
-      changes.emplace_back(f.Name, f.Dropped, f.Lost, f.Cut);
+      changes.emplace_back(f.Name, f.Dropped, f.Lost, f.Cut, f.Changed);
     }
     EXPECT_EQ(changes, c.fields);
     EXPECT_GT(preview.BytesToRewrite, 0);
