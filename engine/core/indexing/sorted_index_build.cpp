@@ -27,8 +27,6 @@ namespace {
 constexpr std::size_t kRecordNumberBytes = 4;
 // Extension of the temporary files that hold sorted runs.
 constexpr char kRunExtension[] = ".srt";
-// Attempts at a run file name that nobody took.
-constexpr int kRunNameAttempts = 100;
 
 void StoreRecordNumber(std::int32_t recordNumber, std::uint8_t* out) {
   const auto value = static_cast<std::uint32_t>(recordNumber);
@@ -149,6 +147,28 @@ class SortedIndexBuild::KeyThread {
   std::thread thread_;  // last: it starts once the rest is in place
 };
 
+std::unique_ptr<TEngineFile> NewSortRunFile(FileRegistry& registry,
+                                            const SortedBuildSettings& settings,
+                                            const char* extension) {
+  // Attempts at a run file name that nobody took.
+  constexpr int kRunNameAttempts = 100;
+  for (int attempt = 0;; ++attempt) {
+    auto run = std::make_unique<TEngineFile>(
+        registry,
+        registry.MakeUniqueFileName(settings.TempDirectory, extension, settings.TempInMemory),
+        settings.TempInMemory);
+    run->FailIfExists = true;
+    run->Temporary = true;
+    try {
+      run->CreateNew();
+      return run;
+    } catch (const EStrataEngineError& error) {
+      // Another process took the name between the test and the creation.
+      if (error.Code != STRATA_OSEACCES || attempt >= kRunNameAttempts) throw;
+    }
+  }
+}
+
 SortedIndexBuild::SortedIndexBuild(TIndexFile& file, TableIndexWriter& writer,
                                    std::span<const int> slots, FileRegistry& registry,
                                    const SortedBuildSettings& settings)
@@ -177,24 +197,7 @@ std::unique_ptr<ExternalSorter> SortedIndexBuild::NewSorter(int slot, std::size_
       return c != 0 ? c : std::memcmp(a + keyLength, b + keyLength, kRecordNumberBytes);
     };
   }
-  auto newRunFile = [this]() {
-    for (int attempt = 0;; ++attempt) {
-      auto run = std::make_unique<TEngineFile>(
-          registry_,
-          registry_.MakeUniqueFileName(settings_.TempDirectory, kRunExtension,
-                                       settings_.TempInMemory),
-          settings_.TempInMemory);
-      run->FailIfExists = true;
-      run->Temporary = true;
-      try {
-        run->CreateNew();
-        return run;
-      } catch (const EStrataEngineError& error) {
-        // Another process took the name between the test and the creation.
-        if (error.Code != STRATA_OSEACCES || attempt >= kRunNameAttempts) throw;
-      }
-    }
-  };
+  auto newRunFile = [this] { return NewSortRunFile(registry_, settings_, kRunExtension); };
   return std::make_unique<ExternalSorter>(keyLength + kRecordNumberBytes, memoryBytes,
                                           std::move(compare), std::move(newRunFile));
 }

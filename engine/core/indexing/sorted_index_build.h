@@ -44,6 +44,7 @@ namespace strata {
 
 class ExternalSorter;
 class FileRegistry;
+class TEngineFile;
 
 struct SortedBuildSettings {
   // Bytes for all sort buffers together.
@@ -56,6 +57,13 @@ struct SortedBuildSettings {
   // on the caller's thread.
   int Threads = 1;
 };
+
+// A new, empty file for a sort's spilled run in the settings' temporary
+// folder, named with the extension under a name nobody holds (another
+// process taking a name between the test and the creation is tried again).
+std::unique_ptr<TEngineFile> NewSortRunFile(FileRegistry& registry,
+                                            const SortedBuildSettings& settings,
+                                            const char* extension);
 
 class SortedIndexBuild {
  public:

@@ -101,24 +101,8 @@ class TempDirectoryScope {
 class RecordIdRegister {
  public:
   RecordIdRegister(FileRegistry& registry, const SortedBuildSettings& settings)
-      : sorter_(kEntrySize, settings.MemoryBytes, &CompareEntries, [&registry, settings]() {
-          for (int attempt = 0;; ++attempt) {
-            auto run = std::make_unique<TEngineFile>(
-                registry,
-                registry.MakeUniqueFileName(settings.TempDirectory, kRunExtension,
-                                            settings.TempInMemory),
-                settings.TempInMemory);
-            run->FailIfExists = true;
-            run->Temporary = true;
-            try {
-              run->CreateNew();
-              return run;
-            } catch (const EStrataEngineError& error) {
-              // Another process took the name between the test and the
-              // creation.
-              if (error.Code != STRATA_OSEACCES || attempt >= kRunNameAttempts) throw;
-            }
-          }
+      : sorter_(kEntrySize, settings.MemoryBytes, &CompareEntries, [&registry, settings] {
+          return NewSortRunFile(registry, settings, kRunExtension);
         }) {}
 
   void Add(std::int32_t recordId, std::int32_t slot) {
@@ -157,7 +141,6 @@ class RecordIdRegister {
 
   static constexpr std::size_t kEntrySize = 8;
   static constexpr char kRunExtension[] = ".rid";
-  static constexpr int kRunNameAttempts = 100;
   ExternalSorter sorter_;
 };
 
