@@ -9,8 +9,11 @@
 
 #include <sqlite3.h>
 
+#include <stdlib.h>
+
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -119,6 +122,30 @@ inline void InsertPeopleRow(TDataCursor& cursor, std::vector<std::uint8_t>& reco
 }
 
 // The SQLite people table and its two secondary indexes.
+// Creates the people table in the directory and fills it with `count` rows.
+inline void BuildPeopleTable(TDataDirectory& directory, std::int64_t count) {
+  std::vector<FieldDescriptor> fields = PeopleFields();
+  auto indexes = PeopleIndexes();
+  TDataCursor creator(directory, "people", CursorModes{.Exclusive = true});
+  creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
+  TDataCursor cursor(directory, "people", CursorModes{.Exclusive = true});
+  cursor.Open();
+  std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
+  Numbers numbers;
+  for (std::int64_t i = 1; i <= count; ++i) InsertPeopleRow(cursor, record, MakeRow(numbers, i));
+  cursor.Close();
+}
+
+// A new empty folder under $TMPDIR (or /tmp) named after the benchmark,
+// with its trailing "/".
+inline std::string MakeScratch(const std::string& benchmark) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = tmp != nullptr ? tmp : "/tmp";
+  pattern.append("/").append(benchmark).append("-XXXXXX");
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch folder");
+  return pattern + "/";
+}
+
 inline constexpr const char* kPeopleSqliteSchema =
     "CREATE TABLE people(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, "
     "city TEXT, email TEXT, born INTEGER, balance REAL, notes BLOB);"

@@ -30,25 +30,6 @@ namespace {
 using namespace strata::bench;
 using Clock = std::chrono::steady_clock;
 
-std::string MakeScratch() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/bench-export-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch folder");
-  return pattern + "/";
-}
-
-void BuildEngineTable(strata::TDataDirectory& directory, std::int64_t count) {
-  std::vector<strata::FieldDescriptor> fields = PeopleFields();
-  auto indexes = PeopleIndexes();
-  strata::TDataCursor creator(directory, "people", strata::CursorModes{.Exclusive = true});
-  creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
-  strata::TDataCursor cursor(directory, "people", strata::CursorModes{.Exclusive = true});
-  cursor.Open();
-  std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
-  Numbers numbers;
-  for (std::int64_t i = 1; i <= count; ++i) InsertPeopleRow(cursor, record, MakeRow(numbers, i));
-  cursor.Close();
-}
 
 void BuildSqliteTable(const std::string& path, std::int64_t count) {
   sqlite3* db = nullptr;
@@ -126,7 +107,7 @@ class NlohmannWriter final : public strata::tools::RowWriter {
 };
 
 int Run(std::int64_t count, const std::string& binDir) {
-  const std::string folder = MakeScratch();
+  const std::string folder = MakeScratch("bench-export");
   const std::string data = folder + "data/";
   std::filesystem::create_directories(data);
   std::printf("rows=%lld folder=%s\n", static_cast<long long>(count), folder.c_str());
@@ -135,7 +116,7 @@ int Run(std::int64_t count, const std::string& binDir) {
     engine.Activate();
     strata::TDataSession& session = engine.NewSession();
     strata::TDataDirectory& directory = session.OpenDirectory("", data);
-    BuildEngineTable(directory, count);
+    BuildPeopleTable(directory, count);
     session.CloseDirectory(directory);
   }
   std::filesystem::remove(data + "strata.lck");

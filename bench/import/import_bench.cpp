@@ -36,25 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRepeats = 3;
 
-std::string MakeScratch() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/bench-import-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch folder");
-  return pattern + "/";
-}
-
-void BuildEngineTable(strata::TDataDirectory& directory, std::int64_t count) {
-  std::vector<strata::FieldDescriptor> fields = PeopleFields();
-  auto indexes = PeopleIndexes();
-  strata::TDataCursor creator(directory, "people", strata::CursorModes{.Exclusive = true});
-  creator.CreateTableFiles({}, {fields, indexes, kPeopleSecondaryIndexes});
-  strata::TDataCursor cursor(directory, "people", strata::CursorModes{.Exclusive = true});
-  cursor.Open();
-  std::vector<std::uint8_t> record = cursor.NewRecordBuffer();
-  Numbers numbers;
-  for (std::int64_t i = 1; i <= count; ++i) InsertPeopleRow(cursor, record, MakeRow(numbers, i));
-  cursor.Close();
-}
 
 struct Run {
   double Seconds = -1;  // -1: the program failed
@@ -85,7 +66,7 @@ double Median(std::vector<double> values) {
 }
 
 int RunBench(std::int64_t count, std::int64_t memoryMib, const std::string& binDir) {
-  const std::string folder = MakeScratch();
+  const std::string folder = MakeScratch("bench-import");
   const std::string source = folder + "source/";
   const std::string target = folder + "target/";
   std::filesystem::create_directories(source);
@@ -97,7 +78,7 @@ int RunBench(std::int64_t count, std::int64_t memoryMib, const std::string& binD
     engine.Activate();
     strata::TDataSession& session = engine.NewSession();
     strata::TDataDirectory& directory = session.OpenDirectory("", source);
-    BuildEngineTable(directory, count);
+    BuildPeopleTable(directory, count);
     session.CloseDirectory(directory);
   }
   const std::string strata = "'" + binDir + "/strata'";
